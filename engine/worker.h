@@ -1,0 +1,52 @@
+// Lengthy drive operations run on a short-lived worker thread, one at a time, and
+// report to the dialog that started them with a posted notification.
+#pragma once
+#include <cstdint>
+
+constexpr uint32_t OP_SCAN_INQUIRY = 274;
+constexpr uint32_t OP_SCAN_ID_BLOCK = 316;
+constexpr uint32_t OP_CHECK_DISC = 1301;
+constexpr uint32_t OP_READ_INQUIRY = 1302;
+constexpr uint32_t OP_UPDATE = 1303;
+
+constexpr unsigned WM_WORKER_NOTIFY = 0x8001;  // WM_APP + 1
+constexpr unsigned NOTIFY_NONE = 0;
+constexpr unsigned NOTIFY_UPDATE_OK = 1;
+constexpr unsigned NOTIFY_UPDATE_FAILED = 2;
+constexpr unsigned NOTIFY_INQUIRY_READY = 3;
+constexpr unsigned NOTIFY_TRANSFER_STARTED = 4;
+constexpr long LPARAM_WORKER_ENDED = 5;
+
+constexpr uint32_t WORKER_WAIT_MS = 5000;
+constexpr int INQUIRY_LENGTH = 254;
+constexpr int IMAGE_PATH_SIZE = 500;
+
+// Message box styles the engine and the dialogs use (the Win32 values).
+constexpr unsigned MB_OK_STYLE = 0x00;
+constexpr unsigned MB_OKCANCEL_STYLE = 0x01;
+constexpr unsigned MB_YESNO_STYLE = 0x04;
+constexpr unsigned MB_ICONHAND_STYLE = 0x10;
+constexpr unsigned MB_ICONEXCLAMATION_STYLE = 0x30;
+constexpr unsigned MB_ICONINFORMATION_STYLE = 0x40;
+constexpr unsigned MB_SYSTEMMODAL_STYLE = 0x1000;
+
+// What the worker needs of the dialog that owns it; the dialogs implement it.
+class WorkerHost {
+public:
+    virtual ~WorkerHost() = default;
+    // PostMessage(WM_WORKER_NOTIFY, code, lParam) to the dialog's window.
+    virtual void PostWorkerNotify(unsigned code, long lParam) = 0;
+    // A modal message box owned by the dialog's window, shown from the calling
+    // (worker) thread; returns the button pressed.
+    virtual int ShowMessageBox(const char* text, const char* caption, unsigned style) = 0;
+};
+
+extern uint32_t g_workerOp;
+extern uint8_t g_inquiryData[INQUIRY_LENGTH];
+extern int g_discPresent;
+extern char g_imagePath[IMAGE_PATH_SIZE];
+
+// Starts one worker for g_workerOp (opening `driveLetter` first over SPTI when
+// g_hDevice is closed); with `wait`, waits at most 5000 ms. Returns 1 when a worker
+// was started. A worker still running from an earlier call is waited for first.
+int StartWorker(WorkerHost* dialog, char driveLetter, bool wait);

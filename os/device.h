@@ -1,0 +1,23 @@
+// SCSI pass-through to a drive opened by its letter.
+#pragma once
+#include "os/types.h"
+#include "os/sptd.h"
+
+// The device service: the system's by default; the emulated drive attaches
+// in-process by installing its own.
+class DevicePort {
+public:
+    virtual ~DevicePort() = default;
+    // Windows: CreateFileA("\\.\X:", read|write, share read|write, OPEN_EXISTING).
+    // Linux: C..Z map to /dev/sr0../dev/sr23. nullptr on failure.
+    virtual OsHandle Open(char driveLetter) = 0;
+    virtual void Close(OsHandle device) = 0;
+    // IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` as both input and output.
+    // Returns false when the system refused the request (the call failed or the
+    // transport reported an error); ScsiStatus and the sense area are then meaningless.
+    virtual bool PassThrough(OsHandle device, SptdBuffer* buffer) = 0;
+};
+
+DevicePort& OsDevices();
+// Replaces the device service; nullptr restores the system's.
+void OsSetDevices(DevicePort* port);

@@ -1,0 +1,22 @@
+// Named objects shared between processes of the session: the updater mutex and
+// the instance mapping. Linux keeps them as files under the runtime directory
+// ($XDG_RUNTIME_DIR, else /tmp), held with advisory locks.
+#pragma once
+#include "os/types.h"
+#include <cstdint>
+
+// OpenMutexA(MUTEX_ALL_ACCESS): true when a mutex of that name exists (the handle
+// that proved it is closed again).
+bool OsNamedMutexExists(const char* name);
+// CreateMutexA, initially owned; the handle is kept until the process ends.
+OsHandle OsCreateNamedMutex(const char* name);
+
+// CreateFileMappingA over the paging file, PAGE_READWRITE, `size` bytes.
+// *alreadyExisted reports ERROR_ALREADY_EXISTS. nullptr on failure.
+OsHandle OsCreateSharedSection(const char* name, uint32_t size, bool* alreadyExisted);
+// Maps a read-only view, reads the 32-bit value at offset 0, unmaps.
+bool OsReadSharedValue(OsHandle section, uint32_t* value);
+// Maps a FILE_MAP_ALL_ACCESS view, stores the value at offset 0, flushes those 4
+// bytes, unmaps. false when the view cannot be mapped.
+bool OsPublishSharedValue(OsHandle section, uint32_t value);
+void OsCloseSharedSection(OsHandle section);

@@ -1,0 +1,79 @@
+// The ASPI manager back-end (Windows 95/98).
+#pragma once
+#include "os/types.h"
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 1)
+// The published SRB_ExecSCSICmd with a 24-byte sense area: 88 bytes.
+struct SrbExecScsiCmd {
+    uint8_t  SRB_Cmd;
+    uint8_t  SRB_Status;
+    uint8_t  SRB_HaId;
+    uint8_t  SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t  SRB_Target;
+    uint8_t  SRB_Lun;
+    uint16_t SRB_Rsvd1;
+    uint32_t SRB_BufLen;
+    uint8_t* SRB_BufPointer;
+    uint8_t  SRB_SenseLen;
+    uint8_t  SRB_CDBLen;
+    uint8_t  SRB_HaStat;
+    uint8_t  SRB_TargStat;
+    void*    SRB_PostProc;     // the completion event's handle
+    uint8_t  SRB_Rsvd2[20];
+    uint8_t  CDBByte[16];
+    uint8_t  SenseArea[24];
+};
+// The published SRB_HAInquiry: 60 bytes.
+struct SrbHaInquiry {
+    uint8_t  SRB_Cmd;
+    uint8_t  SRB_Status;
+    uint8_t  SRB_HaId;
+    uint8_t  SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t  HA_Count;
+    uint8_t  HA_SCSI_ID;
+    uint8_t  HA_ManagerId[16];
+    uint8_t  HA_Identifier[16];
+    uint8_t  HA_Unique[16];
+    uint16_t HA_Rsvd1;
+};
+#pragma pack(pop)
+// ASPI for Win32 is a 32-bit interface; the 64-bit builds keep the same fields
+// with 8-byte pointers so that the test manager and the program agree.
+static_assert(sizeof(void*) != 4 || sizeof(SrbExecScsiCmd) == 88, "SRB_ExecSCSICmd is 88 bytes");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, CDBByte) == 48, "CDB at 48");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SenseArea) == 64, "sense at 64");
+static_assert(sizeof(SrbHaInquiry) == 60, "SRB_HAInquiry is 60 bytes");
+
+constexpr uint8_t SC_HA_INQUIRY = 0;
+constexpr uint8_t SC_EXEC_SCSI_CMD = 2;
+constexpr uint8_t SRB_DIR_IN = 0x08;
+constexpr uint8_t SRB_DIR_OUT = 0x10;
+constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
+
+// ASPI entry points are cdecl.
+typedef uint32_t (*PfnGetASPI32SupportInfo)(void);
+typedef uint32_t (*PfnSendASPI32Command)(void* srb);
+
+extern OsHandle g_hAspiDll;
+extern PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo;
+extern PfnSendASPI32Command g_pfnSendASPI32Command;
+extern SrbExecScsiCmd g_srb;
+extern uint8_t g_scanHaId;
+extern uint8_t g_scanTarget;
+extern uint8_t g_scanLun;
+
+// Loads "wnaspi32" from the system directory and both entry points; returns the
+// string id naming the failure (103, 104, 105) or 0. Sets TRANSPORT_ASPI either way.
+int LoadAspiManager();
+// True when both entry points are present.
+bool AspiAvailable();
+
+bool AspiExecute6(int direction, uint32_t length, const uint8_t* cdb);
+bool AspiExecute10(int direction, uint32_t length, const uint8_t* cdb);
+bool AspiExecute12(int direction, uint32_t length, const uint8_t* cdb);
+bool AspiScanExecute6(int direction, uint32_t length, const uint8_t* cdb);
+bool AspiScanExecute12(int direction, uint32_t length, const uint8_t* cdb);

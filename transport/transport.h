@@ -1,0 +1,64 @@
+// The one request interface for drive commands and the state both back-ends share.
+#pragma once
+#include "os/sptd.h"
+#include "os/types.h"
+#include <cstdint>
+
+constexpr int TRANSPORT_ASPI = 1;
+constexpr int TRANSPORT_SPTI = 2;
+
+constexpr int DIR_OUT = 0;
+constexpr int DIR_IN = 1;
+constexpr int DIR_NONE = 2;
+
+// ASPI status codes, used by both back-ends.
+constexpr int SS_PENDING = 0;
+constexpr int SS_COMP = 1;
+constexpr int SS_ERR = 4;
+
+constexpr uint32_t TRANSFER_BUFFER_SIZE = 0x200000;
+constexpr uint32_t SPTI_TIMEOUT_SECONDS = 120;
+constexpr int MAX_DEVICES = 128;
+
+constexpr int SENSE_NONE = 0;
+constexpr int SENSE_OTHER = 1;
+constexpr int SENSE_NO_MEDIUM = 3;
+constexpr int SENSE_BECOMING_READY = 5;
+constexpr int SENSE_COMM_TIMEOUT = 6;
+constexpr int SENSE_RESET = 7;
+constexpr int SENSE_MEDIUM_CHANGED = 8;
+constexpr int SENSE_INIT_REQUIRED = 9;
+constexpr int SENSE_SELF_CONFIG_FAILED = 10;
+
+struct DeviceEntry {
+    uint8_t haId;
+    uint8_t target;
+    uint8_t lun;
+    uint8_t driveLetter;
+};
+
+extern int g_transport;
+extern uint8_t* g_dataIn;
+extern uint8_t* g_dataOut;
+extern int g_scsiStatus;
+extern DeviceEntry g_devices[MAX_DEVICES];
+extern int g_selectedDevice;
+extern OsHandle g_hDevice;
+extern SptdBuffer g_sptd;
+
+// The two transfer buffers: zeroed, checked. False when either cannot be had.
+bool AllocateTransferBuffers();
+void FreeTransferBuffers();
+
+// Picks the transport from the platform family (loads the ASPI manager on 95/98).
+void ChooseTransport();
+
+bool SptiExecute6(int direction, uint32_t length, const uint8_t* cdb);
+bool SptiExecute10(int direction, uint32_t length, const uint8_t* cdb);
+bool SptiExecute12(int direction, uint32_t length, const uint8_t* cdb);
+
+OsHandle OpenDevice(char driveLetter);
+int CloseDevice(OsHandle& handle);
+
+int ClassifySense(uint8_t senseKey, uint8_t asc, uint8_t ascq);
+int GetSenseClass();
