@@ -50,3 +50,22 @@ extern char g_imagePath[IMAGE_PATH_SIZE];
 // g_hDevice is closed); with `wait`, waits at most 5000 ms. Returns 1 when a worker
 // was started. A worker still running from an earlier call is waited for first.
 int StartWorker(WorkerHost* dialog, char driveLetter, bool wait);
+
+// Waits at most `timeoutMs` (OS_WAIT_FOREVER: no limit) for the worker started
+// last; true when none is running afterwards. A worker whose bounded wait timed out
+// keeps the request record, the buffers and g_hDevice until it has ended: nothing
+// else may touch them before this returns true.
+bool WaitForWorker(uint32_t timeoutMs);
+
+// The rule for a report whose lParam is LPARAM_WORKER_ENDED, run on the dialog's
+// thread before it looks at the code: waits for the reporting worker to end and
+// closes g_hDevice. Returns false, closing nothing, for a stale report: one from a
+// worker that has since been followed by another that is still running (the device
+// handle is that one's now); the dialog should then ignore the report.
+bool HandleWorkerEndedReport();
+
+// The disc check of the drive at `driveLetter` (opened first over SPTI when
+// g_hDevice is closed), waited for at most 5000 ms. True when a disc is, or may be,
+// in the drive: also when the check has not finished in time. When no worker could
+// be started, the result of the previous check stands.
+bool CheckDiscPresent(WorkerHost* dialog, char driveLetter);

@@ -1,0 +1,173 @@
+#include "engine/image.h"
+
+#include "commands/commands.h"
+#include "engine/messages.h"
+#include "os/file.h"
+#include "transport/discovery.h"
+#include "transport/transport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Reads exactly `length` bytes at `offset` and NUL-terminates them in `field`
+// (length + 1 bytes). A short read is a failure, never a partly stale field.
+bool ReadField(OsHandle file, uint32_t offset, char* field, uint32_t length) {
+    std::memset(field, 0, length + 1);
+    uint32_t got = 0;
+    if (!OsSeekFile(file, offset)) return false;
+    if (!OsReadFile(file, field, length, &got) || got != length) {
+        std::memset(field, 0, length + 1);
+        return false;
+    }
+    return true;
+}
+
+// The six digits of a "YY/MM/DD" text: positions 0, 1, 3, 4, 6, 7.
+void TakeDateDigits(const char* date, char* digits) {
+    static const int kPositions[6] = {0, 1, 3, 4, 6, 7};
+    for (int i = 0; i < 6; ++i) digits[i] = date[kPositions[i]];
+    digits[6] = 0;
+}
+
+void CopyText(char* to, const uint8_t* from, size_t length) {
+    std::memcpy(to, from, length);
+    to[length] = 0;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int LocateImage(char* path) {
+    std::memset(path, 0, LOCATE_PATH_SIZE);
+    char directory[LOCATE_PATH_SIZE] = {};
+    uint32_t length = OsGetCurrentDirectory(sizeof directory, directory);
+    if (length == 0 || length >= sizeof directory) return 0;
+    // A directory that already ends in a separator gets a second one; the system
+    // accepts the doubled separator.
+    int written = std::snprintf(path, LOCATE_PATH_SIZE, "%s%c%s", directory,
+                                kOsPathSeparator, IMAGE_FILE_NAME);
+    if (written < 0 || written >= LOCATE_PATH_SIZE) return 0;
+    OsHandle file = OsOpenImageFile(path);
+    if (file == nullptr) return 0;
+    OsCloseFile(file);
+    return 1;
+}
+
+bool SetImagePath(const char* path) {
+    size_t length = 0;
+    while (length < static_cast<size_t>(IMAGE_PATH_SIZE) && path[length] != 0) ++length;
+    if (length == static_cast<size_t>(IMAGE_PATH_SIZE)) {
+        g_imagePath[0] = 0;
+        return false;
+    }
+    std::memcpy(g_imagePath, path, length + 1);
+    return true;
+}
+
+void FillDriveVersion(const uint8_t* inquiry, VersionRecord& record) {
+    CopyText(record.currentVersion, inquiry + 32, 4);
+    CopyText(record.driveName, inquiry + 8, 16);
+    char date[9];
+    CopyText(date, inquiry + 37, 8);
+    TakeDateDigits(date, record.driveDate);
+}
+
+bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
+    std::memset(record.imageVersion, 0, sizeof record.imageVersion);
+    std::memset(record.imageDate, 0, sizeof record.imageDate);
+    OsHandle file = OsOpenImageFile(imagePath);
+    if (file == nullptr) return false;
+    char version[IMAGE_VERSION_LENGTH + 1];
+    char date[IMAGE_DATE_LENGTH + 1];
+    bool ok = ReadField(file, IMAGE_VERSION_OFFSET, version, IMAGE_VERSION_LENGTH) &&
+              ReadField(file, IMAGE_DATE_OFFSET, date, IMAGE_DATE_LENGTH);
+    OsCloseFile(file);
+    if (!ok) return false;
+    std::memcpy(record.imageVersion, version, sizeof record.imageVersion);
+    TakeDateDigits(date, record.imageDate);
+    return true;
+}
+
+double VersionValue(const char* text) {
+    // atof's decimal form, parsed here so that a locale with another decimal
+    // separator cannot change the answer.
+    const char* p = text;
+    while (IsBlank(*p)) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    double mantissa = 0;
+    int digits = 0, scale = 0;
+    for (; IsDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + (*p - '0');
+    if (*p == '.') {
+        for (++p; IsDigit(*p); ++p, ++digits, --scale) mantissa = mantissa * 10 + (*p - '0');
+    }
+    if (digits == 0) return 0;
+    if (*p == 'e' || *p == 'E') {
+        const char* q = p + 1;
+        bool negativeExponent = false;
+        if (*q == '+' || *q == '-') negativeExponent = (*q++ == '-');
+        if (IsDigit(*q)) {
+            int exponent = 0;
+            for (; IsDigit(*q); ++q) {
+                if (exponent < 10000) exponent = exponent * 10 + (*q - '0');
+            }
+            scale += negativeExponent ? -exponent : exponent;
+        }
+    }
+    // Dividing by an exact power of ten keeps "1.10" and "1.1" the same number.
+    double value = scale >= 0 ? mantissa * std::pow(10.0, scale) : mantissa / std::pow(10.0, -scale);
+    return negative ? -value : value;
+}
+
+bool IsUpdateNeeded(const VersionRecord& record) {
+    if (std::strcmp(record.currentVersion, record.imageVersion) != 0) {
+        return VersionValue(record.imageVersion) > VersionValue(record.currentVersion);
+    }
+    return std::atoi(record.imageDate) > std::atoi(record.driveDate);
+}
+
+int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionRecord& record) {
+    FillDriveVersion(inquiry, record);
+    if (!ReadImageVersion(imagePath, record)) return IMAGE_UNREADABLE;
+    return IsUpdateNeeded(record) ? IMAGE_NEEDED : IMAGE_NOT_NEEDED;
+}
+
+int ValidateImage(WorkerHost& owner) {
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) {
+        ShowCommandError(owner);
+        return 0;
+    }
+    char blockPart1[IMAGE_SIGNATURE_PART_LENGTH + 1];
+    char blockPart2[IMAGE_SIGNATURE_PART_LENGTH + 1];
+    CopyText(blockPart1, g_dataIn + 16, IMAGE_SIGNATURE_PART_LENGTH);
+    CopyText(blockPart2, g_dataIn + 24, IMAGE_SIGNATURE_PART_LENGTH);
+
+    OsHandle file = OsOpenImageFile(g_imagePath);
+    if (file == nullptr) return 0;
+    char part1[IMAGE_SIGNATURE_PART_LENGTH + 1];
+    char part2[IMAGE_SIGNATURE_PART_LENGTH + 1];
+    char date[IMAGE_DATE_LENGTH + 1];
+    char id[DRIVE_ID_LENGTH + 1];
+    bool complete =
+        ReadField(file, IMAGE_SIGNATURE1_OFFSET, part1, IMAGE_SIGNATURE_PART_LENGTH) &&
+        ReadField(file, IMAGE_SIGNATURE2_OFFSET, part2, IMAGE_SIGNATURE_PART_LENGTH) &&
+        ReadField(file, IMAGE_DATE_OFFSET, date, IMAGE_DATE_LENGTH) &&
+        ReadField(file, IMAGE_ID_OFFSET, id, DRIVE_ID_LENGTH);
+    OsCloseFile(file);
+
+    // An image too short for its header is no image for this drive.
+    if (!complete || std::strcmp(blockPart1, part1) != 0 || std::strcmp(blockPart2, part2) != 0 ||
+        std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0) {
+        ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
+        return 0;
+    }
+    return 1;
+}
