@@ -1,0 +1,103 @@
+// SCSI pass-through on Linux: the Windows record translated to an SG_IO request
+// on the sr device that stands for the drive letter.
+#include "os/device.h"
+#include "os/linux/linux_internal.h"
+#include "os/system_ports.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+constexpr unsigned kDriverSense = 0x08;  // sense data follows: the drive answered
+constexpr unsigned kDriverMask = 0x0F;   // the upper bits are only suggestions
+}  // namespace
+
+std::string DevicePathForLetter(char driveLetter) {
+    char upper = (driveLetter >= 'a' && driveLetter <= 'z') ? static_cast<char>(driveLetter - 'a' + 'A') : driveLetter;
+    if (upper < 'C' || upper > 'Z') return "";
+    return "/dev/sr" + std::to_string(upper - 'C');
+}
+
+bool SgRequestFromSptd(SptdBuffer* buffer, sg_io_hdr* hdr) {
+    ScsiPassThroughDirect& sptd = buffer->sptd;
+    if (sptd.CdbLength < 1 || sptd.CdbLength > sizeof sptd.Cdb) return false;
+    if (sptd.DataIn != SPTD_DATA_IN && sptd.DataIn != SPTD_DATA_OUT) return false;
+    if (sptd.DataTransferLength > 0 && sptd.DataBuffer == nullptr) return false;
+    // The system writes the sense bytes there: they must neither run past the
+    // buffer nor land on the record itself.
+    if (sptd.SenseInfoLength > 0 &&
+        (sptd.SenseInfoOffset < sizeof(ScsiPassThroughDirect) ||
+         sptd.SenseInfoOffset > sizeof(SptdBuffer) ||
+         sptd.SenseInfoLength > sizeof(SptdBuffer) - sptd.SenseInfoOffset))
+        return false;
+
+    *hdr = sg_io_hdr{};
+    hdr->interface_id = 'S';
+    if (sptd.DataTransferLength == 0) {
+        hdr->dxfer_direction = SG_DXFER_NONE;
+    } else {
+        hdr->dxfer_direction = sptd.DataIn == SPTD_DATA_IN ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+        hdr->dxferp = sptd.DataBuffer;
+        hdr->dxfer_len = sptd.DataTransferLength;
+    }
+    hdr->cmd_len = sptd.CdbLength;
+    hdr->cmdp = sptd.Cdb;
+    if (sptd.SenseInfoLength > 0) {
+        hdr->sbp = reinterpret_cast<unsigned char*>(buffer) + sptd.SenseInfoOffset;
+        hdr->mx_sb_len = sptd.SenseInfoLength;
+    }
+    // Seconds to milliseconds, saturating rather than wrapping to a short time-out.
+    const uint64_t ms = static_cast<uint64_t>(sptd.TimeOutValue) * 1000u;
+    hdr->timeout = ms > UINT_MAX ? UINT_MAX : static_cast<unsigned>(ms);
+    return true;
+}
+
+bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer) {
+    ScsiPassThroughDirect& sptd = buffer->sptd;
+    if (hdr.host_status != 0) return false;
+    const unsigned driver = hdr.driver_status & kDriverMask;
+    if (driver != 0 && driver != kDriverSense) return false;
+    sptd.ScsiStatus = hdr.status;
+    if (hdr.dxfer_direction != SG_DXFER_NONE && hdr.resid > 0 &&
+        static_cast<unsigned>(hdr.resid) <= hdr.dxfer_len)
+        sptd.DataTransferLength = hdr.dxfer_len - static_cast<unsigned>(hdr.resid);
+    if (hdr.mx_sb_len > 0) sptd.SenseInfoLength = hdr.sb_len_wr < hdr.mx_sb_len ? hdr.sb_len_wr : hdr.mx_sb_len;
+    return true;
+}
+
+namespace {
+class LinuxDevices : public DevicePort {
+public:
+    OsHandle Open(char driveLetter) override {
+        const std::string path = DevicePathForLetter(driveLetter);
+        if (path.empty()) return nullptr;
+        // Non-blocking so that a drive without a disc still opens (as sg3_utils does).
+        const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        return fd < 0 ? nullptr : HandleFromFd(fd);
+    }
+
+    void Close(OsHandle device) override {
+        if (device) ::close(FdFromHandle(device));
+    }
+
+    bool PassThrough(OsHandle device, SptdBuffer* buffer) override {
+        if (!device || !buffer) return false;
+        sg_io_hdr hdr;
+        if (!SgRequestFromSptd(buffer, &hdr)) return false;
+        // No retry on EINTR: the command may already have reached the drive, and
+        // sending a firmware block twice is not ours to decide.
+        if (::ioctl(FdFromHandle(device), SG_IO, &hdr) < 0) return false;
+        return SgResultToSptd(hdr, buffer);
+    }
+};
+}  // namespace
+
+DevicePort& SystemDevices() {
+    static LinuxDevices devices;
+    return devices;
+}

@@ -1,0 +1,67 @@
+// Image file and current directory on Linux.
+#include "os/file.h"
+#include "os/linux/linux_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char kOsPathSeparator = '/';
+
+OsHandle OsOpenImageFile(const char* path) {
+    if (!path) return nullptr;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    // Like CreateFileA without backup semantics, a directory is not a file to read;
+    // the lock stands in for share mode 0: a second opener is refused.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return HandleFromFd(fd);
+}
+
+bool OsSeekFile(OsHandle file, uint32_t offset) {
+    if (!file) return false;
+    return ::lseek(FdFromHandle(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool OsReadFile(OsHandle file, void* buffer, uint32_t size, uint32_t* got) {
+    if (got) *got = 0;
+    if (!file || !got || (size > 0 && !buffer)) return false;
+    // ReadFile on a disk file returns short only at the end of the file.
+    uint32_t total = 0;
+    while (total < size) {
+        const ssize_t n = ::read(FdFromHandle(file), static_cast<char*>(buffer) + total, size - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *got = total;
+            return false;
+        }
+        if (n == 0) break;
+        total += static_cast<uint32_t>(n);
+    }
+    *got = total;
+    return true;
+}
+
+void OsCloseFile(OsHandle file) {
+    if (file) ::close(FdFromHandle(file));
+}
+
+uint32_t OsGetCurrentDirectory(uint32_t size, char* buffer) {
+    std::string dir(256, '\0');
+    while (::getcwd(&dir[0], dir.size()) == nullptr) {
+        if (errno != ERANGE || dir.size() > (1u << 20)) return 0;
+        dir.resize(dir.size() * 2);
+    }
+    const uint32_t length = static_cast<uint32_t>(std::strlen(dir.c_str()));
+    if (!buffer || size <= length) return length + 1;  // the room needed, NUL included
+    std::memcpy(buffer, dir.c_str(), length + 1);
+    return length;
+}

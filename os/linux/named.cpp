@@ -1,0 +1,178 @@
+// Named objects on Linux: files under the runtime directory, held with locks that
+// the kernel drops when their holder ends, so a file left by a dead process never
+// passes for a live object.
+#include "os/named.h"
+#include "os/linux/linux_internal.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Room left for the prefix and suffix within NAME_MAX.
+constexpr size_t kMaxEncodedName = 200;
+
+std::string RuntimeDirectory() {
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (dir && dir[0] == '/' && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+    return "/tmp";
+}
+
+// Opens the object's file, refusing a symbolic link or a file someone else owns
+// (the runtime directory may be the shared /tmp). -1 with errno on failure.
+int OpenObjectFile(const std::string& path, bool create) {
+    if (path.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// A lock on the section file's first byte, owned by the open file (not the process),
+// so two opens in one process conflict just as two processes do. Read locks mark
+// live holders; the write lock is taken only by one who finds itself alone.
+bool LockSection(int fd, short type, bool wait) {
+    struct flock lock;
+    std::memset(&lock, 0, sizeof lock);
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+// Alone with the file: whatever a dead holder left is replaced by zeros.
+bool ResetSection(int fd, uint32_t size) {
+    return ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+           LockSection(fd, F_RDLCK, false);  // atomic downgrade: never unlocked in between
+}
+
+// Maps the whole section; nullptr when it is too small to hold the value.
+void* MapSection(int fd, int protection, size_t* length) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(uint32_t))) return nullptr;
+    *length = static_cast<size_t>(st.st_size);
+    void* view = ::mmap(nullptr, *length, protection, MAP_SHARED, fd, 0);
+    return view == MAP_FAILED ? nullptr : view;
+}
+}  // namespace
+
+std::string EncodeObjectName(const char* name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        const unsigned char c = *p;
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string NamedObjectPath(const char* name, const char* kind) {
+    if (!name || !*name) return "";
+    const std::string encoded = EncodeObjectName(name);
+    if (encoded.size() > kMaxEncodedName) return "";
+    return RuntimeDirectory() + "/quillmor-" + std::to_string(::geteuid()) + "-" + encoded + "." + kind;
+}
+
+bool OsNamedMutexExists(const char* name) {
+    const int fd = OpenObjectFile(NamedObjectPath(name, "mutex"), false);
+    if (fd < 0) {
+        // A name we cannot even look at, or a file planted in our place, counts as
+        // taken: not running is the safe side.
+        return errno != ENOENT;
+    }
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);  // also drops the lock if the test took it
+    return held;
+}
+
+OsHandle OsCreateNamedMutex(const char* name) {
+    const int fd = OpenObjectFile(NamedObjectPath(name, "mutex"), true);
+    if (fd < 0) return nullptr;
+    // Someone took it since the existence check: it is theirs, not ours.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return HandleFromFd(fd);  // held until the process ends
+}
+
+OsHandle OsCreateSharedSection(const char* name, uint32_t size, bool* alreadyExisted) {
+    if (alreadyExisted) *alreadyExisted = false;
+    if (size == 0) return nullptr;
+    const int fd = OpenObjectFile(NamedObjectPath(name, "section"), true);
+    if (fd < 0) return nullptr;
+
+    bool existed = false;
+    if (LockSection(fd, F_WRLCK, false)) {
+        if (!ResetSection(fd, size)) {
+            ::close(fd);
+            return nullptr;
+        }
+    } else {
+        // Someone holds it. Wait for a creator still zero-filling it, then check
+        // that they did not end meanwhile, leaving us alone with a stale file.
+        if (!LockSection(fd, F_RDLCK, true)) {
+            ::close(fd);
+            return nullptr;
+        }
+        if (LockSection(fd, F_WRLCK, false)) {
+            if (!ResetSection(fd, size)) {
+                ::close(fd);
+                return nullptr;
+            }
+        } else {
+            existed = true;
+        }
+    }
+    if (alreadyExisted) *alreadyExisted = existed;
+    return HandleFromFd(fd);
+}
+
+bool OsReadSharedValue(OsHandle section, uint32_t* value) {
+    if (!section || !value) return false;
+    size_t length = 0;
+    void* view = MapSection(FdFromHandle(section), PROT_READ, &length);
+    if (!view) return false;
+    std::memcpy(value, view, sizeof *value);
+    ::munmap(view, length);
+    return true;
+}
+
+bool OsPublishSharedValue(OsHandle section, uint32_t value) {
+    if (!section) return false;
+    size_t length = 0;
+    void* view = MapSection(FdFromHandle(section), PROT_READ | PROT_WRITE, &length);
+    if (!view) return false;
+    std::memcpy(view, &value, sizeof value);
+    ::msync(view, sizeof value, MS_SYNC);
+    ::munmap(view, length);
+    return true;
+}
+
+void OsCloseSharedSection(OsHandle section) {
+    if (section) ::close(FdFromHandle(section));
+}

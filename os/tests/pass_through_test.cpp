@@ -1,0 +1,168 @@
+// The translation between the Windows pass-through record and SG_IO.
+#include "os/linux/linux_internal.h"
+
+#include <gtest/gtest.h>
+#include <scsi/sg.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// The record as the transport fills it for a command.
+SptdBuffer MakeRecord(uint8_t dataIn, uint32_t length, void* data) {
+    SptdBuffer b;
+    std::memset(&b, 0, sizeof b);
+    b.sptd.Length = sizeof(ScsiPassThroughDirect);
+    b.sptd.CdbLength = 10;
+    b.sptd.SenseInfoLength = 18;
+    b.sptd.DataIn = dataIn;
+    b.sptd.DataTransferLength = length;
+    b.sptd.TimeOutValue = 120;
+    b.sptd.DataBuffer = data;
+    b.sptd.SenseInfoOffset = SPTD_SENSE_OFFSET;
+    b.sptd.Cdb[0] = 0x3B;
+    return b;
+}
+
+TEST(SgRequest, DirectionFollowsDataInAndLength) {
+    uint8_t data[64];
+    struct Case {
+        uint8_t dataIn;
+        uint32_t length;
+        int direction;
+    } cases[] = {
+        {SPTD_DATA_IN, 36, SG_DXFER_FROM_DEV},
+        {SPTD_DATA_OUT, 64, SG_DXFER_TO_DEV},
+        {SPTD_DATA_OUT, 0, SG_DXFER_NONE},  // how a command without data is sent
+        {SPTD_DATA_IN, 0, SG_DXFER_NONE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "DataIn " << int(c.dataIn) << " length " << c.length);
+        SptdBuffer b = MakeRecord(c.dataIn, c.length, data);
+        sg_io_hdr hdr;
+        ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+        EXPECT_EQ(hdr.interface_id, 'S');
+        EXPECT_EQ(hdr.dxfer_direction, c.direction);
+        EXPECT_EQ(hdr.dxfer_len, c.length);
+        EXPECT_EQ(hdr.dxferp, c.length ? static_cast<void*>(data) : nullptr);
+    }
+}
+
+TEST(SgRequest, CdbSenseAndTimeOut) {
+    uint8_t data[8];
+    SptdBuffer b = MakeRecord(SPTD_DATA_IN, 8, data);
+    sg_io_hdr hdr;
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    EXPECT_EQ(hdr.cmd_len, 10);
+    EXPECT_EQ(hdr.cmdp, b.sptd.Cdb);
+    // The sense lands in the buffer's own sense area, at the offset the record names.
+    EXPECT_EQ(hdr.sbp, b.sense);
+    EXPECT_EQ(hdr.mx_sb_len, 18);
+    EXPECT_EQ(hdr.timeout, 120000u);
+
+    b.sptd.TimeOutValue = 0xFFFFFFFFu;  // saturates instead of wrapping to a short wait
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    EXPECT_EQ(hdr.timeout, UINT_MAX);
+
+    b.sptd.SenseInfoLength = 0;  // no sense wanted: the system gets no pointer
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    EXPECT_EQ(hdr.sbp, nullptr);
+    EXPECT_EQ(hdr.mx_sb_len, 0);
+}
+
+TEST(SgRequest, RefusesRecordsTheSystemWouldReject) {
+    uint8_t data[8];
+    struct Case {
+        const char* what;
+        void (*spoil)(SptdBuffer&);
+    } cases[] = {
+        {"unknown direction", [](SptdBuffer& b) { b.sptd.DataIn = 2; }},
+        {"no CDB", [](SptdBuffer& b) { b.sptd.CdbLength = 0; }},
+        {"CDB longer than the record holds", [](SptdBuffer& b) { b.sptd.CdbLength = 17; }},
+        {"data without a buffer", [](SptdBuffer& b) { b.sptd.DataBuffer = nullptr; }},
+        {"sense past the end of the buffer",
+         [](SptdBuffer& b) { b.sptd.SenseInfoOffset = sizeof(SptdBuffer) - 17; }},
+        {"sense offset beyond the buffer", [](SptdBuffer& b) { b.sptd.SenseInfoOffset = 0x7FFFFFF0u; }},
+        {"sense over the record itself", [](SptdBuffer& b) { b.sptd.SenseInfoOffset = 0; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+        c.spoil(b);
+        sg_io_hdr hdr;
+        EXPECT_FALSE(SgRequestFromSptd(&b, &hdr));
+    }
+    // The largest sense area that still fits is accepted.
+    SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    b.sptd.SenseInfoLength = sizeof b.sense;
+    sg_io_hdr hdr;
+    EXPECT_TRUE(SgRequestFromSptd(&b, &hdr));
+}
+
+TEST(SgResult, DriveAnswersAndTransportErrors) {
+    struct Case {
+        const char* what;
+        uint8_t status;
+        uint16_t host;
+        uint16_t driver;
+        bool answered;
+    } cases[] = {
+        {"good", 0x00, 0, 0, true},
+        {"check condition with sense", 0x02, 0, 0x08, true},
+        {"sense with a retry suggestion", 0x02, 0, 0x18, true},
+        {"busy", 0x08, 0, 0, true},
+        {"no connection", 0x00, 0x01, 0, false},
+        {"host time-out", 0x00, 0x03, 0, false},
+        {"driver time-out", 0x00, 0, 0x06, false},
+        {"driver error", 0x00, 0, 0x04, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t data[8];
+        SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+        sg_io_hdr hdr;
+        ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+        hdr.status = c.status;
+        hdr.host_status = c.host;
+        hdr.driver_status = c.driver;
+        EXPECT_EQ(SgResultToSptd(hdr, &b), c.answered);
+        if (c.answered) {
+            EXPECT_EQ(b.sptd.ScsiStatus, c.status);
+        }
+    }
+}
+
+TEST(SgResult, ReportsWhatWasActuallyMoved) {
+    uint8_t data[2048];
+    SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    sg_io_hdr hdr;
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    hdr.status = 0x02;
+    hdr.driver_status = 0x08;
+    hdr.resid = 512;
+    hdr.sb_len_wr = 14;
+    ASSERT_TRUE(SgResultToSptd(hdr, &b));
+    EXPECT_EQ(b.sptd.DataTransferLength, 1536u);
+    EXPECT_EQ(b.sptd.SenseInfoLength, 14);
+
+    // A residue the driver cannot have meant leaves the length alone.
+    b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    hdr.resid = 4096;
+    ASSERT_TRUE(SgResultToSptd(hdr, &b));
+    EXPECT_EQ(b.sptd.DataTransferLength, sizeof data);
+}
+
+TEST(DevicePath, DriveLettersMapToOpticalDevices) {
+    struct Case {
+        char letter;
+        const char* path;
+    } cases[] = {
+        {'C', "/dev/sr0"}, {'D', "/dev/sr1"}, {'Z', "/dev/sr23"}, {'e', "/dev/sr2"},
+        {'A', ""},         {'B', ""},         {'[', ""},          {'\0', ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DevicePathForLetter(c.letter), c.path) << "letter " << int(c.letter);
+}
+
+}  // namespace

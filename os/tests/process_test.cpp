@@ -1,0 +1,116 @@
+#include "os/linux/linux_internal.h"
+#include "os/platform.h"
+#include "os/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Sets the locale variables for one case and puts the old values back.
+class LocaleEnvironment {
+public:
+    LocaleEnvironment(const char* all, const char* category, const char* categoryValue, const char* lang) {
+        Save("LC_ALL");
+        Save("LC_CTYPE");
+        Save("LC_MESSAGES");
+        Save("LANG");
+        Set("LC_ALL", all);
+        Set("LC_CTYPE", nullptr);
+        Set("LC_MESSAGES", nullptr);
+        Set(category, categoryValue);
+        Set("LANG", lang);
+    }
+    ~LocaleEnvironment() {
+        for (auto& saved : saved_) Set(saved.first.c_str(), saved.second.empty() ? nullptr : saved.second.c_str());
+    }
+
+private:
+    void Save(const char* name) {
+        const char* v = std::getenv(name);
+        saved_.emplace_back(name, v ? v : "");
+    }
+    static void Set(const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST(Locale, FirstSetVariableDecides) {
+    struct Case {
+        const char* all;
+        const char* category;
+        const char* lang;
+        bool japanese;
+    } cases[] = {
+        {nullptr, nullptr, "ja_JP.UTF-8", true},
+        {nullptr, nullptr, "en_US.UTF-8", false},
+        {nullptr, nullptr, nullptr, false},
+        {"C", nullptr, "ja_JP.UTF-8", false},     // LC_ALL overrides LANG
+        {"ja_JP", nullptr, "en_US", true},
+        {nullptr, "ja_JP.eucJP", "en_US", true},  // the category overrides LANG
+        {nullptr, "C", "ja_JP", false},
+        {"", "", "ja_JP", true},                  // empty counts as unset
+        {nullptr, nullptr, "jam", true},          // only the first two letters are read
+        {nullptr, nullptr, "JA_JP", false},
+    };
+    for (const char* category : {"LC_CTYPE", "LC_MESSAGES"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << category << " all=" << (c.all ? c.all : "-") << " cat="
+                                            << (c.category ? c.category : "-") << " lang=" << (c.lang ? c.lang : "-"));
+            LocaleEnvironment env(c.all, category, c.category, c.lang);
+            EXPECT_EQ(LocaleIsJapanese(category), c.japanese);
+            if (std::strcmp(category, "LC_CTYPE") == 0) {
+                EXPECT_EQ(OsPlatform().OemCodePage(), c.japanese ? 932u : 437u);
+            }
+        }
+    }
+}
+
+TEST(LoadString, CopiesWithinTheBufferAndKeepsCharactersWhole) {
+    const char* ja = "\xE3\x82\x82\xE3\x81\x86";  // "もう": two 3-byte characters
+    struct Case {
+        const char* text;
+        int size;
+        const char* expected;
+    } cases[] = {
+        {"firmware updater", 64, "firmware updater"},
+        {"firmware updater", 9, "firmware"},
+        {"firmware updater", 1, ""},
+        {ja, 7, ja},
+        {ja, 6, "\xE3\x82\x82"},  // the second character would not fit whole
+        {ja, 3, ""},
+        {nullptr, 64, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "size " << c.size);
+        char buf[64];
+        std::memset(buf, 'x', sizeof buf);
+        const int n = CopyStringTruncated(c.text, buf, c.size);
+        EXPECT_STREQ(buf, c.expected);
+        EXPECT_EQ(n, static_cast<int>(std::strlen(c.expected)));
+    }
+    char untouched = 'x';
+    EXPECT_EQ(CopyStringTruncated("abc", &untouched, 0), 0);
+    EXPECT_EQ(untouched, 'x');
+}
+
+TEST(CommandLine, ArgumentsJoinedBySingleSpaces) {
+    char prog[] = "/opt/quillmor";
+    char au[] = "/au";
+    char* argv[] = {prog, au, nullptr};
+    OsSetCommandLine(2, argv);
+    EXPECT_STREQ(OsGetCommandLine(), "/opt/quillmor /au");
+    OsSetCommandLine(0, nullptr);
+    EXPECT_STREQ(OsGetCommandLine(), "");
+}
+
+}  // namespace
