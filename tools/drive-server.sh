@@ -1,0 +1,31 @@
+# Sourced: start and stop the emulated drive server (qm-drive-server) in a
+# work folder. After qm_start_drive_server, QM_DRIVE_SOCKET is the socket the
+# preload library talks to and QM_DRIVE_STATE the server's state folder.
+
+# qm_start_drive_server SERVER WORKDIR SCENARIO
+qm_start_drive_server() {
+  local server=$1 work=$2 scenario=$3 i
+  QM_DRIVE_SOCKET=$work/drive.sock
+  QM_DRIVE_STATE=$work/state
+  mkdir -p "$QM_DRIVE_STATE"
+  "$server" --socket "$QM_DRIVE_SOCKET" --scenario "$scenario" --state "$QM_DRIVE_STATE" \
+    >"$work/server.log" 2>&1 &
+  QM_DRIVE_PID=$!
+  # The server is a real process: wait for its socket, briefly and boundedly.
+  for i in $(seq 100); do
+    [ -S "$QM_DRIVE_SOCKET" ] && return 0
+    kill -0 "$QM_DRIVE_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "drive server did not start:" >&2
+  cat "$work/server.log" >&2
+  return 1
+}
+
+qm_stop_drive_server() {
+  if [ -n "${QM_DRIVE_PID:-}" ]; then
+    kill "$QM_DRIVE_PID" 2>/dev/null || true
+    wait "$QM_DRIVE_PID" 2>/dev/null || true
+    QM_DRIVE_PID=
+  fi
+}
