@@ -103,6 +103,22 @@ TEST(LoadString, CopiesWithinTheBufferAndKeepsCharactersWhole) {
     EXPECT_EQ(untouched, 'x');
 }
 
+TEST(LoadString, LanguageFollowsTheMessagesLocale) {
+    char buf[128];
+    {
+        LocaleEnvironment env(nullptr, "LC_MESSAGES", nullptr, "en_US.UTF-8");
+        EXPECT_EQ(OsLoadString(112, buf, sizeof buf), 16);
+        EXPECT_STREQ(buf, "firmware updater");
+        EXPECT_EQ(OsLoadString(9999, buf, sizeof buf), 0);  // no such string
+        EXPECT_STREQ(buf, "");
+    }
+    {
+        LocaleEnvironment env(nullptr, "LC_MESSAGES", "ja_JP.UTF-8", "en_US.UTF-8");
+        EXPECT_GT(OsLoadString(112, buf, sizeof buf), 0);
+        EXPECT_STRNE(buf, "firmware updater");
+    }
+}
+
 TEST(CommandLine, ArgumentsJoinedBySingleSpaces) {
     char prog[] = "/opt/quillmor";
     char au[] = "/au";

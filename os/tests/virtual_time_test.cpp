@@ -10,17 +10,20 @@
 
 namespace {
 
-// A thread body that sleeps, then records when it woke and optionally signals.
+// A thread body that sleeps, records when it woke, optionally signals, and then
+// optionally sleeps on.
 struct Sleeper {
     VirtualTime* clock;
     uint32_t ms;
     OsHandle doneEvent = nullptr;
+    uint32_t thenMs = 0;
     std::atomic<uint64_t> wokeAt{0};
     static void Run(void* p) {
         Sleeper* s = static_cast<Sleeper*>(p);
         s->clock->Sleep(s->ms);
         s->wokeAt = s->clock->NowMs();
         if (s->doneEvent) s->clock->SetEvent(s->doneEvent);
+        if (s->thenMs) s->clock->Sleep(s->thenMs);
     }
 };
 
@@ -55,18 +58,26 @@ TEST(VirtualTime, WaitThreadTimesOutBeforeTheThreadEnds) {
 TEST(VirtualTime, WaitForeverOnAThreadThatEnds) {
     VirtualTime clock;
     Sleeper s{&clock, 700};
+    Sleeper later{&clock, 10000};
     OsHandle t = clock.StartThread(&Sleeper::Run, &s);
+    OsHandle other = clock.StartThread(&Sleeper::Run, &later);
+    // The end of `s` wakes this wait; time must not run on to the other sleeper's
+    // deadline before the woken waiter has looked at it.
     EXPECT_TRUE(clock.WaitThread(t, OS_WAIT_FOREVER));
     EXPECT_EQ(clock.NowMs(), 700u);
+    EXPECT_TRUE(clock.WaitThread(other, OS_WAIT_FOREVER));
+    EXPECT_EQ(clock.NowMs(), 10000u);
     clock.CloseThread(t);
+    clock.CloseThread(other);
 }
 
 TEST(VirtualTime, EventsAreAutoResetAndWakeTheirWaiter) {
     VirtualTime clock;
     OsHandle e = clock.CreateEvent();
 
-    // Set by another thread later: the wait ends then, not at its own deadline.
-    Sleeper s{&clock, 300, e};
+    // Set by another thread later: the wait ends then, not at its own deadline, and
+    // the setter going back to sleep does not move time past the woken waiter.
+    Sleeper s{&clock, 300, e, 5000};
     OsHandle t = clock.StartThread(&Sleeper::Run, &s);
     EXPECT_TRUE(clock.WaitEvent(e, 1000));
     EXPECT_EQ(clock.NowMs(), 300u);
@@ -81,6 +92,7 @@ TEST(VirtualTime, EventsAreAutoResetAndWakeTheirWaiter) {
     EXPECT_EQ(clock.NowMs(), 1300u);
 
     clock.WaitThread(t, OS_WAIT_FOREVER);
+    EXPECT_EQ(clock.NowMs(), 5300u);
     clock.CloseThread(t);
     clock.CloseEvent(e);
 }
