@@ -15,6 +15,8 @@ public:
     // IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` as both input and output.
     // Returns false when the system refused the request (the call failed or the
     // transport reported an error); ScsiStatus and the sense area are then meaningless.
+    // Linux: SG_IO; a record whose sense area does not lie inside the buffer after
+    // the record, or whose direction or CDB length is invalid, is refused unsent.
     virtual bool PassThrough(OsHandle device, SptdBuffer* buffer) = 0;
 };
 

@@ -1,6 +1,7 @@
 // Named objects shared between processes of the session: the updater mutex and
 // the instance mapping. Linux keeps them as files under the runtime directory
-// ($XDG_RUNTIME_DIR, else /tmp), held with advisory locks.
+// ($XDG_RUNTIME_DIR, else /tmp), held with advisory locks; a file whose holder has
+// ended counts as absent, and a stale section is recreated zero-filled.
 #pragma once
 #include "os/types.h"
 #include <cstdint>
@@ -9,6 +10,8 @@
 // that proved it is closed again).
 bool OsNamedMutexExists(const char* name);
 // CreateMutexA, initially owned; the handle is kept until the process ends.
+// nullptr also when the mutex turned out to exist already (another updater took it
+// between the existence check and this call): its handle would not be ours to own.
 OsHandle OsCreateNamedMutex(const char* name);
 
 // CreateFileMappingA over the paging file, PAGE_READWRITE, `size` bytes.

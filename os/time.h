@@ -20,7 +20,9 @@ public:
     virtual void CloseThread(OsHandle thread) = 0;
 
     // Unnamed auto-reset events, initially not signalled. On Windows these are real
-    // event handles, so an ASPI manager can signal them.
+    // event handles, so an ASPI manager can signal them. (<windows.h> defines
+    // CreateEvent as a macro: include os/win32/win32_api.h, or #undef it, in files
+    // that see both.)
     virtual OsHandle CreateEvent() = 0;
     virtual void SetEvent(OsHandle event) = 0;
     // True when signalled within timeoutMs.
