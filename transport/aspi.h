@@ -54,6 +54,13 @@ constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
 
+// ASPI status codes the executors report for a request they never hand to the
+// manager (besides SS_ERR of transport.h, for a transfer without a buffer).
+constexpr int SS_NO_DEVICE = 0x82;               // g_selectedDevice names no table entry
+constexpr int SS_NO_ASPI = 0xE3;                 // the manager or an entry point is missing
+constexpr int SS_BUFFER_TOO_BIG = 0xE6;          // longer than the transfer buffers
+constexpr int SS_INSUFFICIENT_RESOURCES = 0xE9;  // no completion event could be created
+
 // ASPI entry points are cdecl.
 typedef uint32_t (*PfnGetASPI32SupportInfo)(void);
 typedef uint32_t (*PfnSendASPI32Command)(void* srb);
@@ -69,8 +76,22 @@ extern uint8_t g_scanLun;
 // Loads "wnaspi32" from the system directory and both entry points; returns the
 // string id naming the failure (103, 104, 105) or 0. Sets TRANSPORT_ASPI either way.
 int LoadAspiManager();
-// True when both entry points are present.
+// True when both entry points are present. Without them nothing is ever called:
+// every executor fails with SS_NO_ASPI and discovery finds no adapter.
 bool AspiAvailable();
+
+// GetASPI32SupportInfo: true with the number of host adapters when the manager
+// reports SS_COMP; false (count 0) otherwise or when it is missing.
+bool AspiHostAdapterCount(int* count);
+// Sends an SRB_HAInquiry (SRB_Cmd set to SC_HA_INQUIRY, SRB_HaId as the caller
+// set it). The manager answers it before returning, so nothing is waited for.
+// Without the manager SRB_Status reads SS_NO_ASPI and nothing else changes.
+void AspiInquireAdapter(SrbHaInquiry& block);
+
+// The executors: SendASPI32Command with g_srb, waiting (without limit) for the
+// completion event only when the manager accepted the request (SS_PENDING). The
+// status left in SRB_Status becomes g_scsiStatus; true on SS_COMP. The sense area
+// is never cleared: after a success it still holds the last failure's sense.
 
 bool AspiExecute6(int direction, uint32_t length, const uint8_t* cdb);
 bool AspiExecute10(int direction, uint32_t length, const uint8_t* cdb);

@@ -1,0 +1,163 @@
+// The ASPI manager back-end of the 95/98 family.
+#include "transport/aspi.h"
+
+#include "os/library.h"
+#include "os/time.h"
+#include "transport/transport.h"
+
+#include <cstring>
+
+OsHandle g_hAspiDll = nullptr;
+PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo = nullptr;
+PfnSendASPI32Command g_pfnSendASPI32Command = nullptr;
+SrbExecScsiCmd g_srb;
+uint8_t g_scanHaId = 0;
+uint8_t g_scanTarget = 0;
+uint8_t g_scanLun = 0;
+
+namespace {
+
+constexpr uint8_t kSenseLength = 22;
+
+template <typename Pfn>
+Pfn EntryPoint(const char* name) {
+    return reinterpret_cast<Pfn>(OsLibraries().GetProcAddress(g_hAspiDll, name));
+}
+
+// Whether the request may be handed to the manager at all; otherwise the status
+// that tells why not.
+int RefusalBeforeSending(const uint8_t* buffer, uint32_t length) {
+    if (!AspiAvailable()) return SS_NO_ASPI;
+    if (length > TRANSFER_BUFFER_SIZE) return SS_BUFFER_TOO_BIG;
+    if (length > 0 && buffer == nullptr) return SS_ERR;
+    return SS_PENDING;
+}
+
+bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8_t* buffer,
+                 uint8_t cdbLength, uint32_t length, const uint8_t* cdb, int refusal) {
+    // The block keeps its sense area from earlier commands: ASPI writes it only
+    // on CHECK CONDITION.
+    g_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    g_srb.SRB_HaId = haId;
+    g_srb.SRB_Target = target;
+    g_srb.SRB_Lun = lun;
+    g_srb.SRB_Flags = flags;
+    g_srb.SRB_BufPointer = buffer;
+    g_srb.SRB_BufLen = length;
+    g_srb.SRB_SenseLen = kSenseLength;
+    g_srb.SRB_CDBLen = cdbLength;
+    std::memcpy(g_srb.CDBByte, cdb, 12);
+    g_srb.SRB_PostProc = nullptr;
+
+    OsHandle event = nullptr;
+    if (refusal == SS_PENDING) {
+        event = OsTime().CreateEvent();
+        if (!event) refusal = SS_INSUFFICIENT_RESOURCES;
+    }
+    if (refusal != SS_PENDING) {
+        g_srb.SRB_Status = static_cast<uint8_t>(refusal);
+        g_scsiStatus = refusal;
+        return false;
+    }
+
+    g_srb.SRB_PostProc = event;
+    // Only an accepted request is completed through the event; one refused at
+    // once already carries its status and the event will never be signalled.
+    if (g_pfnSendASPI32Command(&g_srb) == static_cast<uint32_t>(SS_PENDING))
+        OsTime().WaitEvent(event, OS_WAIT_FOREVER);
+    OsTime().CloseEvent(event);
+    g_srb.SRB_PostProc = nullptr;
+
+    g_scsiStatus = g_srb.SRB_Status;
+    return g_scsiStatus == SS_COMP;
+}
+
+bool ExecuteSelected(uint8_t cdbLength, int direction, uint32_t length, const uint8_t* cdb) {
+    // A no-data command leaves the direction to the command and names no buffer.
+    uint8_t flags = SRB_EVENT_NOTIFY;
+    uint8_t* buffer = nullptr;
+    if (direction == DIR_IN) {
+        flags |= SRB_DIR_IN;
+        buffer = g_dataIn;
+    } else if (direction == DIR_OUT) {
+        flags |= SRB_DIR_OUT;
+        buffer = g_dataOut;
+    }
+    int refusal = RefusalBeforeSending(buffer, length);
+    DeviceEntry device{};
+    if (g_selectedDevice >= 0 && g_selectedDevice < MAX_DEVICES)
+        device = g_devices[g_selectedDevice];
+    else if (refusal == SS_PENDING)
+        refusal = SS_NO_DEVICE;  // no entry to address: nothing is sent anywhere
+    return AspiExecute(device.haId, device.target, device.lun, flags, buffer, cdbLength, length, cdb,
+                       refusal);
+}
+
+// Discovery's probes always read; any other direction goes out as data-out.
+bool ExecuteScan(uint8_t cdbLength, int direction, uint32_t length, const uint8_t* cdb) {
+    const bool in = direction == DIR_IN;
+    uint8_t* buffer = in ? g_dataIn : g_dataOut;
+    return AspiExecute(g_scanHaId, g_scanTarget, g_scanLun,
+                       static_cast<uint8_t>(SRB_EVENT_NOTIFY | (in ? SRB_DIR_IN : SRB_DIR_OUT)), buffer,
+                       cdbLength, length, cdb, RefusalBeforeSending(buffer, length));
+}
+
+}  // namespace
+
+int LoadAspiManager() {
+    int failure = 0;
+    if (!g_hAspiDll) g_hAspiDll = OsLibraries().LoadSystemLibrary("wnaspi32");
+    if (!g_hAspiDll) {
+        failure = 103;  // "cannot load wnaspi32.dll"
+    } else {
+        g_pfnGetASPI32SupportInfo = EntryPoint<PfnGetASPI32SupportInfo>("GetASPI32SupportInfo");
+        g_pfnSendASPI32Command = EntryPoint<PfnSendASPI32Command>("SendASPI32Command");
+        if (!g_pfnGetASPI32SupportInfo)
+            failure = 104;  // "cannot get addres of ASPI32SupportInfo()"
+        else if (!g_pfnSendASPI32Command)
+            failure = 105;  // "cannot get address of SendASPI32Command()"
+    }
+    g_transport = TRANSPORT_ASPI;
+    return failure;
+}
+
+bool AspiAvailable() { return g_pfnGetASPI32SupportInfo != nullptr && g_pfnSendASPI32Command != nullptr; }
+
+bool AspiHostAdapterCount(int* count) {
+    *count = 0;
+    if (!AspiAvailable()) return false;
+    const uint32_t info = g_pfnGetASPI32SupportInfo();
+    if (((info >> 8) & 0xFF) != static_cast<uint32_t>(SS_COMP)) return false;
+    *count = static_cast<int>(info & 0xFF);
+    return true;
+}
+
+void AspiInquireAdapter(SrbHaInquiry& block) {
+    block.SRB_Cmd = SC_HA_INQUIRY;
+    if (!AspiAvailable()) {
+        block.SRB_Status = static_cast<uint8_t>(SS_NO_ASPI);
+        return;
+    }
+    // The manager answers an adapter inquiry before it returns.
+    g_pfnSendASPI32Command(&block);
+}
+
+bool AspiExecute6(int direction, uint32_t length, const uint8_t* cdb) {
+    return ExecuteSelected(6, direction, length, cdb);
+}
+
+bool AspiExecute10(int direction, uint32_t length, const uint8_t* cdb) {
+    return ExecuteSelected(10, direction, length, cdb);
+}
+
+bool AspiExecute12(int direction, uint32_t length, const uint8_t* cdb) {
+    return ExecuteSelected(12, direction, length, cdb);
+}
+
+bool AspiScanExecute6(int direction, uint32_t length, const uint8_t* cdb) {
+    return ExecuteScan(6, direction, length, cdb);
+}
+
+bool AspiScanExecute12(int direction, uint32_t length, const uint8_t* cdb) {
+    return ExecuteScan(12, direction, length, cdb);
+}

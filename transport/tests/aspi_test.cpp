@@ -1,0 +1,278 @@
+// The ASPI back-end against an in-process manager: loading, the request block,
+// the completion event, and a manager that is missing.
+#include "transport/tests/transport_fixture.h"
+
+namespace {
+
+namespace off = srb_offset;
+
+// Every field the program sets, at its published offset (32-bit build).
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_Flags) == 3, "flags");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_Target) == 8, "target");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_BufLen) == 12, "length");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_BufPointer) == 16, "buffer");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_SenseLen) == 20, "sense length");
+static_assert(sizeof(void*) != 4 || offsetof(SrbExecScsiCmd, SRB_PostProc) == 24, "event");
+// On every build the block is what the manager reads.
+static_assert(sizeof(SrbExecScsiCmd) == off::Size, "block size");
+static_assert(offsetof(SrbExecScsiCmd, CDBByte) == off::Cdb, "CDB");
+static_assert(offsetof(SrbExecScsiCmd, SenseArea) == off::Sense, "sense area");
+
+using Executor = bool (*)(int, uint32_t, const uint8_t*);
+
+const uint8_t kCdb[12] = {0x3B, 0x05, 0xF0, 0x1D, 0x80, 0x00, 0x00, 0x80, 0x00, 0x00, 0xC3, 0x3C};
+
+// A drive that answers every command with GOOD, or CHECK CONDITION with `sense`.
+struct SimpleDrive {
+    int status = 0;
+    std::vector<uint8_t> sense;
+    std::vector<uint8_t> dataIn;
+    std::vector<uint8_t> dataOut;
+    int commands = 0;
+    int operator()(const uint8_t*, int, int direction, uint8_t* data, uint32_t length, uint8_t* s, int senseLength) {
+        ++commands;
+        if (direction == DIR_IN) std::memcpy(data, dataIn.data(), std::min<size_t>(dataIn.size(), length));
+        if (direction == DIR_OUT) dataOut.assign(data, data + length);
+        if (status == 2) std::memcpy(s, sense.data(), std::min<size_t>(sense.size(), senseLength));
+        return status;
+    }
+};
+
+class AspiTest : public TransportTest {
+protected:
+    SimpleDrive drive;
+    void SetUp() override {
+        TransportTest::SetUp();
+        aspi.drive = std::ref(drive);
+        g_devices[0] = {1, 2, 0, 0};
+        g_devices[1] = {3, 5, 0, 0};
+        g_scanHaId = 4;
+        g_scanTarget = 6;
+        g_scanLun = 1;
+    }
+};
+
+TEST_F(AspiTest, BlockAsTheManagerReadsIt) {
+    UseAspi();
+    struct Case {
+        Executor execute;
+        int direction;
+        uint32_t length;
+        uint8_t cdbLength, flags;
+        uint8_t* buffer;
+        bool probe;
+    } cases[] = {
+        {AspiExecute6, DIR_IN, 254, 6, 0x48, g_dataIn, false},
+        {AspiExecute10, DIR_OUT, 0x8000, 10, 0x50, g_dataOut, false},
+        {AspiExecute12, DIR_NONE, 0, 12, 0x40, nullptr, false},
+        {AspiScanExecute6, DIR_IN, 254, 6, 0x48, g_dataIn, true},
+        {AspiScanExecute12, DIR_IN, 48, 12, 0x48, g_dataIn, true},
+        // The probe executors send anything but data-in as data-out.
+        {AspiScanExecute12, DIR_NONE, 0, 12, 0x50, g_dataOut, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "CDB length " << int(c.cdbLength) << " direction " << c.direction
+                                        << (c.probe ? " probe" : ""));
+        aspi.sent.clear();
+        ASSERT_TRUE(c.execute(c.direction, c.length, kCdb));
+        const std::vector<uint8_t>& b = aspi.sent;
+        ASSERT_EQ(b.size(), off::Size);
+        EXPECT_EQ(b[off::Cmd], SC_EXEC_SCSI_CMD);
+        EXPECT_EQ(b[off::HaId], c.probe ? 4 : 1);
+        EXPECT_EQ(b[off::Target], c.probe ? 6 : 2);
+        EXPECT_EQ(b[off::Lun], c.probe ? 1 : 0);
+        EXPECT_EQ(b[off::Flags], c.flags);
+        EXPECT_EQ(FakeAspi::U32(b, off::BufLen), c.length);
+        EXPECT_EQ(FakeAspi::Ptr(b, off::BufPointer), c.buffer);
+        EXPECT_EQ(b[off::SenseLen], 22);
+        EXPECT_EQ(b[off::CdbLen], c.cdbLength);
+        EXPECT_NE(FakeAspi::Ptr(b, off::PostProc), nullptr);
+        EXPECT_EQ(std::memcmp(b.data() + off::Cdb, kCdb, 12), 0);
+        EXPECT_EQ(b[off::Cdb + 12] | b[off::Cdb + 13] | b[off::Cdb + 14] | b[off::Cdb + 15], 0);
+        EXPECT_EQ(g_scsiStatus, SS_COMP);
+    }
+    EXPECT_EQ(time.created, 6);
+    EXPECT_EQ(time.closed, 6);
+}
+
+TEST_F(AspiTest, SelectedEntryAddressesEachCommand) {
+    UseAspi();
+    g_selectedDevice = 1;
+    ASSERT_TRUE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(aspi.sent[off::HaId], 3);
+    EXPECT_EQ(aspi.sent[off::Target], 5);
+    g_selectedDevice = 0;
+    ASSERT_TRUE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(aspi.sent[off::HaId], 1);
+    EXPECT_EQ(aspi.sent[off::Target], 2);
+}
+
+TEST_F(AspiTest, DataMovesThroughTheTransferBuffers) {
+    UseAspi();
+    drive.dataIn = {0x05, 0x80, 0x05, 0x32};
+    ASSERT_TRUE(AspiExecute6(DIR_IN, 4, kCdb));
+    EXPECT_EQ(std::vector<uint8_t>(g_dataIn, g_dataIn + 4), drive.dataIn);
+
+    for (int i = 0; i < 256; ++i) g_dataOut[i] = static_cast<uint8_t>(255 - i);
+    ASSERT_TRUE(AspiExecute12(DIR_OUT, 256, kCdb));
+    EXPECT_EQ(drive.dataOut, std::vector<uint8_t>(g_dataOut, g_dataOut + 256));
+}
+
+// The manager writes the sense area only on CHECK CONDITION, and nothing clears it.
+TEST_F(AspiTest, SenseAreaKeepsTheLastFailure) {
+    UseAspi();
+    drive.status = 2;
+    drive.sense = Sense(0x02, 0x3A, 0x02);
+    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(g_scsiStatus, SS_ERR);
+    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
+
+    drive.status = 0;
+    EXPECT_TRUE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(g_scsiStatus, SS_COMP);
+    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
+
+    // A failure without sense data (BUSY) leaves the earlier sense too.
+    drive.status = 0x08;
+    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
+}
+
+// A pending request is waited for until the manager signals its event.
+TEST_F(AspiTest, PendingRequestWaitsForTheEvent) {
+    UseAspi();
+    aspi.completion = FakeAspi::Completion::Later;
+    aspi.laterMs = 40000;  // longer than any bounded wait would be
+    drive.dataIn = {0x11, 0x22};
+    g_dataIn[0] = 0;
+    ASSERT_TRUE(AspiExecute6(DIR_IN, 2, kCdb));
+    EXPECT_EQ(clock.NowMs(), 40000u);
+    EXPECT_EQ(g_scsiStatus, SS_COMP);
+    EXPECT_EQ(g_dataIn[0], 0x11);
+
+    drive.status = 2;
+    drive.sense = Sense(0x06, 0x28, 0x00);
+    EXPECT_FALSE(AspiExecute12(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(clock.NowMs(), 80000u);
+    EXPECT_EQ(g_scsiStatus, SS_ERR);
+    EXPECT_EQ(GetSenseClass(), SENSE_MEDIUM_CHANGED);
+    EXPECT_EQ(time.created, 2);
+    EXPECT_EQ(time.closed, 2);
+}
+
+// A request refused at once is never signalled: waiting would hang forever (the
+// virtual clock aborts the test on that).
+TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {
+    UseAspi();
+    aspi.completion = FakeAspi::Completion::Refused;
+    for (uint8_t refusal : {uint8_t(0x81), uint8_t(0x82), uint8_t(0xE0)}) {
+        aspi.refusal = refusal;
+        EXPECT_FALSE(AspiScanExecute12(DIR_IN, 48, kCdb));
+        EXPECT_EQ(g_scsiStatus, refusal);
+    }
+    EXPECT_EQ(clock.NowMs(), 0u);
+    EXPECT_EQ(drive.commands, 0);
+    EXPECT_EQ(time.created, 3);
+    EXPECT_EQ(time.closed, 3);
+}
+
+// A manager that could not be loaded whole is never called.
+TEST_F(AspiTest, MissingManagerIsNeverCalled) {
+    struct Case {
+        bool library, supportInfo, sendCommand;
+        int message;
+    } cases[] = {
+        {false, true, true, 103},
+        {true, false, true, 104},
+        {true, true, false, 105},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ResetTransportState();
+        aspi.hasLibrary = c.library;
+        aspi.hasSupportInfo = c.supportInfo;
+        aspi.hasSendCommand = c.sendCommand;
+        aspi.loaded.clear();
+        EXPECT_EQ(LoadAspiManager(), c.message);
+        EXPECT_EQ(aspi.loaded, std::vector<std::string>{"wnaspi32"});
+        EXPECT_EQ(g_transport, TRANSPORT_ASPI);
+        EXPECT_FALSE(AspiAvailable());
+
+        for (Executor e : {AspiExecute6, AspiExecute10, AspiExecute12, AspiScanExecute6, AspiScanExecute12}) {
+            EXPECT_FALSE(e(DIR_IN, 48, kCdb));
+            EXPECT_EQ(g_scsiStatus, SS_NO_ASPI);
+        }
+        int count = 5;
+        EXPECT_FALSE(AspiHostAdapterCount(&count));
+        EXPECT_EQ(count, 0);
+        SrbHaInquiry block{};
+        AspiInquireAdapter(block);
+        EXPECT_EQ(block.SRB_Status, SS_NO_ASPI);
+
+        EXPECT_EQ(aspi.sendCalls, 0);
+        EXPECT_EQ(aspi.supportInfoCalls, 0);
+        EXPECT_EQ(time.created, 0);
+    }
+}
+
+// Requests that would let the manager run past a buffer are not sent.
+TEST_F(AspiTest, UnsafeRequestIsNotSent) {
+    UseAspi();
+    struct Case {
+        const char* what;
+        Executor execute;
+        int direction;
+        uint32_t length;
+        bool freeBuffers;
+        int status;
+    } cases[] = {
+        {"longer than the buffers", AspiExecute12, DIR_OUT, TRANSFER_BUFFER_SIZE + 1, false, SS_BUFFER_TOO_BIG},
+        {"no buffers", AspiExecute12, DIR_OUT, 0x8000, true, SS_ERR},
+        {"no-data with a length", AspiExecute6, DIR_NONE, 16, false, SS_ERR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.freeBuffers) FreeTransferBuffers();
+        EXPECT_FALSE(c.execute(c.direction, c.length, kCdb));
+        EXPECT_EQ(g_scsiStatus, c.status);
+        ASSERT_TRUE(AllocateTransferBuffers());
+    }
+    g_selectedDevice = -1;
+    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(g_scsiStatus, SS_NO_DEVICE);
+    g_selectedDevice = MAX_DEVICES;
+    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
+    EXPECT_EQ(aspi.sendCalls, 0);
+    EXPECT_EQ(time.created, time.closed);
+}
+
+TEST_F(AspiTest, AdapterQueries) {
+    UseAspi();
+    struct Case {
+        uint32_t info;
+        bool ok;
+        int count;
+    } cases[] = {
+        {0x0102, true, 2},
+        {0x0100, true, 0},
+        {0x0000, false, 0},  // status byte other than SS_COMP
+        {0xE803, false, 0},
+        {0x010102, true, 2},  // bits above 15 are not the status
+    };
+    for (const Case& c : cases) {
+        aspi.supportInfo = c.info;
+        int count = -1;
+        EXPECT_EQ(AspiHostAdapterCount(&count), c.ok) << std::hex << c.info;
+        EXPECT_EQ(count, c.count) << std::hex << c.info;
+    }
+
+    SrbHaInquiry block{};
+    block.SRB_HaId = 1;
+    AspiInquireAdapter(block);
+    EXPECT_EQ(block.SRB_Cmd, SC_HA_INQUIRY);
+    EXPECT_EQ(block.SRB_Status, SS_COMP);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.HA_Identifier)), "FAKE HOST");
+    EXPECT_EQ(time.created, 0);  // answered before it returns: no event
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// Sense classification, and which record the class of the last command is read from.
+#include "transport/tests/transport_fixture.h"
+
+namespace {
+
+TEST(ClassifySense, Table) {
+    struct Case {
+        uint8_t key, asc, ascq;
+        int expected;
+    } cases[] = {
+        {0x00, 0x00, 0x00, SENSE_NONE},
+        {0x00, 0x00, 0x01, SENSE_OTHER},
+        {0x00, 0x3A, 0x00, SENSE_OTHER},
+        {0x02, 0x04, 0x01, SENSE_BECOMING_READY},
+        {0x02, 0x04, 0x02, SENSE_INIT_REQUIRED},
+        {0x02, 0x04, 0x00, SENSE_OTHER},
+        {0x02, 0x3A, 0x00, SENSE_NO_MEDIUM},
+        {0x02, 0x3A, 0x01, SENSE_NO_MEDIUM},
+        {0x02, 0x3A, 0x02, SENSE_NO_MEDIUM},
+        {0x02, 0x3A, 0x03, SENSE_OTHER},
+        // The key byte is compared whole: a flag bit set is not the plain key.
+        {0x22, 0x3A, 0x00, SENSE_OTHER},
+        {0x82, 0x04, 0x01, SENSE_OTHER},
+        {0x04, 0x08, 0x01, SENSE_COMM_TIMEOUT},
+        {0x04, 0x4C, 0x00, SENSE_SELF_CONFIG_FAILED},
+        {0x04, 0x3A, 0x00, SENSE_OTHER},
+        {0x06, 0x28, 0x00, SENSE_MEDIUM_CHANGED},
+        {0x06, 0x29, 0x00, SENSE_RESET},
+        {0x06, 0x29, 0x01, SENSE_OTHER},
+        {0x06, 0x3A, 0x00, SENSE_OTHER},
+        {0x05, 0x20, 0x00, SENSE_OTHER},
+        {0x03, 0x3A, 0x00, SENSE_OTHER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(c.key) << "/" << int(c.asc) << "/" << int(c.ascq));
+        EXPECT_EQ(ClassifySense(c.key, c.asc, c.ascq), c.expected);
+    }
+}
+
+using SenseClassTest = TransportTest;
+
+// Each transport's class comes from its own record, never from the other one.
+TEST_F(SenseClassTest, ReadsTheRecordOfTheActiveTransport) {
+    g_sptd.sense[2] = 0x02;
+    g_sptd.sense[12] = 0x3A;
+    g_srb.SenseArea[2] = 0x06;
+    g_srb.SenseArea[12] = 0x29;
+    struct Case {
+        int transport;
+        int expected;
+    } cases[] = {
+        {0, SENSE_NO_MEDIUM},
+        {TRANSPORT_SPTI, SENSE_NO_MEDIUM},
+        {TRANSPORT_ASPI, SENSE_RESET},
+    };
+    for (const Case& c : cases) {
+        g_transport = c.transport;
+        EXPECT_EQ(GetSenseClass(), c.expected) << "transport " << c.transport;
+    }
+}
+
+}  // namespace
