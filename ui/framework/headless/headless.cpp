@@ -147,10 +147,7 @@ intptr_t DefaultProcessing(WindowHandle hwnd, unsigned message, uintptr_t wParam
         Window* w = FindDialogLocked(hwnd);
         if (!w) return 0;
         headless::ControlState* cancel = FindControlByIdLocked(w, IDCANCEL);
-        if (cancel && !cancel->enabled) {
-            ++w->state.beeps;
-            return 0;
-        }
+        if (cancel && !cancel->enabled) return 0;
         PostLocked(hwnd, WM_COMMAND, MakeWParam(IDCANCEL, BN_CLICKED), cancel ? cancel->hwnd : 0);
         return 0;
     }
@@ -834,7 +831,10 @@ bool CDialog::PreTranslateMessage(Msg* msg) {
         Window* w = it->second.get();
         if (msg->wParam == VK_ESCAPE) {
             command = IDCANCEL;
-            if (headless::ControlState* cancel = FindControlByIdLocked(w, IDCANCEL)) target = cancel->hwnd;
+            if (headless::ControlState* cancel = FindControlByIdLocked(w, IDCANCEL)) {
+                if (!cancel->enabled) return true;  // the system beeps and ignores it
+                target = cancel->hwnd;
+            }
         } else if (msg->wParam == VK_RETURN) {
             command = IDOK;
             for (auto& c : w->state.controls) {

@@ -67,7 +67,6 @@ struct WindowState {
     UiIcon bigIcon = nullptr;
     UiIcon smallIcon = nullptr;
     int iconPaints = 0;  // times the icon was painted while minimised
-    int beeps = 0;       // closes refused because the cancel button is disabled
 
     const ControlState* Control(int id) const;
     const MenuItemState* MenuItem(unsigned id) const;

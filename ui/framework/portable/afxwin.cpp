@@ -34,6 +34,13 @@ bool CDialog::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intp
     case WM_QUERYENDSESSION:
         *result = OnQueryEndSession() ? 1 : 0;
         return true;
+    case WM_CLOSE: {
+        // The dialog manager's rule, kept here so that every back-end (Wine
+        // included) follows it: a close is a cancel, refused while the dialog has a
+        // cancel button that is disabled.
+        CWnd* cancel = GetDlgItem(IDCANCEL);
+        return cancel && !cancel->IsWindowEnabled();
+    }
     default:
         return false;
     }
