@@ -1,0 +1,128 @@
+#include "sim/device_port.h"
+
+#include "os/time.h"
+#include "os/virtual_time.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+
+namespace {
+
+SptdBuffer Record(std::initializer_list<uint8_t> cdb, uint8_t cdbLength, uint8_t dataIn, void* data,
+                  uint32_t length) {
+    SptdBuffer b;
+    std::memset(&b, 0, sizeof b);
+    b.sptd.Length = sizeof(ScsiPassThroughDirect);
+    b.sptd.CdbLength = cdbLength;
+    b.sptd.SenseInfoLength = 18;
+    b.sptd.DataIn = dataIn;
+    b.sptd.DataTransferLength = length;
+    b.sptd.TimeOutValue = 120;
+    b.sptd.DataBuffer = data;
+    b.sptd.SenseInfoOffset = SPTD_SENSE_OFFSET;
+    std::copy(cdb.begin(), cdb.end(), b.sptd.Cdb);
+    return b;
+}
+
+TEST(SimDevicePort, OpensOnlyLettersWithADrive) {
+    SimDevicePort port;
+    std::string error;
+    ASSERT_TRUE(port.AddScenario("drive = D\ndrive = F\n", &error)) << error;
+    EXPECT_EQ(port.Open('C'), nullptr);
+    EXPECT_EQ(port.Open('E'), nullptr);
+    OsHandle d = port.Open('D');
+    OsHandle f = port.Open('f');
+    ASSERT_NE(d, nullptr);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(port.OpenHandles(), 2);
+    port.Close(d);
+    port.Close(d);  // a stale handle is ignored
+    EXPECT_EQ(port.OpenHandles(), 1);
+    uint8_t data[8];
+    SptdBuffer b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    EXPECT_FALSE(port.PassThrough(d, &b));
+    port.Close(f);
+}
+
+TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
+    SimDevicePort port;
+    SimDrive& drive = port.AddDrive();
+    OsHandle h = port.Open('D');
+
+    uint8_t data[254];
+    std::memset(data, 0xEE, sizeof data);
+    SptdBuffer b = Record({0x12, 0, 0, 0, 0xFE, 0}, 6, SPTD_DATA_IN, data, 254);
+    ASSERT_TRUE(port.PassThrough(h, &b));
+    EXPECT_EQ(b.sptd.ScsiStatus, 0);
+    EXPECT_EQ(b.sptd.DataTransferLength, SIM_INQUIRY_SIZE);
+    EXPECT_EQ(b.sptd.SenseInfoLength, 0);
+    EXPECT_EQ(std::memcmp(data + 8, "TORVELL DVD-RW  WKZ4471 ", 24), 0);
+
+    // No data phase: DataIn 0 with no length reaches the drive as such.
+    b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    ASSERT_TRUE(port.PassThrough(h, &b));
+    EXPECT_EQ(b.sptd.ScsiStatus, 2);
+    EXPECT_EQ(b.sptd.SenseInfoLength, 18);
+    EXPECT_EQ(b.sense[0], 0x70);
+    EXPECT_EQ(b.sense[2], 0x02);
+    EXPECT_EQ(b.sense[12], 0x3A);
+    EXPECT_EQ(b.sense[18], 0);  // nothing beyond SenseInfoLength
+
+    const auto t = drive.Transcript();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].direction, SIM_DIR_IN);
+    EXPECT_EQ(t[0].dataLength, 254u);
+    EXPECT_EQ(t[1].direction, SIM_DIR_NONE);
+    port.Close(h);
+}
+
+TEST(SimDevicePort, RefusesRecordsTheSystemWouldRefuse) {
+    SimDevicePort port;
+    SimDrive& drive = port.AddDrive();
+    OsHandle h = port.Open('D');
+    uint8_t data[48];
+    struct Case {
+        const char* name;
+        void (*spoil)(SptdBuffer&);
+    };
+    const Case cases[] = {
+        {"record length", [](SptdBuffer& b) { b.sptd.Length = 40; }},
+        {"no CDB", [](SptdBuffer& b) { b.sptd.CdbLength = 0; }},
+        {"CDB longer than 16", [](SptdBuffer& b) { b.sptd.CdbLength = 17; }},
+        {"direction 2", [](SptdBuffer& b) { b.sptd.DataIn = 2; }},
+        {"no data buffer", [](SptdBuffer& b) { b.sptd.DataBuffer = nullptr; }},
+        {"sense over the record", [](SptdBuffer& b) { b.sptd.SenseInfoOffset = 8; }},
+        {"sense past the buffer", [](SptdBuffer& b) { b.sptd.SenseInfoLength = 40; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SptdBuffer b = Record({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
+        c.spoil(b);
+        EXPECT_FALSE(port.PassThrough(h, &b));
+    }
+    EXPECT_TRUE(drive.Transcript().empty());
+    port.Close(h);
+}
+
+TEST(SimDevicePort, UnansweredCommandFailsAfterTheTimeOut) {
+    VirtualTime clock;
+    OsSetTime(&clock);
+    SimDevicePort port;
+    std::string error;
+    ASSERT_TRUE(port.AddScenario("fault = opcode=0x3C no-answer\nfault = nth=2 vanish\n", &error)) << error;
+    OsHandle h = port.Open('D');
+    uint8_t data[48];
+    SptdBuffer b = Record({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
+    EXPECT_FALSE(port.PassThrough(h, &b));
+    EXPECT_EQ(clock.NowMs(), 120000u);
+
+    // A drive that is gone fails at once and no longer opens.
+    b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    EXPECT_FALSE(port.PassThrough(h, &b));
+    EXPECT_EQ(clock.NowMs(), 120000u);
+    EXPECT_EQ(port.Open('D'), nullptr);
+    port.Close(h);
+    OsSetTime(nullptr);
+}
+
+}  // namespace
