@@ -1,5 +1,6 @@
 // The ASPI back-end against an in-process manager: loading, the request block,
 // the completion event, and a manager that is missing.
+#include "sim/drive.h"
 #include "transport/tests/transport_fixture.h"
 
 namespace {
@@ -22,33 +23,33 @@ using Executor = bool (*)(int, uint32_t, const uint8_t*);
 
 const uint8_t kCdb[12] = {0x3B, 0x05, 0xF0, 0x1D, 0x80, 0x00, 0x00, 0x80, 0x00, 0x00, 0xC3, 0x3C};
 
-// A drive that answers every command with GOOD, or CHECK CONDITION with `sense`.
-struct SimpleDrive {
-    int status = 0;
-    std::vector<uint8_t> sense;
-    std::vector<uint8_t> dataIn;
-    std::vector<uint8_t> dataOut;
-    int commands = 0;
-    int operator()(const uint8_t*, int, int direction, uint8_t* data, uint32_t length, uint8_t* s, int senseLength) {
-        ++commands;
-        if (direction == DIR_IN) std::memcpy(data, dataIn.data(), std::min<size_t>(dataIn.size(), length));
-        if (direction == DIR_OUT) dataOut.assign(data, data + length);
-        if (status == 2) std::memcpy(s, sense.data(), std::min<size_t>(sense.size(), senseLength));
-        return status;
-    }
-};
-
 class AspiTest : public TransportTest {
 protected:
-    SimpleDrive drive;
+    SimDrive sim{LoadedDrive()};
+
+    static SimDriveConfig LoadedDrive() {
+        SimDriveConfig c;
+        c.discLoaded = true;
+        return c;
+    }
+
     void SetUp() override {
         TransportTest::SetUp();
-        aspi.drive = std::ref(drive);
+        // GOOD to every command, whatever it is: the block is what is tested.
+        aspi.drive = [](const uint8_t*, int, int, uint8_t*, uint32_t, uint8_t*, int) { return 0; };
         g_devices[0] = {1, 2, 0, 0};
         g_devices[1] = {3, 5, 0, 0};
         g_scanHaId = 4;
         g_scanTarget = 6;
         g_scanLun = 1;
+    }
+
+    // Serves the requests from the emulated drive instead.
+    void ServeFromEmulatedDrive() {
+        aspi.drive = [this](const uint8_t* cdb, int cdbLength, int direction, uint8_t* data, uint32_t length,
+                            uint8_t* sense, int senseLength) {
+            return sim.Execute(cdb, cdbLength, direction, data, length, sense, senseLength);
+        };
     }
 };
 
@@ -107,55 +108,24 @@ TEST_F(AspiTest, SelectedEntryAddressesEachCommand) {
     EXPECT_EQ(aspi.sent[off::Target], 2);
 }
 
-TEST_F(AspiTest, DataMovesThroughTheTransferBuffers) {
-    UseAspi();
-    drive.dataIn = {0x05, 0x80, 0x05, 0x32};
-    ASSERT_TRUE(AspiExecute6(DIR_IN, 4, kCdb));
-    EXPECT_EQ(std::vector<uint8_t>(g_dataIn, g_dataIn + 4), drive.dataIn);
-
-    for (int i = 0; i < 256; ++i) g_dataOut[i] = static_cast<uint8_t>(255 - i);
-    ASSERT_TRUE(AspiExecute12(DIR_OUT, 256, kCdb));
-    EXPECT_EQ(drive.dataOut, std::vector<uint8_t>(g_dataOut, g_dataOut + 256));
-}
-
-// The manager writes the sense area only on CHECK CONDITION, and nothing clears it.
-TEST_F(AspiTest, SenseAreaKeepsTheLastFailure) {
-    UseAspi();
-    drive.status = 2;
-    drive.sense = Sense(0x02, 0x3A, 0x02);
-    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
-    EXPECT_EQ(g_scsiStatus, SS_ERR);
-    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
-
-    drive.status = 0;
-    EXPECT_TRUE(AspiExecute6(DIR_NONE, 0, kCdb));
-    EXPECT_EQ(g_scsiStatus, SS_COMP);
-    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
-
-    // A failure without sense data (BUSY) leaves the earlier sense too.
-    drive.status = 0x08;
-    EXPECT_FALSE(AspiExecute6(DIR_NONE, 0, kCdb));
-    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
-}
-
 // A pending request is waited for until the manager signals its event.
 TEST_F(AspiTest, PendingRequestWaitsForTheEvent) {
     UseAspi();
+    ServeFromEmulatedDrive();
     aspi.completion = FakeAspi::Completion::Later;
     aspi.laterMs = 40000;  // longer than any bounded wait would be
-    drive.dataIn = {0x11, 0x22};
-    g_dataIn[0] = 0;
-    ASSERT_TRUE(AspiExecute6(DIR_IN, 2, kCdb));
+    const uint8_t inquiry[12] = {0x12, 0, 0, 0, 36, 0};
+    ASSERT_TRUE(AspiExecute6(DIR_IN, 36, inquiry));
     EXPECT_EQ(clock.NowMs(), 40000u);
     EXPECT_EQ(g_scsiStatus, SS_COMP);
-    EXPECT_EQ(g_dataIn[0], 0x11);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(g_dataIn) + 8, 7), "TORVELL");
 
-    drive.status = 2;
-    drive.sense = Sense(0x06, 0x28, 0x00);
-    EXPECT_FALSE(AspiExecute12(DIR_NONE, 0, kCdb));
+    const uint8_t switchBlockWrong[12] = {0x3B, 0x05, 0xFF, 0, 0, 0, 0, 0x01, 0x00};
+    std::memset(g_dataOut, 0, 256);
+    EXPECT_FALSE(AspiExecute12(DIR_OUT, 256, switchBlockWrong));
     EXPECT_EQ(clock.NowMs(), 80000u);
     EXPECT_EQ(g_scsiStatus, SS_ERR);
-    EXPECT_EQ(GetSenseClass(), SENSE_MEDIUM_CHANGED);
+    EXPECT_EQ(g_srb.SenseArea[2], 0x05);  // refused by the drive: ILLEGAL REQUEST
     EXPECT_EQ(time.created, 2);
     EXPECT_EQ(time.closed, 2);
 }
@@ -164,6 +134,7 @@ TEST_F(AspiTest, PendingRequestWaitsForTheEvent) {
 // virtual clock aborts the test on that).
 TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {
     UseAspi();
+    ServeFromEmulatedDrive();
     aspi.completion = FakeAspi::Completion::Refused;
     for (uint8_t refusal : {uint8_t(0x81), uint8_t(0x82), uint8_t(0xE0)}) {
         aspi.refusal = refusal;
@@ -171,7 +142,7 @@ TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {
         EXPECT_EQ(g_scsiStatus, refusal);
     }
     EXPECT_EQ(clock.NowMs(), 0u);
-    EXPECT_EQ(drive.commands, 0);
+    EXPECT_TRUE(sim.Transcript().empty());
     EXPECT_EQ(time.created, 3);
     EXPECT_EQ(time.closed, 3);
 }

@@ -57,33 +57,6 @@ TEST_F(SptiTest, RecordIsRebuiltForEveryCommand) {
     }
 }
 
-TEST_F(SptiTest, DataMovesThroughTheTransferBuffers) {
-    UseSpti();
-    device.dataIn = {0x05, 0x80, 0x05, 0x32};
-    ASSERT_TRUE(SptiExecute6(DIR_IN, 4, kCdb));
-    EXPECT_EQ(std::vector<uint8_t>(g_dataIn, g_dataIn + 4), device.dataIn);
-
-    for (int i = 0; i < 256; ++i) g_dataOut[i] = static_cast<uint8_t>(i);
-    ASSERT_TRUE(SptiExecute12(DIR_OUT, 256, kCdb));
-    EXPECT_EQ(device.dataOut, std::vector<uint8_t>(g_dataOut, g_dataOut + 256));
-}
-
-TEST_F(SptiTest, CheckConditionKeepsSenseUntilTheNextCommand) {
-    UseSpti();
-    device.status = 0x02;
-    device.sense = Sense(0x02, 0x3A, 0x01);
-    EXPECT_FALSE(SptiExecute6(DIR_NONE, 0, kCdb));
-    EXPECT_EQ(g_scsiStatus, SS_ERR);
-    EXPECT_EQ(GetSenseClass(), SENSE_NO_MEDIUM);
-
-    // A success leaves no sense behind: the record starts from zero.
-    device.status = 0;
-    device.sense.clear();
-    EXPECT_TRUE(SptiExecute6(DIR_NONE, 0, kCdb));
-    EXPECT_EQ(g_scsiStatus, SS_COMP);
-    EXPECT_EQ(GetSenseClass(), SENSE_NONE);
-}
-
 TEST_F(SptiTest, AnyNonzeroStatusFails) {
     UseSpti();
     for (uint8_t status : {0x02, 0x08, 0x18}) {
