@@ -1,0 +1,84 @@
+// The state a dialog's initialisation leaves (buffers, transport, command state),
+// on a virtual clock, with emulated drives behind the device seam and a scratch
+// directory for image files.
+#pragma once
+#include "engine/image.h"
+#include "engine/tests/recording_host.h"
+#include "engine/update.h"
+#include "engine/worker.h"
+#include "os/device.h"
+#include "os/time.h"
+#include "os/virtual_time.h"
+#include "sim/device_port.h"
+#include "sim/image.h"
+#include "transport/aspi.h"
+#include "transport/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+class EngineTest : public ::testing::Test {
+protected:
+    VirtualTime clock;  // first: outlives everything that may still run on it
+    SimDevicePort devices;
+    RecordingHost host;
+    std::string dir;
+
+    void SetUp() override {
+        setenv("LC_ALL", "C", 1);  // the English string table
+        OsSetTime(&clock);
+        OsSetDevices(&devices);
+        g_transport = TRANSPORT_SPTI;
+        g_hDevice = nullptr;
+        g_selectedDevice = 0;
+        g_scsiStatus = 0;
+        std::memset(&g_sptd, 0, sizeof g_sptd);
+        std::memset(g_devices, 0, sizeof g_devices);
+        ResetCommandState();
+        ASSERT_TRUE(AllocateTransferBuffers());
+        char pattern[] = "/tmp/qm-engine-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+
+    void TearDown() override {
+        WaitForWorker(OS_WAIT_FOREVER);
+        CloseDevice(g_hDevice);
+        FreeTransferBuffers();
+        OsSetDevices(nullptr);
+        OsSetTime(nullptr);
+        g_transport = 0;
+        std::remove(ImagePath().c_str());
+        rmdir(dir.c_str());
+    }
+
+    std::string ImagePath() const { return dir + "/" + IMAGE_FILE_NAME; }
+
+    // Writes the image and hands its path to the update.
+    void WriteImage(const SimImageOptions& options = SimImageOptions()) {
+        std::string error;
+        ASSERT_TRUE(SimWriteImage(ImagePath(), options, &error)) << error;
+        ASSERT_TRUE(SetImagePath(ImagePath().c_str()));
+    }
+
+    // Runs one worker for `op` on drive D to its end.
+    int RunWorker(uint32_t op, char letter = 'D') {
+        g_workerOp = op;
+        int started = StartWorker(&host, letter, false);
+        WaitForWorker(OS_WAIT_FOREVER);
+        return started;
+    }
+
+    // The final report of the last worker: its code, or -1 when there was none.
+    int FinalReport() {
+        int code = -1;
+        for (const PostedNotify& n : host.Notes())
+            if (n.lParam == LPARAM_WORKER_ENDED) code = static_cast<int>(n.code);
+        return code;
+    }
+};

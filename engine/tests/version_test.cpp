@@ -1,0 +1,219 @@
+// The version check: the rule that decides whether the image is newer, and the
+// reading of the fields it compares.
+#include "engine/image.h"
+#include "os/file.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct RuleCase {
+    const char* name;
+    const char* current;
+    const char* image;
+    const char* driveDate;
+    const char* imageDate;
+    bool needed;
+};
+
+VersionRecord Record(const RuleCase& c) {
+    VersionRecord r{};
+    std::strcpy(r.currentVersion, c.current);
+    std::strcpy(r.imageVersion, c.image);
+    std::strcpy(r.driveDate, c.driveDate);
+    std::strcpy(r.imageDate, c.imageDate);
+    return r;
+}
+
+const RuleCase kRuleCases[] = {
+    {"same version and date", "1.00", "1.00", "090821", "090821", false},
+    {"same version, image a day later", "1.00", "1.00", "090821", "090822", true},
+    {"same version, image older", "1.00", "1.00", "090822", "090821", false},
+    {"numerically equal texts ignore the dates", "1.00", "01.0", "090821", "991231", false},
+    {"leading blank is skipped", " 1.0", "1.00", "090821", "991231", false},
+    {"lower version whatever the dates", "1.10", "1.09", "090821", "991231", false},
+    {"compared as numbers, not as text", "9.00", "10.0", "090821", "090821", true},
+    {"fraction digits count by value", "1.09", "1.1 ", "090821", "090821", true},
+    {"drive without a revision", "0000", "1.00", "000000", "090821", true},
+    {"no number in the image reads as 0", "1.00", "ABCD", "090821", "991231", false},
+    {"no number in the drive reads as 0", "ABCD", "0.01", "991231", "090821", true},
+    {"exponent form", "2E0 ", "1.50", "090821", "090821", false},
+};
+
+class VersionRule : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(VersionRule, DecidesWhetherTheImageIsNewer) {
+    EXPECT_EQ(IsUpdateNeeded(Record(GetParam())), GetParam().needed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VersionRule, ::testing::ValuesIn(kRuleCases),
+                         [](const ::testing::TestParamInfo<RuleCase>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+TEST(VersionValue, IgnoresTheLocaleDecimalSeparator) {
+    const char* saved = std::setlocale(LC_NUMERIC, nullptr);
+    std::string restore = saved ? saved : "C";
+    const char* comma = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        if (std::setlocale(LC_NUMERIC, name)) {
+            comma = name;
+            break;
+        }
+    }
+    if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
+    double value = VersionValue("1.10");
+    std::setlocale(LC_NUMERIC, restore.c_str());
+    EXPECT_DOUBLE_EQ(value, 1.1);
+}
+
+// A scratch directory holding an image file made of the bytes a test gives it.
+class ImageFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qm-version-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override {
+        std::remove(Path().c_str());
+        rmdir(m_dir.c_str());
+    }
+    std::string Path() const { return m_dir + "/" + IMAGE_FILE_NAME; }
+
+    // A header of `size` bytes (0xEE filler) with the version at 144, the date at 304.
+    void WriteImage(size_t size, const char* version = "1.07", const char* date = "09/08/21") {
+        std::string bytes(size, '\xEE');
+        auto put = [&](size_t at, const char* text) {
+            for (size_t i = 0; text[i] && at + i < size; ++i) bytes[at + i] = text[i];
+        };
+        put(IMAGE_VERSION_OFFSET, version);
+        put(IMAGE_DATE_OFFSET, date);
+        FILE* f = std::fopen(Path().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+
+    std::string m_dir;
+};
+
+// INQUIRY data of a drive at revision `revision` built on `date`.
+std::vector<uint8_t> Inquiry(const char* revision, const char* date) {
+    std::vector<uint8_t> data(INQUIRY_LENGTH, 0);
+    std::memcpy(&data[8], "TORVELL DVD-RW  WKZ4471 ", 24);
+    std::memcpy(&data[32], revision, 4);
+    data[36] = ' ';
+    std::memcpy(&data[37], date, 8);
+    return data;
+}
+
+TEST_F(ImageFiles, FillsTheRecordFromDriveAndImage) {
+    WriteImage(IMAGE_HEADER_END, "1.07", "09/08/21");
+    VersionRecord record;
+    std::vector<uint8_t> inquiry = Inquiry("1.05", "08/12/03");
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_NEEDED);
+    EXPECT_STREQ(record.currentVersion, "1.05");
+    EXPECT_STREQ(record.imageVersion, "1.07");
+    EXPECT_STREQ(record.driveDate, "081203");
+    EXPECT_STREQ(record.imageDate, "090821");
+    EXPECT_STREQ(record.driveName, "TORVELL DVD-RW  ");  // 16, not 24
+}
+
+TEST_F(ImageFiles, SameVersionAndDateIsNotNeeded) {
+    WriteImage(IMAGE_HEADER_END, "1.07", "09/08/21");
+    VersionRecord record;
+    std::vector<uint8_t> inquiry = Inquiry("1.07", "09/08/21");
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_NOT_NEEDED);
+}
+
+TEST_F(ImageFiles, ImageWithoutWholeHeaderIsUnreadable) {
+    std::vector<uint8_t> inquiry = Inquiry("0000", "00/00/00");
+    VersionRecord record;
+    // Missing file, then files cut inside the date and inside the version.
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_UNREADABLE);
+    for (size_t size : {size_t{IMAGE_HEADER_END - 1}, size_t{146}, size_t{0}}) {
+        WriteImage(size);
+        EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_UNREADABLE)
+            << size << " bytes";
+        EXPECT_STREQ(record.imageVersion, "") << size << " bytes";
+    }
+}
+
+TEST(ImagePath, RefusesAPathThatDoesNotFitInsteadOfCuttingIt) {
+    std::string fits(IMAGE_PATH_SIZE - 1, 'a');
+    ASSERT_TRUE(SetImagePath(fits.c_str()));
+    EXPECT_EQ(std::string(g_imagePath), fits);
+
+    std::string tooLong(IMAGE_PATH_SIZE, 'b');
+    EXPECT_FALSE(SetImagePath(tooLong.c_str()));
+    EXPECT_STREQ(g_imagePath, "");
+}
+
+class LocateImageIn : public ImageFiles {
+protected:
+    void SetUp() override {
+        ImageFiles::SetUp();
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        m_saved = cwd;
+        ASSERT_EQ(chdir(m_dir.c_str()), 0);
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(m_saved.c_str()), 0);
+        ImageFiles::TearDown();
+    }
+    std::string m_saved;
+};
+
+TEST_F(LocateImageIn, GivesTheFullPathFoundOrNot) {
+    char path[LOCATE_PATH_SIZE];
+    EXPECT_EQ(LocateImage(path), 0);
+    EXPECT_EQ(std::string(path), Path());
+    WriteImage(IMAGE_HEADER_END);
+    EXPECT_EQ(LocateImage(path), 1);
+    EXPECT_EQ(std::string(path), Path());
+}
+
+TEST_F(LocateImageIn, DirectoryTooLongForThePathFindsNothing) {
+    // Nested directories until the directory fits the buffer but the full path does not.
+    std::string deep = m_dir;
+    std::vector<std::string> made;
+    const std::string name(100, 'd');
+    while (deep.size() + 1 + name.size() < LOCATE_PATH_SIZE - 8) {
+        deep += "/" + name;
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+        made.push_back(deep);
+    }
+    deep += "/" + std::string(LOCATE_PATH_SIZE - 8 - deep.size(), 'e');
+    ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    made.push_back(deep);
+    std::string image = deep + "/" + IMAGE_FILE_NAME;
+    FILE* f = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    ASSERT_EQ(chdir(deep.c_str()), 0);
+
+    char path[LOCATE_PATH_SIZE + 16];
+    std::memset(path, 'x', sizeof path);
+    EXPECT_EQ(LocateImage(path), 0);
+    EXPECT_LT(std::strlen(path), size_t{LOCATE_PATH_SIZE});
+    EXPECT_EQ(path[LOCATE_PATH_SIZE], 'x');  // nothing written past the buffer
+
+    std::remove(image.c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
+}
+
+}  // namespace
