@@ -12,7 +12,7 @@ fi
 command -v Xvfb >/dev/null || { echo "with-xvfb: Xvfb is not installed" >&2; exit 127; }
 
 tmp=$(mktemp -d)
-trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 mkfifo "$tmp/fd"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/fd" >"$tmp/log" 2>&1 &
 xvfb=$!

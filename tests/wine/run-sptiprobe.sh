@@ -2,7 +2,8 @@
 # A Windows program under Wine reaches the emulated drive through SPTI:
 # CreateFileA("\\.\D:") + DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT).
 # Wine's app process issues SG_IO on the file behind dosdevices/d::, which the
-# preload library forwards to the drive server.
+# preload library forwards to the drive server. Checks what the program printed
+# and what the drive received.
 # Usage: run-sptiprobe.sh PREFIX DEVICE PROBE_EXE SERVER PRELOAD
 set -euo pipefail
 prefix=$1 device=$2 probe=$3 server=$4 preload=$5
@@ -12,31 +13,44 @@ tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 [ -n "$server" ] && [ -n "$preload" ] || { echo "SKIP: the drive server or preload library is not built"; exit 77; }
 [ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
 . "$tools/wine-env.sh"
+. "$tools/drive-server.sh"
 export WINEPREFIX=$(realpath "$prefix")
 
 work=$(mktemp -d)
-. "$tools/drive-server.sh"
-trap 'qm_stop_drive_server; "$QM_WINESERVER" -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'qm_stop_drive_server; "$QM_WINESERVER" -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
-printf 'revision = 1.00\n' >"$work/scenario"
+printf 'revision = 1.00\ndate = 09/07/15\n' >"$work/scenario"
 qm_start_drive_server "$server" "$work" "$work/scenario"
 
-# The wineserver must not outlive this test with an environment lacking the
-# preload: start from none, and let every Wine process see the library.
+# Every Wine process, the wineserver included, must carry the preload: start
+# from no wineserver so none lingers from before with another environment.
 "$QM_WINESERVER" -k 2>/dev/null || true
-LD_PRELOAD=$preload QM_SG_DEVICE=$device QM_SG_SOCKET=$QM_DRIVE_SOCKET \
-  "$QM_WINE" "$probe" >"$work/out" 2>"$work/err" || true
+set +e
+LD_PRELOAD=$preload QM_SG_DEVICE="$(realpath "$device")=D" QM_SG_SOCKET=$QM_DRIVE_SOCKET \
+  "$QM_WINE" "$probe" D >"$work/out.crlf" 2>"$work/err"
+rc=$?
+set -e
 "$QM_WINESERVER" -k 2>/dev/null || true
+tr -d '\r' <"$work/out.crlf" >"$work/out"  # a Windows console program writes CRLF
 
 cat "$work/out"
 fail=0
-expect() {
-  if grep -qxF "$1" "$work/out"; then :; else echo "FAIL: expected line: $1"; fail=1; fi
-}
+bad() { echo "FAIL: $*"; fail=1; }
+expect() { grep -qxF -- "$1" "$work/out" || bad "expected the line '$1'"; }
+[ $rc -eq 0 ] || bad "sptiprobe.exe exited $rc"
 expect "inquiry: TORVELL DVD-RW  WKZ4471"
 expect "revision: 1.00"
 expect "refusal: status 02 sense 05/20/00"
+
+# The exit code alone proves nothing under Wine: the drive must have seen both
+# commands, as sent (CDB length, direction, transfer length).
+"$server" --socket "$QM_DRIVE_SOCKET" --control "transcript D" >"$work/transcript"
+grep -q '^D 120000002400000000000000 cdblen=6 dir=in len=36 status=00 ' "$work/transcript" ||
+  bad "the drive did not receive the INQUIRY as sent"
+grep -q '^D E70000000000000000000000 cdblen=12 dir=none len=0 status=02 sense=05/20/00' "$work/transcript" ||
+  bad "the drive did not receive the unknown command as sent"
 if [ $fail -ne 0 ]; then
+  echo "--- transcript"; cat "$work/transcript"
   echo "--- wine stderr"; cat "$work/err"
 fi
 exit $fail
