@@ -132,6 +132,9 @@ struct FaultCase {
     size_t position;  // 1-based number of the refused command
     SimSense sense;
 };
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << (c.blankState ? "blank state, " : "state 01, ") << "command " << c.position;
+}
 
 std::string StepName(Step s) {
     static const char* const kNames[] = {"validate", "test_unit_ready", "eject", "state_read",
@@ -291,6 +294,7 @@ struct BadImage {
     const char* name;
     SimImageOptions options;
 };
+void PrintTo(const BadImage& c, std::ostream* os) { *os << c.name; }
 
 SimImageOptions With(void (*change)(SimImageOptions&)) {
     SimImageOptions o;

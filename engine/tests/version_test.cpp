@@ -24,6 +24,7 @@ struct RuleCase {
     const char* imageDate;
     bool needed;
 };
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
 
 VersionRecord Record(const RuleCase& c) {
     VersionRecord r{};

@@ -145,6 +145,7 @@ struct DiscCase {
     bool present;
     size_t commands;
 };
+void PrintTo(const DiscCase& c, std::ostream* os) { *os << c.name; }
 
 const DiscCase kDiscCases[] = {
     {"disc_loaded", true, false, {}, true, 7},
