@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds the native programs, makes a
+# synthetic firmware image, starts the emulated drive in a server process and
+# runs the updater against it as drive D: (/dev/sr1) through the preload
+# library. Nothing reaches a real drive: every /dev/sr* of this machine is
+# fenced off (see below).
+# Usage: tools/demo.sh [--unattended]   (unattended is the default without a terminal)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${QM_BUILD_DIR:-$root/build}
+mode=interactive
+[ -t 0 ] && [ -t 1 ] || mode=unattended
+case ${1:-} in
+  --unattended) mode=unattended ;;
+  --interactive) mode=interactive ;;
+  "") ;;
+  *) echo "usage: $0 [--unattended|--interactive]" >&2; exit 2 ;;
+esac
+
+"$root/tools/install-deps.sh"
+echo "building (log: $out/demo-build.log)"
+mkdir -p "$out"
+"$root/tools/build.sh" native >"$out/demo-build.log" 2>&1 || {
+  tail -n 40 "$out/demo-build.log"; echo "demo: the build failed" >&2; exit 1; }
+bin=$out/native
+
+find_built() {  # the first built file of that name under the native build
+  find "$bin" -name "$1" -type f -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1
+}
+server=$(find_built qm-drive-server)
+make_image=$(find_built qm-make-image)
+preload=$(find "$bin" -name libqm_sgpreload.so -type f 2>/dev/null | head -n 1)
+updater=$(find_built quillmor)
+if [ -z "$server" ] || [ -z "$make_image" ] || [ -z "$preload" ]; then
+  echo "demo: the emulated drive (qm-drive-server, qm-make-image, libqm_sgpreload.so) is not built yet" >&2
+  exit 1
+fi
+
+. "$root/tools/drive-server.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillmor-demo.XXXXXX")
+trap 'qm_stop_drive_server; rm -rf "$work"' EXIT
+section() { printf '\n== %s\n' "$*"; }
+
+section "Emulated drive: TORVELL DVD-RW WKZ4471, firmware 1.00, no disc"
+cat >"$work/scenario" <<'SCENARIO'
+# One drive at D:, as shipped: old firmware, tray closed, no disc.
+revision = 1.00
+date = 09/07/15
+SCENARIO
+qm_start_drive_server "$server" "$work" "$work/scenario"
+"$server" --socket "$QM_DRIVE_SOCKET" --control status
+
+section "Firmware image: a synthetic Q5518306.707, version 1.10"
+"$make_image" -o "$work/Q5518306.707" --version 1.10 --print-digest
+image_digest=$("$make_image" --digest-of "$work/Q5518306.707")
+
+# Drive letters C..Z are /dev/sr0../dev/sr23 to the native updater; D: is
+# /dev/sr1. Every other sr device that exists here is mapped to a letter where
+# the server has no drive, so a real drive only ever sees "no connection".
+dev=/dev/sr1
+devices="$dev=D"
+for real in /dev/sr[0-9]*; do
+  [ -e "$real" ] && [ "$real" != "$dev" ] || continue
+  n=${real#/dev/sr}
+  [ "$n" -lt 24 ] || continue
+  devices="$devices;$real=$(printf "\\x$(printf %x $((67 + n)))")"
+done
+with_drive() { LD_PRELOAD=$preload QM_SG_DEVICE=$devices QM_SG_SOCKET=$QM_DRIVE_SOCKET "$@"; }
+
+if [ -z "$updater" ]; then
+  section "sg3_utils against the emulated drive at $dev"
+  with_drive sg_inq "$dev" | grep -E 'identification|revision'
+  turs=$(with_drive sg_turs -v "$dev" 2>&1) && echo "TEST UNIT READY: ready" ||
+    echo "TEST UNIT READY: $(printf '%s\n' "$turs" | grep -E '^Additional sense')"
+  echo "identification block (READ BUFFER mode 02h, buffer F1h):"
+  with_drive sg_raw -r 48 "$dev" 3c 02 f1 00 00 00 00 00 30 00 2>&1 | grep -E '^ [0-9a-f]{2} ' || true
+  section "The updater itself is not built yet"
+  echo "the updater itself is not built yet: the demo stops at the emulated drive."
+  exit 0
+fi
+
+section "quillmor ($mode) with the image in its current directory"
+args=()
+[ "$mode" = unattended ] && args=(/au)
+set +e
+(cd "$work" && with_drive "$updater" "${args[@]}")
+rc=$?
+set -e
+echo "quillmor exited with $rc"
+
+section "What the drive saw"
+"$server" --socket "$QM_DRIVE_SOCKET" --control "transcript D" >"$work/transcript"
+echo "$(wc -l <"$work/transcript") commands, $(grep -c '^D 3B05F0' "$work/transcript" || true) WRITE BUFFER blocks of the image"
+"$server" --socket "$QM_DRIVE_SOCKET" --control status
+if [ "$("$server" --socket "$QM_DRIVE_SOCKET" --control "digest D")" = "$image_digest" ]; then
+  echo "the drive holds the image exactly (digest $image_digest)"
+fi
+exit "$rc"
