@@ -184,9 +184,11 @@ intptr_t SendToDialog(WindowHandle hwnd, unsigned message, uintptr_t wParam, int
 
 enum class Next { Message, Quit, Timeout };
 
+constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
+
 // The next message for the calling thread's loop: posted messages first, then the
 // quit message, then repaints, then due timers; otherwise waits (when `wait`)
-// until something arrives, a timer falls due or OsTime() reaches `until` (0: no limit).
+// until something arrives, a timer falls due or OsTime() reaches `until`.
 Next GetNextMessage(Msg* out, bool wait, uint64_t until) {
     bool hookCalled = false;
     for (;;) {
@@ -234,7 +236,7 @@ Next GetNextMessage(Msg* out, bool wait, uint64_t until) {
             return Next::Message;
         }
         if (!wait) return Next::Timeout;
-        if (until != 0 && now >= until) return Next::Timeout;
+        if (until != kNoLimit && now >= until) return Next::Timeout;
         if (g_idleHook && !hookCalled) {
             std::function<bool()> hook = g_idleHook;
             lock.unlock();
@@ -248,7 +250,7 @@ Next GetNextMessage(Msg* out, bool wait, uint64_t until) {
             q->event = port->CreateEvent();
         }
         OsHandle event = q->event;
-        uint64_t deadline = std::min(nextDue, until != 0 ? until : std::numeric_limits<uint64_t>::max());
+        uint64_t deadline = std::min(nextDue, until);
         lock.unlock();
         uint32_t timeout = OS_WAIT_FOREVER;
         if (deadline != std::numeric_limits<uint64_t>::max())
@@ -779,7 +781,7 @@ intptr_t CDialog::DoModal() {
             break;
         }
         Msg msg;
-        Next next = GetNextMessage(&msg, true, 0);
+        Next next = GetNextMessage(&msg, true, kNoLimit);
         if (next == Next::Quit) {
             RepostQuit(static_cast<int>(msg.wParam));
             break;
@@ -859,7 +861,7 @@ bool CDialog::PreTranslateMessage(Msg* msg) {
 int CWinApp::Run() {
     for (;;) {
         Msg msg;
-        Next next = GetNextMessage(&msg, true, 0);
+        Next next = GetNextMessage(&msg, true, kNoLimit);
         if (next == Next::Quit) {
             m_exitCode = static_cast<int>(msg.wParam);
             break;
@@ -983,7 +985,7 @@ intptr_t SendMessage(WindowHandle hwnd, unsigned message, uintptr_t wParam, intp
 void Pump() {
     for (;;) {
         Msg msg;
-        Next next = GetNextMessage(&msg, false, 0);
+        Next next = GetNextMessage(&msg, false, kNoLimit);
         if (next == Next::Timeout) return;
         if (next == Next::Quit) {
             RepostQuit(static_cast<int>(msg.wParam));
