@@ -39,6 +39,9 @@ protected:
         g_scsiStatus = 0;
         std::memset(&g_sptd, 0, sizeof g_sptd);
         std::memset(g_devices, 0, sizeof g_devices);
+        g_hAspiDll = nullptr;  // no ASPI manager unless a test loads one
+        g_pfnGetASPI32SupportInfo = nullptr;
+        g_pfnSendASPI32Command = nullptr;
         ResetCommandState();
         ASSERT_TRUE(AllocateTransferBuffers());
         char pattern[] = "/tmp/qm-engine-XXXXXX";

@@ -69,6 +69,11 @@ protected:
         g_transport = TRANSPORT_SPTI;
         g_hDevice = nullptr;
         std::memset(g_devices, 0, sizeof g_devices);
+        // Each test loads its own ASPI manager.
+        g_hAspiDll = nullptr;
+        g_pfnGetASPI32SupportInfo = nullptr;
+        g_pfnSendASPI32Command = nullptr;
+        std::memset(&g_srb, 0, sizeof g_srb);
         ResetCommandState();
         ASSERT_TRUE(AllocateTransferBuffers());
     }
