@@ -38,6 +38,7 @@ fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 expect() { grep -qxF -- "$1" "$work/out" || bad "expected the line '$1'"; }
 [ $rc -eq 0 ] || bad "sptiprobe.exe exited $rc"
+expect "drive type: 5"  # DRIVE_CDROM: the prefix made D: a CD-ROM drive
 expect "inquiry: TORVELL DVD-RW  WKZ4471"
 expect "revision: 1.00"
 expect "refusal: status 02 sense 05/20/00"
@@ -45,7 +46,7 @@ expect "refusal: status 02 sense 05/20/00"
 # The exit code alone proves nothing under Wine: the drive must have seen both
 # commands, as sent (CDB length, direction, transfer length).
 "$server" --socket "$QM_DRIVE_SOCKET" --control "transcript D" >"$work/transcript"
-grep -q '^D 120000002400000000000000 cdblen=6 dir=in len=36 status=00 ' "$work/transcript" ||
+grep -q '^D 12000000FE00000000000000 cdblen=6 dir=in len=254 status=00 ' "$work/transcript" ||
   bad "the drive did not receive the INQUIRY as sent"
 grep -q '^D E70000000000000000000000 cdblen=12 dir=none len=0 status=02 sense=05/20/00' "$work/transcript" ||
   bad "the drive did not receive the unknown command as sent"

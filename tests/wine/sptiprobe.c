@@ -44,6 +44,11 @@ int main(int argc, char **argv) {
   int ok = 1;
 
   if (argc > 1 && argv[1][0]) path[4] = argv[1][0];
+  {
+    char root[4] = "D:\\";
+    root[0] = path[4];
+    printf("drive type: %u\n", GetDriveTypeA(root)); /* 5 = DRIVE_CDROM */
+  }
   h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                   OPEN_EXISTING, 0, NULL);
   if (h == INVALID_HANDLE_VALUE) {
@@ -52,8 +57,9 @@ int main(int argc, char **argv) {
   }
 
   {
-    static const UCHAR inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    if (Send(h, inquiry, 6, SCSI_IOCTL_DATA_IN, data, 36, &r) && r.sptd.ScsiStatus == 0) {
+    /* 254 bytes, as the updater asks; the drive has fewer to give. */
+    static const UCHAR inquiry[6] = {0x12, 0, 0, 0, 254, 0};
+    if (Send(h, inquiry, 6, SCSI_IOCTL_DATA_IN, data, 254, &r) && r.sptd.ScsiStatus == 0) {
       char id[25], rev[5];
       int n = 24;
       memcpy(id, data + 8, 24);
@@ -62,6 +68,7 @@ int main(int argc, char **argv) {
       memcpy(rev, data + 32, 4);
       rev[4] = 0;
       printf("inquiry: %s\nrevision: %s\n", id, rev);
+      printf("inquiry DataTransferLength after: %lu\n", (unsigned long)r.sptd.DataTransferLength);
     } else {
       printf("inquiry failed: status %02X\n", r.sptd.ScsiStatus);
       ok = 0;
@@ -74,6 +81,7 @@ int main(int argc, char **argv) {
     if (Send(h, unknown, 12, SCSI_IOCTL_DATA_UNSPECIFIED, NULL, 0, &r)) {
       printf("refusal: status %02X sense %02X/%02X/%02X\n", r.sptd.ScsiStatus, r.sense[2] & 0x0F,
              r.sense[12], r.sense[13]);
+      printf("refusal SenseInfoLength after: %u\n", r.sptd.SenseInfoLength);
     } else {
       ok = 0;
     }
