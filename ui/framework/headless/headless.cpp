@@ -1038,8 +1038,14 @@ void SetLanguage(int language) {
 
 void Reset() {
     std::vector<CDialog*> dialogs;
+    TimePort* port = nullptr;
+    OsHandle event = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
+        if (t_queue) {
+            port = t_queue->port;
+            event = t_queue->event;
+        }
         for (auto& entry : g_windows) dialogs.push_back(entry.second->dialog);
         g_windows.clear();
         g_controlParent.clear();
@@ -1050,6 +1056,8 @@ void Reset() {
         t_queue.reset();
     }
     for (CDialog* d : dialogs) d->m_hWnd = 0;
+    // The loop's event belongs to the clock in force (a test's), which outlives this.
+    if (event && port == &OsTime()) port->CloseEvent(event);
     SetResponder(nullptr);
 }
 
