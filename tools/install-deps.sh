@@ -40,7 +40,8 @@ run_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-apt_opts=(-y -q -o Dpkg::Use-Pty=0 --no-install-recommends)
+# With recommends: the set this was verified with (xauth, fonts, GL for Wine).
+apt_opts=(-y -q -o Dpkg::Use-Pty=0)
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
