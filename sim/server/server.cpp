@@ -6,6 +6,7 @@
 #include "sim/scenario.h"
 #include "sim/wire.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -177,7 +178,7 @@ private:
             std::vector<SimDrive*> chosen;
             if (argument.empty()) {
                 for (auto& d : m_drives) chosen.push_back(d.get());
-            } else if (SimDrive* d = Find(uint8_t(argument[0]))) {
+            } else if (SimDrive* d = Find(uint8_t(std::toupper(static_cast<unsigned char>(argument[0]))))) {
                 chosen.push_back(d);
             }
             if (chosen.empty()) {

@@ -233,9 +233,9 @@ TEST(SimDrive, ModeSwitchBlockIsChecked) {
     }
 }
 
-class Download : public ::testing::Test {
+class SimDownload : public ::testing::Test {
 protected:
-    Download() {
+    SimDownload() {
         SimImageOptions options;
         options.version = "1.10";
         image = SimMakeImage(options);
@@ -243,7 +243,7 @@ protected:
     std::vector<uint8_t> image;
 };
 
-TEST_F(Download, CompleteDownloadThenSwitchAppliesTheImage) {
+TEST_F(SimDownload, CompleteDownloadThenSwitchAppliesTheImage) {
     SimDrive drive;
     ASSERT_EQ(SendSwitch(drive).status, SIM_STATUS_GOOD);
     ASSERT_TRUE(SendBlocks(drive, image, 0, 60));
@@ -261,7 +261,7 @@ TEST_F(Download, CompleteDownloadThenSwitchAppliesTheImage) {
     EXPECT_EQ(std::string(inquiry.data.begin() + 37, inquiry.data.begin() + 45), "09/08/21");
 }
 
-TEST_F(Download, IncompleteDownloadsAreNotApplied) {
+TEST_F(SimDownload, IncompleteDownloadsAreNotApplied) {
     struct Case {
         const char* name;
         std::function<void(SimDrive&)> send;
@@ -290,7 +290,7 @@ TEST_F(Download, IncompleteDownloadsAreNotApplied) {
     }
 }
 
-TEST_F(Download, RetryAfterAnIncompleteDownloadSucceeds) {
+TEST_F(SimDownload, RetryAfterAnIncompleteDownloadSucceeds) {
     SimDrive drive;
     SendSwitch(drive);
     SendBlocks(drive, image, 0, 20);
@@ -303,7 +303,7 @@ TEST_F(Download, RetryAfterAnIncompleteDownloadSucceeds) {
     EXPECT_EQ(drive.Revision(), "1.10");
 }
 
-TEST_F(Download, WhatTheDriveReportsAfterTheFinalSwitch) {
+TEST_F(SimDownload, WhatTheDriveReportsAfterTheFinalSwitch) {
     struct Case {
         SimAfterSwitch after;
         int status;
