@@ -91,9 +91,14 @@ echo "quillmor exited with $rc"
 
 section "What the drive saw"
 "$server" --socket "$QM_DRIVE_SOCKET" --control "transcript D" >"$work/transcript"
-echo "$(wc -l <"$work/transcript") commands, $(grep -c '^D 3B05F0' "$work/transcript" || true) WRITE BUFFER blocks of the image"
 "$server" --socket "$QM_DRIVE_SOCKET" --control status
+blocks=$(grep -c '^D 3B05F0' "$work/transcript" || true)
+echo "$(wc -l <"$work/transcript") commands, $blocks WRITE BUFFER blocks of the image"
 if [ "$("$server" --socket "$QM_DRIVE_SOCKET" --control "digest D")" = "$image_digest" ]; then
   echo "the drive holds the image exactly (digest $image_digest)"
+elif [ "$blocks" -eq 0 ]; then
+  echo "the drive was not updated"
+else
+  echo "the drive received only part of the image"
 fi
 exit "$rc"
