@@ -1,0 +1,22 @@
+// The native program: the dialogs on the headless back-end, rendered on the
+// terminal. `quillmor` asks and updates interactively; `quillmor /au` runs
+// unattended and exits 0 (updated) or 1.
+#include "app/updater_app.h"
+#include "os/process.h"
+#include "ui/terminal/terminal.h"
+
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    OsSetCommandLine(argc, argv);
+    terminal::Options options;
+    options.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
+    options.outIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    options.unattended = IsUnattendedCommandLine(OsGetCommandLine());
+    terminal::FrontEnd frontEnd(options);
+    frontEnd.Install();
+    terminal::GuardSignalsDuringUpdate();
+    const int exitCode = AfxWinMain();
+    frontEnd.Uninstall();
+    return exitCode;
+}

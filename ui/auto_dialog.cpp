@@ -1,0 +1,174 @@
+#include "ui/auto_dialog.h"
+
+#include "commands/commands.h"
+#include "engine/image.h"
+#include "engine/messages.h"
+#include "engine/scan_probe.h"
+#include "engine/update.h"
+#include "os/time.h"
+#include "transport/discovery.h"
+#include "transport/transport.h"
+#include "ui/indicator_dialog.h"
+#include "ui/updater_dialog.h"
+
+#include <cstring>
+#include <string>
+
+CAutoDlg* g_autoDlg = nullptr;
+
+CAutoDlg::CAutoDlg(CWnd* parent) : CDialog(IDD_AUTO_DIALOG, parent) {
+    g_autoDlg = this;
+    // The whole start-up runs inside this creation (OnInitDialog).
+    Create(IDD_AUTO_DIALOG, parent);
+}
+
+CAutoDlg::~CAutoDlg() {
+    WaitForWorker(OS_WAIT_FOREVER);
+    CloseDevice(g_hDevice);
+    FreeTransferBuffers();
+    RestoreScreenSaver(m_screenSaverWasActive);
+}
+
+void CAutoDlg::PostWorkerNotify(unsigned code, long lParam) {
+    PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
+}
+
+int CAutoDlg::ShowMessageBox(const char* text, const char* caption, unsigned style) {
+    return MessageBox(text, caption, style);
+}
+
+void CAutoDlg::Stop(int exitCode, bool closeSelf) {
+    if (closeSelf) PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    AfxPostQuitMessage(exitCode);
+}
+
+void CAutoDlg::StopWithMessage(unsigned id) {
+    ShowEngineMessage(*this, id, std::string(), MB_ICONEXCLAMATION);
+    Stop(1, true);
+}
+
+bool CAutoDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    if (!TakeUpdaterMutex()) {
+        Stop(1, true);
+        return true;
+    }
+    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
+    if (!AllocateTransferBuffers()) {
+        // Nothing can be sent without them: stop before any drive is touched.
+        Stop(1, true);
+        return true;
+    }
+    ResetCommandState();
+    ChooseTransport();
+    if (g_transport == TRANSPORT_ASPI) {
+        Stop(1, false);  // unattended runs on the NT family only
+        return true;
+    }
+
+    WorkerScanHost scanHost(this);
+    const int count = ScanWithRetry(&ScanDrivesSpti, scanHost);
+    if (count == 0) {
+        StopWithMessage(MSG_NO_TARGET);
+        return true;
+    }
+    if (count > 1) {
+        StopWithMessage(MSG_MORE_THAN_ONE_TARGET);
+        return true;
+    }
+
+    const char letter = static_cast<char>(g_devices[0].driveLetter);
+    if (g_hDevice == nullptr) g_hDevice = OpenDevice(letter);
+    if (g_hDevice == nullptr) {
+        Stop(1, false);
+        return true;
+    }
+    std::memset(g_dataIn, 0, INQUIRY_LENGTH);
+    const bool inquiryOk = CmdInquiry(INQUIRY_LENGTH);
+    std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
+    if (!inquiryOk) {
+        // Without the drive's revision the version rule would compare against
+        // nothing: never flash a drive whose firmware could not be read.
+        CloseDevice(g_hDevice);
+        Stop(1, false);
+        return true;
+    }
+
+    VersionRecord record;
+    const int needed = ImageUpdateNeeded(g_inquiryData, IMAGE_FILE_NAME, record);
+    std::memcpy(m_currentVersion, record.currentVersion, sizeof m_currentVersion);
+    std::memcpy(m_imageVersion, record.imageVersion, sizeof m_imageVersion);
+    std::memcpy(m_driveDate, record.driveDate, sizeof m_driveDate);
+    std::memcpy(m_imageDate, record.imageDate, sizeof m_imageDate);
+    if (needed != IMAGE_NEEDED) {
+        CloseDevice(g_hDevice);
+        // An image that cannot be read (absent, locked, too short) is not found.
+        StopWithMessage(needed == IMAGE_UNREADABLE ? MSG_IMAGE_NOT_FOUND : MSG_UPDATE_NOT_NEEDED);
+        return true;
+    }
+
+    SetImagePath(IMAGE_FILE_NAME);
+    g_workerOp = OP_UPDATE;
+    if (!StartWorker(this, letter, false)) {
+        // No worker, so no report would ever end the run: a failed update.
+        CloseDevice(g_hDevice);
+        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        Stop(1, false);
+        return true;
+    }
+    m_updating = true;
+    g_updateRunning = true;
+    return true;
+}
+
+intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
+    if (lParam == LPARAM_WORKER_ENDED) {
+        if (!HandleWorkerEndedReport()) return 0;  // a stale report
+    }
+    switch (code) {
+    case NOTIFY_TRANSFER_STARTED:
+        if (m_updating) OpenIndicator(g_autoIndicator);
+        break;
+    case NOTIFY_UPDATE_OK: {
+        if (!m_updating) break;
+        m_updating = false;
+        g_updateRunning = false;
+        m_endSessionAllowed = 1;
+        WorkerScanHost scanHost(this);
+        ScanDrivesSpti(scanHost);
+        CloseIndicator(g_autoIndicator);
+        AfxPostQuitMessage(0);
+        break;
+    }
+    case NOTIFY_UPDATE_FAILED:
+        if (!m_updating) break;
+        m_updating = false;
+        g_updateRunning = false;
+        CloseIndicator(g_autoIndicator);
+        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        AfxPostQuitMessage(1);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+bool CAutoDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
+    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
+        *result = BROADCAST_QUERY_DENY;
+        return true;
+    }
+    if (message == WM_WORKER_NOTIFY) {
+        *result = OnWorkerNotify(wParam, lParam);
+        return true;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, result);
+}
+
+bool CAutoDlg::OnQueryEndSession() {
+    if (!CDialog::OnQueryEndSession()) return false;
+    if (m_endSessionAllowed != 0) return true;
+    ShowEngineMessage(*this, MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
+    return false;
+}

@@ -1,0 +1,191 @@
+// What the dialog tests run on: a virtual clock, emulated drives behind the device
+// seam, a platform and a session that tests set up and inspect, a scratch folder
+// that is the current directory and the runtime directory of the named objects
+// (so every test starts with no updater mutex and no instance mapping), and
+// message boxes answered from a script.
+#pragma once
+#include "engine/image.h"
+#include "engine/worker.h"
+#include "os/device.h"
+#include "os/platform.h"
+#include "os/session.h"
+#include "os/time.h"
+#include "os/virtual_time.h"
+#include "sim/device_port.h"
+#include "sim/image.h"
+#include "transport/aspi.h"
+#include "transport/transport.h"
+#include "ui/framework/headless/headless.h"
+#include "ui/indicator_dialog.h"
+#include "ui/updater_dialog.h"
+#include "res/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+class FakePlatform : public PlatformPort {
+public:
+    int PlatformId() override { return platformId; }
+    unsigned OemCodePage() override { return 437; }
+    int platformId = OS_PLATFORM_WIN32_NT;
+};
+
+// Records what the dialogs ask of the session, in order.
+class FakeSession : public SessionPort {
+public:
+    bool GetScreenSaverActive(int* active) override {
+        Record("get");
+        if (!readable) return false;
+        *active = screenSaverActive;
+        return true;
+    }
+    void SetScreenSaverActive(bool active) override {
+        Record(active ? "saver on" : "saver off");
+        screenSaverActive = active ? 1 : 0;
+    }
+    void EnableShutdownPrivilege() override { Record("privilege"); }
+    void ForceRestart() override { Record("restart"); }
+
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+
+    bool readable = true;
+    int screenSaverActive = 0;
+
+private:
+    void Record(const char* call) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(call);
+    }
+    std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+};
+
+// The emulated drives, and drives that stop opening: after `openLimit` successful
+// opens (or once `refuseOpen` is set) every open fails, as for a drive that
+// discovery found but that cannot be opened any more.
+class DrivePort : public DevicePort {
+public:
+    OsHandle Open(char letter) override {
+        if (refuseOpen || (openLimit >= 0 && opens >= openLimit)) return nullptr;
+        OsHandle handle = sim.Open(letter);
+        if (handle) ++opens;
+        return handle;
+    }
+    void Close(OsHandle device) override { sim.Close(device); }
+    bool PassThrough(OsHandle device, SptdBuffer* buffer) override { return sim.PassThrough(device, buffer); }
+
+    SimDevicePort sim;
+    std::atomic<bool> refuseOpen{false};
+    std::atomic<int> openLimit{-1};
+    std::atomic<int> opens{0};
+};
+
+class DialogTest : public ::testing::Test {
+public:
+    VirtualTime clock;  // first: outlives every worker that may still run on it
+    DrivePort devices;
+    FakePlatform platform;
+    FakeSession session;
+    headless::ScriptedResponder boxes;
+    std::string dir;
+    std::string oldDirectory;
+
+    void SetUp() override {
+        setenv("LC_ALL", "C", 1);  // the English string table
+        OsSetTime(&clock);
+        OsSetDevices(&devices);
+        OsSetPlatform(&platform);
+        OsSetSession(&session);
+        headless::SetLanguage(LANG_ENGLISH_US);
+        headless::SetResponder(&boxes);
+        g_transport = 0;
+        g_hDevice = nullptr;
+        g_selectedDevice = 0;
+        g_workerOp = 0;
+        g_scsiStatus = 0;
+        g_updateRunning = false;
+        std::memset(g_devices, 0, sizeof g_devices);
+        std::memset(g_inquiryData, 0, sizeof g_inquiryData);
+
+        char pattern[] = "/tmp/qm-dialogs-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        oldDirectory = cwd;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
+
+    void TearDown() override {
+        WaitForWorker(OS_WAIT_FOREVER);
+        CloseDevice(g_hDevice);
+        delete g_mainIndicator;
+        delete g_autoIndicator;
+        headless::Reset();
+        FreeTransferBuffers();
+        OsSetSession(nullptr);
+        OsSetPlatform(nullptr);
+        OsSetDevices(nullptr);
+        OsSetTime(nullptr);
+        g_transport = 0;
+        unsetenv("XDG_RUNTIME_DIR");
+        ASSERT_EQ(chdir(oldDirectory.c_str()), 0);
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    std::string ImagePath() const { return dir + "/" + IMAGE_FILE_NAME; }
+
+    void WriteImage(const SimImageOptions& options = SimImageOptions()) {
+        std::string error;
+        ASSERT_TRUE(SimWriteImage(ImagePath(), options, &error)) << error;
+    }
+
+    // Adds drives from scenario text (see sim/README.md).
+    void AddDrives(const std::string& scenario) {
+        std::string error;
+        ASSERT_TRUE(devices.sim.AddScenario(scenario, &error)) << error;
+    }
+
+    SimDrive& Drive(char letter = 'D') { return *devices.sim.Drive(letter); }
+
+    // The drive's commands with this opcode (and buffer id, for READ/WRITE BUFFER).
+    static int CountCommands(const SimDrive& drive, uint8_t opcode, int bufferId = -1) {
+        int n = 0;
+        for (const SimCommandRecord& r : drive.Transcript())
+            if (r.Opcode() == opcode && (bufferId < 0 || r.cdb[2] == bufferId)) ++n;
+        return n;
+    }
+
+    static std::string Text(unsigned id) {
+        const char* s = ResourceString(id, LANG_ENGLISH_US);
+        return s ? s : "";
+    }
+
+    headless::WindowState State(WindowHandle hwnd) {
+        headless::WindowState s;
+        EXPECT_TRUE(headless::GetWindowState(hwnd, &s));
+        return s;
+    }
+
+    static std::string ControlText(const headless::WindowState& s, int id) {
+        const headless::ControlState* c = s.Control(id);
+        return c ? c->text : "<no control>";
+    }
+    static bool ControlEnabled(const headless::WindowState& s, int id) {
+        const headless::ControlState* c = s.Control(id);
+        return c && c->enabled;
+    }
+};

@@ -1,0 +1,377 @@
+#include "ui/updater_dialog.h"
+
+#include "engine/messages.h"
+#include "engine/restart.h"
+#include "engine/update.h"
+#include "os/named.h"
+#include "os/session.h"
+#include "os/time.h"
+#include "transport/discovery.h"
+#include "transport/transport.h"
+#include "ui/about_dialog.h"
+#include "ui/indicator_dialog.h"
+
+#include <cstring>
+
+OsHandle* g_instanceMapping = nullptr;
+std::atomic<bool> g_updateRunning{false};
+CUpdaterDlg* g_mainDlg = nullptr;
+
+namespace {
+// Kept open, never released, until the process ends: its existence is what stops
+// a second updater.
+OsHandle g_updaterMutex = nullptr;
+
+template <size_t N>
+void CopyField(char (&to)[N], const char* from) {
+    std::strncpy(to, from, N - 1);
+    to[N - 1] = '\0';
+}
+}  // namespace
+
+// --- Shared by both updater dialogs ---------------------------------------------
+
+void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd) {
+    if (mapping == nullptr || !AfxIsWindow(hwnd)) return;
+    OsPublishSharedValue(mapping, hwnd);  // a view that cannot be mapped: not published
+}
+
+bool TakeUpdaterMutex() {
+    if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) return false;
+    OsHandle mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME);
+    if (mutex == nullptr) return false;
+    if (g_updaterMutex == nullptr) g_updaterMutex = mutex;
+    return true;
+}
+
+void SwitchScreenSaverOff(CWnd& owner, int* wasActive) {
+    int active = 0;
+    if (!OsSession().GetScreenSaverActive(&active)) {
+        owner.MessageBox("FALSE", "FALSE", MB_OK);
+        return;
+    }
+    *wasActive = active;
+    if (active == 1) OsSession().SetScreenSaverActive(false);
+}
+
+void RestoreScreenSaver(int wasActive) {
+    if (wasActive == 1) OsSession().SetScreenSaverActive(true);
+}
+
+int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host) {
+    int count = scan(host);
+    if (count == 0) {
+        // A drive that is still coming up after power-on answers a moment later.
+        OsTime().Sleep(DISCOVERY_RETRY_MS);
+        count = scan(host);
+    }
+    return count;
+}
+
+// --- The main dialog ---------------------------------------------------------------
+
+void CUpdaterDlg::DriveListScan::ClearDriveList() { m_dialog->m_driveCombo.ResetContent(); }
+
+void CUpdaterDlg::DriveListScan::AddDriveListItem(const char* text) {
+    // At the end, never sorted: item i is device table entry i.
+    m_dialog->m_driveCombo.InsertString(-1, text);
+}
+
+CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_UPDATER_DIALOG, parent) {
+    CWinApp* app = AfxGetApp();
+    m_hIcon = app ? app->LoadIcon(IDR_MAINFRAME) : nullptr;
+    g_mainDlg = this;
+}
+
+CUpdaterDlg::~CUpdaterDlg() {
+    // A worker may still hold the buffers (a dialog torn down mid-operation).
+    WaitForWorker(OS_WAIT_FOREVER);
+    CloseDevice(g_hDevice);
+    FreeTransferBuffers();
+    RestoreScreenSaver(m_screenSaverWasActive);
+}
+
+void CUpdaterDlg::PostWorkerNotify(unsigned code, long lParam) {
+    PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
+}
+
+int CUpdaterDlg::ShowMessageBox(const char* text, const char* caption, unsigned style) {
+    return MessageBox(text, caption, style);
+}
+
+int CUpdaterDlg::ShowStringBox(unsigned id, const std::string& tail, unsigned style) {
+    return ShowEngineMessage(*this, id, tail, style);
+}
+
+void CUpdaterDlg::DoDataExchange(CDataExchange* dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_DRIVE_COMBO, m_driveCombo);
+}
+
+void CUpdaterDlg::CloseSelf() { PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+int CUpdaterDlg::ScanDrives() {
+    return g_transport == TRANSPORT_ASPI ? ScanDrivesAspi(m_scanHost) : ScanDrivesSpti(m_scanHost);
+}
+
+char CUpdaterDlg::SelectedDriveLetter() const {
+    if (g_selectedDevice < 0 || g_selectedDevice >= MAX_DEVICES) return 0;
+    return static_cast<char>(g_devices[g_selectedDevice].driveLetter);
+}
+
+bool CUpdaterDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    PublishWindowHandle(g_instanceMapping ? *g_instanceMapping : nullptr, m_hWnd);
+
+    if (CMenu* menu = GetSystemMenu(false)) {
+        std::string about = LoadMessageText(MSG_ABOUT_ITEM);
+        if (!about.empty()) {
+            menu->AppendMenu(MF_SEPARATOR);
+            menu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
+        }
+    }
+    SetIcon(m_hIcon, true);
+    SetIcon(m_hIcon, false);
+
+    // Only an explicit Yes goes on.
+    if (ShowStringBox(MSG_SAFETY_WARNING, std::string(), MB_YESNO | MB_ICONINFORMATION) != IDYES) {
+        CloseSelf();
+        return true;
+    }
+    if (!TakeUpdaterMutex()) {
+        CloseSelf();
+        return true;
+    }
+    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
+    if (!AllocateTransferBuffers()) {
+        // Nothing can be sent without them: stop before any drive is touched.
+        CloseSelf();
+        return true;
+    }
+    ResetCommandState();
+    ChooseTransport();
+
+    // A missing ASPI manager finds no adapter here: no entry point is ever called.
+    if (ScanWithRetry(g_transport == TRANSPORT_ASPI ? &ScanDrivesAspi : &ScanDrivesSpti, m_scanHost) == 0) {
+        ShowStringBox(MSG_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
+        CloseSelf();
+        return true;
+    }
+    g_selectedDevice = 0;
+    m_driveCombo.SetCurSel(0);
+    m_checkAtStart = true;
+    if (!CheckSelectedDrive()) CloseSelf();
+    return true;
+}
+
+bool CUpdaterDlg::CheckSelectedDrive() {
+    std::memset(m_imagePath, 0, sizeof m_imagePath);
+    if (!LocateImage(m_imagePath)) {
+        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        return false;
+    }
+    g_workerOp = OP_READ_INQUIRY;
+    if (!StartWorker(this, SelectedDriveLetter(), false)) return false;
+    m_awaiting = Awaiting::Inquiry;
+    return true;
+}
+
+bool CUpdaterDlg::IsDiscPresent() { return CheckDiscPresent(this, SelectedDriveLetter()); }
+
+void CUpdaterDlg::CheckImageVersion() {
+    VersionRecord record;
+    const int needed = ImageUpdateNeeded(g_inquiryData, m_imagePath, record);
+    CopyField(m_currentVersion, record.currentVersion);
+    CopyField(m_driveName, record.driveName);
+    CopyField(m_imageVersion, record.imageVersion);
+    CopyField(m_driveDate, record.driveDate);
+    CopyField(m_imageDate, record.imageDate);
+
+    if (needed == IMAGE_UNREADABLE) {
+        // Found a moment ago, but gone, locked or too short now: no version to show.
+        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        if (m_checkAtStart) CloseSelf();
+        return;
+    }
+    if (needed == IMAGE_NOT_NEEDED) {
+        ShowStringBox(MSG_UPDATE_NOT_NEEDED, std::string(), MB_ICONEXCLAMATION);
+        CloseSelf();
+        return;
+    }
+    if (std::strcmp(m_currentVersion, "0000") != 0 && IsDiscPresent()) {
+        ShowStringBox(MSG_DISC_IN_DRIVE, std::string(), MB_OKCANCEL | MB_ICONEXCLAMATION);
+    }
+    SetDlgItemText(IDC_CURRENT_VERSION, m_currentVersion);
+    SetDlgItemText(IDC_NEW_VERSION, m_imageVersion);
+    SetDlgItemText(IDC_DRIVE_NAME, m_driveName);
+}
+
+void CUpdaterDlg::OnSelectionChange() {
+    const int index = m_driveCombo.GetCurSel();
+    if (m_updating) {
+        // The list is disabled while updating; a stray change must not retarget it.
+        m_driveCombo.SetCurSel(g_selectedDevice);
+        return;
+    }
+    if (index < 0 || index >= MAX_DEVICES) return;
+    if (m_awaiting != Awaiting::Nothing) {
+        // The worker reading the previous drive still uses the shared request state:
+        // the new selection takes effect once it has reported.
+        m_pendingSelection = index;
+        return;
+    }
+    g_selectedDevice = index;
+    m_checkAtStart = false;
+    CheckSelectedDrive();  // a failure leaves the dialog as it was
+}
+
+void CUpdaterDlg::EnableControls(bool enable) {
+    if (CMenu* menu = GetSystemMenu(false))
+        menu->EnableMenuItem(SC_CLOSE, MF_BYCOMMAND | (enable ? MF_ENABLED : (MF_GRAYED | MF_DISABLED)));
+    for (int id : {IDC_UPDATE, IDCANCEL, IDC_DRIVE_COMBO})
+        if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable);
+}
+
+void CUpdaterDlg::OnUpdate() {
+    // The identification of the selected drive has not arrived yet (or an update
+    // runs): one worker at a time, and nothing is written to a drive whose versions
+    // the user has not been shown.
+    if (m_awaiting != Awaiting::Nothing || m_updating) return;
+    if (!SetImagePath(m_imagePath)) {
+        // A cut path could name another file: refuse it whole.
+        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        return;
+    }
+    EnableControls(false);
+    m_updating = true;
+    g_workerOp = OP_UPDATE;
+    if (!StartWorker(this, SelectedDriveLetter(), false)) {
+        // No worker, so no report would ever unlock the dialog: a failed update.
+        OnUpdateFailed();
+        return;
+    }
+    g_updateRunning = true;
+    m_awaiting = Awaiting::Update;
+}
+
+void CUpdaterDlg::OnUpdateFailed() {
+    m_updating = false;
+    g_updateRunning = false;
+    EnableControls(true);
+    CloseIndicator(g_mainIndicator);
+    ShowStringBox(MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+}
+
+intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
+    if (lParam == LPARAM_WORKER_ENDED) {
+        // A late report of a worker that another has followed: the device handle is
+        // the newer one's, and the report's news is old.
+        if (!HandleWorkerEndedReport()) return 0;
+    }
+    switch (code) {
+    case NOTIFY_UPDATE_OK:
+        if (m_awaiting != Awaiting::Update) break;
+        m_awaiting = Awaiting::Nothing;
+        g_updateRunning = false;
+        m_endSessionAllowed = 1;
+        ScanDrives();
+        m_driveCombo.SetCurSel(g_selectedDevice);
+        CloseIndicator(g_mainIndicator);
+        RestartWindows(*this);  // the controls stay disabled until the session ends
+        break;
+    case NOTIFY_UPDATE_FAILED:
+        if (m_awaiting != Awaiting::Update) break;
+        m_awaiting = Awaiting::Nothing;
+        OnUpdateFailed();
+        break;
+    case NOTIFY_INQUIRY_READY: {
+        if (m_awaiting != Awaiting::Inquiry) break;
+        m_awaiting = Awaiting::Nothing;
+        if (m_pendingSelection >= 0) {
+            // The user moved on to another drive meanwhile: check that one instead.
+            g_selectedDevice = m_pendingSelection;
+            m_pendingSelection = -1;
+            m_checkAtStart = false;
+            CheckSelectedDrive();
+            break;
+        }
+        if (g_scsiStatus != SS_COMP) {
+            // The buffer holds some earlier command's data, not this drive's
+            // revision: treat it as a drive that cannot be opened.
+            if (m_checkAtStart) CloseSelf();
+            break;
+        }
+        CheckImageVersion();
+        break;
+    }
+    case NOTIFY_TRANSFER_STARTED:
+        if (m_updating) OpenIndicator(g_mainIndicator);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+bool CUpdaterDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
+    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
+        *result = BROADCAST_QUERY_DENY;
+        return true;
+    }
+    if (message == WM_WORKER_NOTIFY) {
+        *result = OnWorkerNotify(wParam, lParam);
+        return true;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, result);
+}
+
+bool CUpdaterDlg::OnCommand(unsigned id, unsigned notifyCode) {
+    if (id == static_cast<unsigned>(IDC_DRIVE_COMBO) && notifyCode == CBN_SELCHANGE) {
+        OnSelectionChange();
+        return true;
+    }
+    if (id == static_cast<unsigned>(IDC_UPDATE) && notifyCode == BN_CLICKED) {
+        OnUpdate();
+        return true;
+    }
+    return CDialog::OnCommand(id, notifyCode);
+}
+
+bool CUpdaterDlg::PreTranslateMessage(Msg* msg) {
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) return false;
+    return CDialog::PreTranslateMessage(msg);
+}
+
+// Enter must never end the dialog, least of all in the middle of an update.
+void CUpdaterDlg::OnOK() {}
+
+void CUpdaterDlg::OnCancel() {
+    if (m_updating) return;  // only the worker's report ends an update
+    CDialog::OnCancel();
+}
+
+void CUpdaterDlg::OnSysCommand(unsigned id, intptr_t lParam) {
+    if ((id & 0xFFF0) == IDM_ABOUT) {
+        CAboutDlg about;
+        about.DoModal();
+        return;
+    }
+    CDialog::OnSysCommand(id, lParam);
+}
+
+void CUpdaterDlg::OnPaint() {
+    if (IsIconic()) {
+        PaintMinimizedIcon(m_hIcon);
+        return;
+    }
+    CDialog::OnPaint();
+}
+
+UiIcon CUpdaterDlg::OnQueryDragIcon() { return m_hIcon; }
+
+bool CUpdaterDlg::OnQueryEndSession() {
+    if (!CDialog::OnQueryEndSession()) return false;
+    if (m_endSessionAllowed != 0) return true;
+    ShowStringBox(MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
+    return false;
+}

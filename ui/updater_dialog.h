@@ -1,0 +1,149 @@
+// The main dialog: the interactive updater. It warns, takes the updater mutex,
+// finds the supported drives and lists them, shows the selected drive's firmware
+// revision next to the image's version, and conducts the update that the user
+// starts with "update": the worker writes the image, the progress dialog counts
+// down, and the end is a restart (success) or a retry (failure).
+//
+// Also here: what both updater dialogs share (the updater mutex, the screen saver,
+// discovery with its one retry, the instance mapping's publishing procedure).
+#pragma once
+#include "engine/image.h"
+#include "engine/scan_probe.h"
+#include "engine/worker.h"
+#include "os/types.h"
+#include "ui/framework/afxwin.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+constexpr int IDC_DRIVE_COMBO = 1000;
+constexpr int IDC_UPDATE = 1002;
+constexpr int IDC_DRIVE_NAME = 1004;
+constexpr int IDC_CURRENT_VERSION = 1005;
+constexpr int IDC_NEW_VERSION = 1006;
+
+constexpr unsigned IDD_UPDATER_DIALOG = 102;
+constexpr unsigned IDR_MAINFRAME = 128;  // the icon
+
+// String-table entries the two updater dialogs show themselves.
+constexpr unsigned MSG_ABOUT_ITEM = 101;
+constexpr unsigned MSG_NO_TARGET = 102;
+constexpr unsigned MSG_SAFETY_WARNING = 113;
+constexpr unsigned MSG_END_SESSION_REFUSED = 115;
+constexpr unsigned MSG_UPDATE_FAILED = 116;
+constexpr unsigned MSG_DISC_IN_DRIVE = 123;
+constexpr unsigned MSG_MORE_THAN_ONE_TARGET = 127;
+
+constexpr char UPDATER_MUTEX_NAME[] = "VARN_UPDATER_BY_TORVELL";
+constexpr uint32_t DISCOVERY_RETRY_MS = 3500;
+
+// --- Shared by both updater dialogs ---------------------------------------------
+
+// The instance mapping's handle in the process that created it (the application
+// object's m_hMapping); start-up points this at it. nullptr: nothing to publish to.
+extern OsHandle* g_instanceMapping;
+// The publishing procedure: stores `hwnd` at offset 0 of `mapping` and flushes it;
+// nothing when the mapping is null or the window does not exist, and silently
+// nothing when no view can be mapped.
+void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd);
+
+// Takes the updater mutex for the rest of the process. False when another
+// updater holds it (or took it at the same moment): the caller stops silently.
+bool TakeUpdaterMutex();
+
+// Reads the screen saver state into *wasActive and switches it off when it was on.
+// When the state cannot be read, shows the "FALSE" box owned by `owner` and leaves
+// *wasActive at 0, so that nothing is restored later.
+void SwitchScreenSaverOff(CWnd& owner, int* wasActive);
+// Switches the screen saver back on when it was on at the start.
+void RestoreScreenSaver(int wasActive);
+
+// Runs `scan` and, when it finds nothing, once more after DISCOVERY_RETRY_MS.
+int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host);
+
+// True while an OP_UPDATE worker started by either dialog has not reported its end:
+// the terminal front-end keeps the process from being interrupted meanwhile.
+extern std::atomic<bool> g_updateRunning;
+
+// --- The main dialog ---------------------------------------------------------------
+
+class CUpdaterDlg;
+extern CUpdaterDlg* g_mainDlg;
+
+class CUpdaterDlg : public CDialog, public WorkerHost {
+public:
+    explicit CUpdaterDlg(CWnd* parent = nullptr);
+    ~CUpdaterDlg() override;
+
+    // WorkerHost: the worker's reports and message boxes, from its own thread.
+    void PostWorkerNotify(unsigned code, long lParam) override;
+    int ShowMessageBox(const char* text, const char* caption, unsigned style) override;
+
+    // Locates the image and starts the worker that reads the selected drive's
+    // INQUIRY data. False when the image is missing (message 114 shown) or the drive
+    // cannot be opened.
+    bool CheckSelectedDrive();
+    // On the identification's arrival: closes the dialog when no update is needed
+    // (message 121), else shows the versions (after message 123 when a disc is in).
+    void CheckImageVersion();
+    // The disc check of the selected drive, waited for at most 5000 ms.
+    bool IsDiscPresent();
+
+    UiIcon m_hIcon = nullptr;
+    CComboBox m_driveCombo;
+    char m_imagePath[LOCATE_PATH_SIZE] = {};
+    char m_imageVersion[8] = {};
+    char m_currentVersion[8] = {};
+    char m_driveName[20] = {};
+    char m_driveDate[8] = {};
+    char m_imageDate[8] = {};
+    int m_screenSaverWasActive = 0;
+    int m_endSessionAllowed = 0;
+
+protected:
+    void DoDataExchange(CDataExchange* dx) override;
+    bool PreTranslateMessage(Msg* msg) override;
+    bool OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) override;
+    bool OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnCommand(unsigned id, unsigned notifyCode) override;
+    void OnSysCommand(unsigned id, intptr_t lParam) override;
+    void OnPaint() override;
+    UiIcon OnQueryDragIcon() override;
+    bool OnQueryEndSession() override;
+
+private:
+    // The report the dialog waits for from the worker it started without waiting.
+    enum class Awaiting { Nothing, Inquiry, Update };
+
+    // The drive list side of discovery: the combo box, items appended at the end.
+    class DriveListScan : public WorkerScanHost {
+    public:
+        explicit DriveListScan(CUpdaterDlg* dialog) : WorkerScanHost(dialog), m_dialog(dialog) {}
+        void ClearDriveList() override;
+        void AddDriveListItem(const char* text) override;
+
+    private:
+        CUpdaterDlg* m_dialog;
+    };
+
+    void CloseSelf();
+    int ScanDrives();
+    char SelectedDriveLetter() const;
+    void OnSelectionChange();
+    void OnUpdate();
+    intptr_t OnWorkerNotify(uintptr_t code, intptr_t lParam);
+    void OnUpdateFailed();
+    void EnableControls(bool enable);
+    int ShowStringBox(unsigned id, const std::string& tail, unsigned style);
+
+    Awaiting m_awaiting = Awaiting::Nothing;
+    // The identification being read is the start-up's: a failure closes the dialog.
+    bool m_checkAtStart = false;
+    // A selection made while a worker ran, applied when it has reported; -1: none.
+    int m_pendingSelection = -1;
+    bool m_updating = false;
+    DriveListScan m_scanHost{this};
+};
