@@ -99,6 +99,20 @@ TEST_P(AutoDialogRun, EndsWithItsMessageAndExitCode) {
 INSTANTIATE_TEST_SUITE_P(Table, AutoDialogRun, ::testing::ValuesIn(kRunEnds),
                          [](const ::testing::TestParamInfo<RunEnd>& info) { return std::string(info.param.name); });
 
+TEST_F(AutoDialog, TransferBuffersThatCannotBeHadEndTheRunWith1) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizer needs the address space";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    AddDrives("");
+    WriteImage();
+    // Runs in a fresh child process.
+    auto child = [&] {
+        if (!LimitAddressSpace()) _exit(2);
+        const int exitCode = Run();
+        _exit(exitCode == 1 && ClosedItself() && boxes.Shown().empty() && Drive().Transcript().empty() ? 0 : 1);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(AutoDialog, MessagesTellTheStopWithTheirStyle) {
     AddDrives("revision = 1.10\ndate = 09/08/21\n");
     WriteImage();

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -90,6 +91,28 @@ public:
     std::atomic<int> openLimit{-1};
     std::atomic<int> opens{0};
 };
+
+// Leaves the process `headroomBytes` of address space beyond what it maps now, so
+// that the 2 MiB transfer buffers cannot be had. For death tests in the
+// "threadsafe" style only: the child is a fresh run of the test program, whose
+// heap holds no freed buffer that an allocation could reuse.
+inline bool LimitAddressSpace(size_t headroomBytes = 1u << 20) {
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm) return false;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+    std::fclose(statm);
+    if (!read) return false;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + headroomBytes;
+    return setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;  // a limited address space starves the sanitizer
+#else
+constexpr bool kSanitized = false;
+#endif
 
 class DialogTest : public ::testing::Test {
 public:

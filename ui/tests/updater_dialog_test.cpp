@@ -155,6 +155,25 @@ TEST_F(MainDialog, MessagesOfTheStartUpStopsCarryTheirStyleAndThePathTried) {
     EXPECT_EQ(shown[1].style, MB_ICONINFORMATION);
 }
 
+TEST_F(MainDialog, TransferBuffersThatCannotBeHadStopItBeforeAnyDriveIsTouched) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizer needs the address space";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    DefaultDriveAndImage(*this);
+    session.screenSaverActive = 1;
+    // Runs in a fresh child process.
+    auto child = [&] {
+        if (!LimitAddressSpace()) _exit(2);
+        Start();
+        const bool stopped = Closed() && boxes.ShownIds() == std::vector<int>{113} &&
+                             Drive().Transcript().empty() && g_dataIn == nullptr;
+        dlg.reset();
+        const bool restored =
+            session.Calls() == std::vector<std::string>{"get", "saver off", "saver on"};
+        _exit(stopped && restored ? 0 : 1);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
 // --- Screen saver -------------------------------------------------------------------
 
 struct SaverCase {
