@@ -257,7 +257,9 @@ void SimDrive::Inquiry(const uint8_t* cdb, Reply* reply) {
         }
         if (page == 0x80) {
             uint8_t serial[4 + 8] = {0x05, 0x80, 0x00, 8};
-            std::snprintf(reinterpret_cast<char*>(serial + 4), 9, "QM4471%c%c", m_config.letter, '0');
+            char text[8 + 1];  // the serial number and snprintf's NUL, which the page has no room for
+            std::snprintf(text, sizeof text, "QM4471%c%c", m_config.letter, '0');
+            std::memcpy(serial + 4, text, 8);
             return reply->Answer(serial, sizeof serial, allocation);
         }
         return reply->Refuse(kInvalidFieldInCdb);
