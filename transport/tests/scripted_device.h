@@ -42,12 +42,14 @@ public:
         }
         auto* data = static_cast<uint8_t*>(r.DataBuffer);
         if (r.DataIn == SPTD_DATA_IN) {
-            std::memcpy(data, dataIn.data(), std::min<size_t>(dataIn.size(), r.DataTransferLength));
+            const size_t n = std::min<size_t>(dataIn.size(), r.DataTransferLength);
+            if (n) std::memcpy(data, dataIn.data(), n);  // no buffer for a no-data command
         } else {
             dataOut.assign(data, data + r.DataTransferLength);
         }
         r.ScsiStatus = status;
-        std::memcpy(senseArea, sense.data(), std::min<size_t>(sense.size(), r.SenseInfoLength));
+        const size_t senseBytes = std::min<size_t>(sense.size(), r.SenseInfoLength);
+        if (senseBytes) std::memcpy(senseArea, sense.data(), senseBytes);
         return true;
     }
 };
