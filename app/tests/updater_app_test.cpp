@@ -53,7 +53,7 @@ TEST(InstanceMapping, NameIsTheShiftJisOfTheMakersName) {
 
 class StartUp : public DialogTest {
 public:
-    void Run(std::vector<const char*> args) {
+    void CommandLine(std::vector<const char*> args) {
         args.push_back(nullptr);
         OsSetCommandLine(static_cast<int>(args.size() - 1), const_cast<char**>(args.data()));
     }
@@ -92,7 +92,7 @@ TEST_P(SecondInstance, BringsTheFirstForwardAndEndsWithoutAWindow) {
     WriteImage();
 
     for (const char* mode : {"", "/au"}) {
-        Run({"quillmor", mode});
+        CommandLine({"quillmor", mode});
         CUpdaterApp second;
         EXPECT_EQ(AfxWinMain(), 0) << mode;
         EXPECT_EQ(second.m_hMapping, nullptr);
@@ -118,7 +118,7 @@ TEST_F(StartUp, InteractiveRunsTheMainDialogThatPublishesItsWindowFirst) {
     uint32_t publishedAtWarning = 0;
     boxes.OnShow([&](const headless::ShownMessageBox&) { publishedAtWarning = PublishedHandle(); });
     boxes.Answer(IDNO);
-    Run({"quillmor"});
+    CommandLine({"quillmor"});
     {
         CUpdaterApp app;
         EXPECT_EQ(AfxWinMain(), 0);
@@ -154,7 +154,7 @@ TEST_P(UnattendedStartUp, EndsWithTheDialogsExitCodeAndPublishesTheHiddenWindow)
         uint32_t published = 0;
         WindowHandle hiddenWindow = 0;
     };
-    Run({"quillmor", "/au"});
+    CommandLine({"quillmor", "/au"});
     int exitCode;
     uint32_t published;
     {
