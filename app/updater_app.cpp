@@ -20,6 +20,11 @@ CUpdaterApp::~CUpdaterApp() {
 }
 
 bool CUpdaterApp::InitInstance() {
+    const bool unattended = IsUnattendedCommandLine(OsGetCommandLine());
+    // An unattended run that ends here has updated nothing: its caller must not
+    // read 0, the code of an updated drive.
+    if (unattended) m_exitCode = 1;
+
     bool existed = false;
     OsHandle mapping = OsCreateSharedSection(INSTANCE_MAPPING_NAME, INSTANCE_MAPPING_SIZE, &existed);
     if (mapping == nullptr) return false;
@@ -37,7 +42,7 @@ bool CUpdaterApp::InitInstance() {
     AfxInitCommonControls();
     CWinApp::InitInstance();
 
-    if (IsUnattendedCommandLine(OsGetCommandLine())) {
+    if (unattended) {
         m_autoDlg = new CAutoDlg();
         m_pMainWnd = m_autoDlg;
         m_autoDlg->ShowWindow(SW_HIDE);
