@@ -25,4 +25,13 @@ if [ -z "${num:-}" ]; then
   exit 1
 fi
 export DISPLAY=":$num"
-"$@"
+# In the background so that a TERM (a time-out) is handled at once: the
+# command is stopped and the display with it.
+"$@" &
+child=$!
+trap 'kill -TERM "$child" 2>/dev/null || true; exit 143' TERM INT
+set +e
+wait "$child"
+status=$?
+set -e
+exit "$status"
