@@ -34,7 +34,7 @@ done
 run_root() {
   if [ "$(id -u)" -ne 0 ] && [ ${#as_root[@]} -eq 0 ]; then
     echo "install-deps: need root (or sudo) to run: $*" >&2
-    exit 1
+    return 1
   fi
   "${as_root[@]}" "$@"
 }
