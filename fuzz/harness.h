@@ -1,0 +1,49 @@
+// What the fuzz targets share: one virtual clock for the whole process (nothing
+// ever sleeps for real), the state a dialog's initialisation leaves, a dialog
+// stand-in for the worker, and the check that stops the run on a broken rule.
+#pragma once
+#include "engine/worker.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Aborts (libFuzzer then keeps the input) when `ok` is false.
+void FuzzCheck(bool ok, const char* rule);
+
+// Once per process: the virtual clock, the English string table, the buffers.
+void FuzzInit();
+// Before every input: no worker, no open handle, no device entries, zeroed
+// buffers and request record, the transport and command state of a fresh dialog.
+void FuzzResetEngine();
+
+// A scratch folder of this process (created once, removed at exit).
+const std::string& FuzzScratchDir();
+// Writes `size` bytes, then zeros up to `length` bytes in all (when longer).
+bool FuzzWriteFile(const std::string& path, const uint8_t* data, size_t size, size_t length = 0);
+
+// The dialog side of the worker: counts what it is shown and posted.
+class FuzzHost : public WorkerHost {
+public:
+    void PostWorkerNotify(unsigned code, long lParam) override;
+    int ShowMessageBox(const char* text, const char* caption, unsigned style) override;
+    std::vector<unsigned> Notes();
+    int Boxes();
+
+private:
+    std::mutex m_mutex;
+    std::vector<unsigned> m_notes;
+    int m_boxes = 0;
+};
+
+// The rules every update run must keep, checked against the commands the
+// program issued (12 CDB bytes each, in order).
+struct IssuedCommand {
+    uint8_t cdb[12];
+    bool IsWriteBuffer() const { return cdb[0] == 0x3B; }
+    bool IsFirmwareBlock() const { return cdb[0] == 0x3B && cdb[2] == 0xF0; }
+    bool IsIdBlockRead() const { return cdb[0] == 0x3C && cdb[2] == 0xF1; }
+    uint32_t Offset() const { return (uint32_t(cdb[3]) << 16) | (uint32_t(cdb[4]) << 8) | cdb[5]; }
+    uint32_t Length() const { return (uint32_t(cdb[6]) << 16) | (uint32_t(cdb[7]) << 8) | cdb[8]; }
+};
