@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "engine/messages.h"
+#include "engine/update.h"
 #include "os/file.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -140,6 +141,15 @@ int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionReco
     return IsUpdateNeeded(record) ? IMAGE_NEEDED : IMAGE_NOT_NEEDED;
 }
 
+namespace {
+// True when the file reaches the last byte the download sends.
+bool HoldsWholeTransfer(OsHandle file) {
+    uint8_t last = 0;
+    uint32_t got = 0;
+    return OsSeekFile(file, IMAGE_TRANSFER_SIZE - 1) && OsReadFile(file, &last, 1, &got) && got == 1;
+}
+}  // namespace
+
 int ValidateImage(WorkerHost& owner) {
     if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) {
         ShowCommandError(owner);
@@ -160,10 +170,11 @@ int ValidateImage(WorkerHost& owner) {
         ReadField(file, IMAGE_SIGNATURE1_OFFSET, part1, IMAGE_SIGNATURE_PART_LENGTH) &&
         ReadField(file, IMAGE_SIGNATURE2_OFFSET, part2, IMAGE_SIGNATURE_PART_LENGTH) &&
         ReadField(file, IMAGE_DATE_OFFSET, date, IMAGE_DATE_LENGTH) &&
-        ReadField(file, IMAGE_ID_OFFSET, id, DRIVE_ID_LENGTH);
+        ReadField(file, IMAGE_ID_OFFSET, id, DRIVE_ID_LENGTH) && HoldsWholeTransfer(file);
     OsCloseFile(file);
 
-    // An image too short for its header is no image for this drive.
+    // An image too short for its header, or for the whole transfer, is no image for
+    // this drive: a download that stops part-way leaves the drive half-written.
     if (!complete || std::strcmp(blockPart1, part1) != 0 || std::strcmp(blockPart2, part2) != 0 ||
         std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0) {
         ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);

@@ -65,7 +65,8 @@ int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionReco
 
 // Checks, on the worker, that the image at g_imagePath belongs to the selected
 // drive: its signature against the drive's identification block, its build date, its
-// drive identification. Shows 119 (block unreadable) or 118 (mismatch, or an image
-// too short to hold its header) owned by `owner`; an image that cannot be opened
+// drive identification, and that it holds the whole transfer. Shows 119 (block
+// unreadable) or 118 (mismatch, or an image too short for its header or for the
+// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened
 // fails with no message. Returns 1 when the image may be sent.
 int ValidateImage(WorkerHost& owner);

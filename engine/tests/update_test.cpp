@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -352,14 +353,29 @@ TEST_F(UpdateTest, ImageGoneBeforeTheDownloadShowsItsPathAfterTheNotice) {
         EXPECT_FALSE(r.Opcode() == 0x3B && r.cdb[2] == BUFFER_FIRMWARE);
 }
 
-TEST_F(UpdateTest, ShortImageSendsTheWholeBlocksThenFailsSilently) {
+TEST_F(UpdateTest, ShortImageIsRefusedBeforeAnythingIsWritten) {
     SimDrive& drive = Drive();
     SimImageOptions options;
-    options.length = IMAGE_TRANSFER_SIZE - 100;  // block 59 is short
+    options.length = IMAGE_TRANSFER_SIZE - 1;  // one byte short of block 59
     WriteImage(options);
     ASSERT_EQ(RunWorker(OP_UPDATE), 1);
     EXPECT_EQ(FinalReport(), int(NOTIFY_UPDATE_FAILED));
-    EXPECT_TRUE(host.Posted(NOTIFY_TRANSFER_STARTED));
+    EXPECT_FALSE(host.Posted(NOTIFY_TRANSFER_STARTED));
+    ExpectOneMessageFromWorker("imcompatible firmware file", 0);
+    ASSERT_EQ(drive.Transcript().size(), 1u);  // the identification read only
+    EXPECT_EQ(drive.ImagesApplied(), 0);
+}
+
+TEST_F(UpdateTest, ImageCutShortDuringTheDownloadStopsSilentlyBeforeTheFinalSwitch) {
+    SimDrive& drive = Drive();
+    WriteImage();
+    host.onNotify = [this](unsigned code) {
+        if (code == NOTIFY_TRANSFER_STARTED) {
+            ASSERT_EQ(truncate(ImagePath().c_str(), IMAGE_TRANSFER_SIZE - 100), 0);
+        }
+    };
+    ASSERT_EQ(RunWorker(OP_UPDATE), 1);
+    EXPECT_EQ(FinalReport(), int(NOTIFY_UPDATE_FAILED));
     ExpectNoMessage();
     const std::vector<Command> full = FullUpdate(false);
     // Validation, preparation, state, switch and blocks 0..58; no final switch.
