@@ -14,12 +14,15 @@ const char kOsPathSeparator = '/';
 
 OsHandle OsOpenImageFile(const char* path) {
     if (!path) return nullptr;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place cannot hold the open until
+    // some writer comes along; it is refused below like any other non-file.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     struct stat st;
     // Like CreateFileA without backup semantics, a directory is not a file to read;
     // the lock stands in for share mode 0: a second opener is refused.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::fcntl(fd, F_SETFL, 0) != 0) {
         ::close(fd);
         return nullptr;
     }
