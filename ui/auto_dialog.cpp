@@ -84,7 +84,9 @@ bool CAutoDlg::OnInitDialog() {
         return true;
     }
     std::memset(g_dataIn, 0, INQUIRY_LENGTH);
-    const bool inquiryOk = CmdInquiry(INQUIRY_LENGTH);
+    // A reply that ends before the revision (the buffer was zeroed) is no answer
+    // either.
+    const bool inquiryOk = CmdInquiry(INQUIRY_LENGTH) && g_dataIn[32] != 0;
     std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
     if (!inquiryOk) {
         // Without the drive's revision the version rule would compare against
