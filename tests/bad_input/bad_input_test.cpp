@@ -1,0 +1,277 @@
+// Bad input for the unattended run (CAutoDlg, headless, virtual clock): malformed
+// image files and a drive that misbehaves. For each: the messages the user is
+// shown, the exit code, and from the drive's transcript that no firmware block
+// (WRITE BUFFER to buffer F0h) was sent unless validation had passed.
+#include "ui/auto_dialog.h"
+
+#include "commands/commands.h"
+#include "engine/image.h"
+#include "engine/update.h"
+#include "transport/discovery.h"
+#include "ui/tests/dialog_fixture.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kReadBuffer = 0x3C;
+constexpr uint8_t kWriteBuffer = 0x3B;
+
+// Another process that holds the file open with the lock that stands for Windows'
+// share mode 0, until destroyed.
+class OtherProcessHoldsOpen {
+public:
+    explicit OtherProcessHoldsOpen(const std::string& path) {
+        int ready[2], release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {  // only async-signal-safe calls from here
+            close(ready[0]);
+            close(release[1]);
+            const int fd = open(path.c_str(), O_RDONLY);
+            const char ok = (fd >= 0 && flock(fd, LOCK_EX) == 0) ? 1 : 0;
+            if (write(ready[1], &ok, 1) != 1) _exit(1);
+            char c;
+            while (read(release[0], &c, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        m_release = release[1];
+        char ok = 0;
+        m_holding = m_pid > 0 && read(ready[0], &ok, 1) == 1 && ok == 1;
+        close(ready[0]);
+    }
+    ~OtherProcessHoldsOpen() {
+        if (m_release >= 0) close(m_release);
+        if (m_pid > 0) waitpid(m_pid, nullptr, 0);
+    }
+    bool Holding() const { return m_holding; }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_holding = false;
+};
+
+// The fixture's drives, with a hook that runs on the calling (worker) thread right
+// after the drive has answered a command.
+class HookedPort : public DevicePort {
+public:
+    explicit HookedPort(DevicePort& inner) : m_inner(inner) {}
+    OsHandle Open(char letter) override { return m_inner.Open(letter); }
+    void Close(OsHandle device) override { m_inner.Close(device); }
+    bool PassThrough(OsHandle device, SptdBuffer* buffer) override {
+        const bool answered = m_inner.PassThrough(device, buffer);
+        if (afterCommand) afterCommand(buffer->sptd.Cdb[0]);
+        return answered;
+    }
+    std::function<void(uint8_t opcode)> afterCommand;
+
+private:
+    DevicePort& m_inner;
+};
+
+class BadInput : public DialogTest {
+public:
+    std::unique_ptr<CAutoDlg> dlg;
+    std::unique_ptr<HookedPort> hooked;
+    std::unique_ptr<OtherProcessHoldsOpen> holder;
+
+    void SetUp() override {
+        DialogTest::SetUp();
+        hooked = std::make_unique<HookedPort>(devices);
+        OsSetDevices(hooked.get());
+    }
+    void TearDown() override {
+        dlg.reset();
+        holder.reset();
+        DialogTest::TearDown();  // restores the system's device service
+    }
+
+    int Run() {
+        CWinApp app;
+        dlg = std::make_unique<CAutoDlg>();
+        app.m_pMainWnd = dlg.get();
+        const int exitCode = app.Run();
+        app.m_pMainWnd = nullptr;
+        return exitCode;
+    }
+
+    void WriteBytes(const std::vector<uint8_t>& bytes) {
+        std::FILE* f = std::fopen(ImagePath().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        ASSERT_EQ(std::fclose(f), 0);
+    }
+    void WriteImageWith(void (*change)(SimImageOptions&)) {
+        SimImageOptions options;
+        change(options);
+        WriteImage(options);
+    }
+    void HoldOpenInAnotherProcess() {
+        holder = std::make_unique<OtherProcessHoldsOpen>(ImagePath());
+        ASSERT_TRUE(holder->Holding());
+    }
+};
+
+// Does the image on disk belong to the drive: the evidence validation goes by,
+// taken from the file itself.
+bool ImageMatchesDrive(const std::string& path, const SimDriveConfig& drive) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> header(IMAGE_HEADER_END);
+    const bool whole = std::fread(header.data(), 1, header.size(), f) == header.size();
+    std::fclose(f);
+    auto is = [&](uint32_t offset, const std::string& text) {
+        return std::memcmp(header.data() + offset, text.data(), text.size()) == 0;
+    };
+    return whole && is(IMAGE_SIGNATURE1_OFFSET, drive.signature.substr(0, 8)) &&
+           is(IMAGE_SIGNATURE2_OFFSET, drive.signature.substr(8, 8)) && is(IMAGE_DATE_OFFSET, IMAGE_BUILD_DATE) &&
+           is(IMAGE_ID_OFFSET, DRIVE_ID_TEXT);
+}
+
+struct Case {
+    const char* name;
+    const char* scenario;         // drive D
+    void (*arrange)(BadInput&);   // the image (written valid before this runs) and the like
+    std::vector<int> shown;       // string ids of the message boxes, in order
+    int blocksReceived;           // firmware blocks that reached the drive (accepted or not)
+};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+void ValidImage(BadInput&) {}
+
+const Case kCases[] = {
+    // --- The image file ---
+    {"EmptyFile", "", [](BadInput& t) { t.WriteBytes({}); }, {114}, 0},
+    {"OneHundredBytes", "", [](BadInput& t) { t.WriteBytes(std::vector<uint8_t>(100, 'A')); }, {114}, 0},
+    {"HeaderOneByteShort", "",
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.length = IMAGE_HEADER_END - 1; }); }, {114}, 0},
+    {"WholeHeaderButOneByteShortOfTheTransfer", "",
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.length = IMAGE_TRANSFER_SIZE - 1; }); },
+     {118, 116}, 0},
+    {"NulInsideTheIdentification", "",
+     [](BadInput& t) {
+         t.WriteImageWith([](SimImageOptions& o) { o.identification = std::string("TORVELL\0DVD-RW  WKZ4471 ", 24); });
+     },
+     {118, 116}, 0},
+    {"SignatureOfNuls", "",
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.signature = std::string(16, '\0'); }); },
+     {118, 116}, 0},
+    {"VersionOfNuls", "",  // reads as version 0: never newer than the drive's
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.version = std::string(4, '\0'); }); },
+     {121}, 0},
+    {"WrongIdentification", "",
+     [](BadInput& t) {
+         t.WriteImageWith([](SimImageOptions& o) { o.identification = "TORVELL DVD-RW  WKZ4470 "; });
+     },
+     {118, 116}, 0},
+    {"WrongSignature", "",
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.signature = "0082VARNDT  5519"; }); },
+     {118, 116}, 0},
+    {"WrongDate", "",
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.buildDate = "09/08/20"; }); }, {118, 116}, 0},
+    {"DirectoryInItsPlace", "",
+     [](BadInput& t) {
+         std::remove(t.ImagePath().c_str());
+         ASSERT_EQ(mkdir(t.ImagePath().c_str(), 0755), 0);
+     },
+     {114}, 0},
+    // A FIFO has no data until someone writes to it: opening it must not wait for
+    // a writer. (Permission bits would not do here: the tests may run as root.)
+    {"UnreadableFifo", "",
+     [](BadInput& t) {
+         std::remove(t.ImagePath().c_str());
+         ASSERT_EQ(mkfifo(t.ImagePath().c_str(), 0600), 0);
+     },
+     {114}, 0},
+    {"HeldOpenByAnotherProcess", "", [](BadInput& t) { t.HoldOpenInAnotherProcess(); }, {114}, 0},
+    {"HeldOpenByAnotherProcessFromTheEject", "",
+     [](BadInput& t) {
+         t.hooked->afterCommand = [&t](uint8_t opcode) {
+             if (opcode == 0x1B && !t.holder) t.HoldOpenInAnotherProcess();
+         };
+     },
+     {120, 116}, 0},
+
+    // --- The drive ---
+    // Every identification block read comes back cut to 20 bytes: the signature is
+    // never seen whole, so the drive is never found.
+    {"ShortIdBlock", "fault = opcode=0x3C buffer=0xF1 short=20\n", ValidImage, {102}, 0},
+    // Only validation's read is short (discovery's two, then validation's): its
+    // signature's tail must not be taken from bytes an earlier command left.
+    {"ShortIdBlockAtValidation", "fault = opcode=0x3C buffer=0xF1 nth=4 short=24\n", ValidImage, {118, 116}, 0},
+    // The INQUIRY of the version check ends before the revision: with nothing to
+    // compare, the drive is not flashed.
+    {"ShortInquiry", "fault = opcode=0x12 nth=3 short=32\n", ValidImage, {}, 0},
+    {"GarbageSenseOnTheEject", "fault = opcode=0x1B sense=FF/FF/FF\n", ValidImage, {116}, 0},
+    {"GarbageSenseOnABlock", "fault = opcode=0x3B buffer=0xF0 offset=0x50000 sense=7F/C3/A5\n", ValidImage,
+     {119, 116}, 11},
+    {"IdBlockReadNeverCompletes", "fault = opcode=0x3C buffer=0xF1 no-answer\n", ValidImage, {102}, 0},
+    {"BlockNeverCompletes", "fault = opcode=0x3B buffer=0xF0 offset=0x80000 no-answer\n", ValidImage, {119, 116},
+     17},
+    {"DriveVanishesMidDownload", "fault = opcode=0x3B buffer=0xF0 offset=0x100000 vanish\n", ValidImage, {119, 116},
+     33},
+};
+
+class BadInputRun : public BadInput, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(BadInputRun, TellsTheUserEndsWith1AndSendsNoBlockUnlessValidated) {
+    const Case& c = GetParam();
+    AddDrives(c.scenario);
+    WriteImage();
+    c.arrange(*this);
+    if (HasFatalFailure()) return;
+
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(boxes.ShownIds(), c.shown);
+    for (const auto& box : boxes.Shown()) {
+        EXPECT_EQ(box.caption, Text(112));
+        if (box.stringId == 120) {
+            EXPECT_EQ(box.text, Text(120) + IMAGE_FILE_NAME);  // the path the update was given
+        } else if (box.stringId != 119) {
+            EXPECT_EQ(box.text, Text(static_cast<unsigned>(box.stringId)));
+        }
+    }
+
+    // From the transcript: firmware blocks only after validation's identification
+    // block read was answered, and only for an image that belongs to the drive.
+    const std::vector<SimCommandRecord> transcript = Drive().Transcript();
+    int blocks = 0;
+    bool validationRead = false;  // an identification block read after the INQUIRY
+    bool inquirySeen = false;
+    for (const SimCommandRecord& r : transcript) {
+        if (r.Opcode() == kInquiry && r.cdb[4] == INQUIRY_LENGTH) inquirySeen = true;
+        if (inquirySeen && r.Opcode() == kReadBuffer && r.cdb[2] == BUFFER_ID_BLOCK &&
+            r.status == SIM_STATUS_GOOD && r.transferred == DRIVE_ID_BLOCK_LENGTH)
+            validationRead = true;
+        if (r.Opcode() == kWriteBuffer && r.cdb[2] == BUFFER_FIRMWARE) {
+            ++blocks;
+            EXPECT_TRUE(validationRead) << "block before validation read the identification block";
+        }
+    }
+    EXPECT_EQ(blocks, c.blocksReceived);
+    if (blocks > 0) {
+        EXPECT_TRUE(ImageMatchesDrive(ImagePath(), Drive().Config())) << "blocks of an image not for this drive";
+    }
+    EXPECT_EQ(Drive().ImagesApplied(), 0);
+    EXPECT_EQ(Drive().Revision(), "1.00");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
