@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Creates a throw-away 64-bit Wine prefix whose drive D: is the emulated drive.
-# Usage: tools/wine-prefix.sh PREFIX DEVICE [LETTER]
+# Usage: tools/wine-prefix.sh PREFIX DEVICE [LETTER [DEVICE LETTER]...]
 #   PREFIX  folder to (re)create; anything in it is deleted
 #   DEVICE  the file the preload library serves as the drive (created empty
 #           when missing: it only has to exist so Wine can open it)
-#   LETTER  drive letter to map (default d)
+#   LETTER  drive letter to map (default d); more DEVICE LETTER pairs map more
+#           CD-ROM drives
 # Wine opens "\\.\D:" through dosdevices/d:: (the device) and needs
 # dosdevices/d: (a folder) for the drive to exist at all; the registry entry
 # "d:"="cdrom" makes it a CD-ROM, so DeviceIoControl reaches the SCSI
@@ -14,13 +15,17 @@
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-  echo "usage: $0 PREFIX DEVICE [LETTER]" >&2
+  echo "usage: $0 PREFIX DEVICE [LETTER [DEVICE LETTER]...]" >&2
   exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=$1
-device=$(realpath -m "$2")
-letter=$(printf '%s' "${3:-d}" | tr 'A-Z' 'a-z')
+drives=("$2" "${3:-d}")
+[ $# -le 3 ] || drives+=("${@:4}")
+if [ $(( ${#drives[@]} % 2 )) -ne 0 ]; then
+  echo "wine-prefix: a DEVICE without its LETTER" >&2
+  exit 2
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
   exec "$here/with-xvfb.sh" "$0" "$@"
@@ -47,13 +52,24 @@ WINEDLLOVERRIDES="mscoree,mshtml=" "$QM_WINE" wineboot -i >"$WINEPREFIX/wineboot
   echo "wine-prefix: wineboot failed:" >&2; cat "$WINEPREFIX/wineboot.log" >&2; exit 1; }
 "$QM_WINESERVER" -w
 
-[ -e "$device" ] || : >"$device"
-mkdir -p "$WINEPREFIX/drive_$letter"
-ln -sfn "$device" "$WINEPREFIX/dosdevices/$letter::"
-ln -sfn "../drive_$letter" "$WINEPREFIX/dosdevices/$letter:"
-# /reg:64 so the key lands in the 64-bit view, where Wine's mount manager reads
-# it, even when a 32-bit Wine is also present.
-"$QM_WINE" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ /d cdrom /f /reg:64 \
-  >>"$WINEPREFIX/wineboot.log" 2>&1
+mapped=
+reg="$WINEPREFIX/qm-settings.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n' >"$reg"
+for ((i = 0; i < ${#drives[@]}; i += 2)); do
+  device=$(realpath -m "${drives[i]}")
+  letter=$(printf '%s' "${drives[i + 1]}" | tr 'A-Z' 'a-z')
+  [ -e "$device" ] || : >"$device"
+  mkdir -p "$WINEPREFIX/drive_$letter"
+  ln -sfn "$device" "$WINEPREFIX/dosdevices/$letter::"
+  ln -sfn "../drive_$letter" "$WINEPREFIX/dosdevices/$letter:"
+  printf '"%s:"="cdrom"\r\n' "$letter" >>"$reg"
+  mapped="$mapped $letter: -> $device;"
+done
+# No window manager runs under Xvfb: Wine draws the window frames and captions
+# itself, so windows look as they do on Windows (and in screenshots).
+printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n' >>"$reg"
+# regedit of the 64-bit Wine writes the 64-bit view, where Wine's mount
+# manager reads the drive types, even when a 32-bit Wine is also present.
+"$QM_WINE" regedit /S "$(printf 'Z:%s' "$reg" | tr / '\\')" >>"$WINEPREFIX/wineboot.log" 2>&1
 "$QM_WINESERVER" -w
-echo "wine-prefix: $WINEPREFIX ready in $(( $(date +%s) - start )) s; $letter: -> $device"
+echo "wine-prefix: $WINEPREFIX ready in $(( $(date +%s) - start )) s;$mapped"

@@ -1,0 +1,237 @@
+# Sourced by the Wine scenarios and tools/screenshots.sh: QUILLMOR.EXE under
+# Wine against the emulated drive, over SPTI (the drive server and the SG_IO
+# preload library) or ASPI (our wnaspi32.dll holding the drive in-process),
+# with its windows read by wintool.exe and driven by xdotool.
+#
+# Expects in the environment:
+#   QM_WINE_PREFIX     the prefix (tools/wine-prefix.sh; D: and E: mapped)
+#   QM_WINE_DEVICES    "FILE=D;FILE=E": the prefix's device files, for the preload
+#   QM_WIN64_BUILD_DIR the x86_64 build holding QUILLMOR.EXE
+#   QM_DRIVE_SERVER, QM_SG_PRELOAD, QM_MAKE_IMAGE  from the native build
+#   QM_WINTOOL         wintool.exe;  QM_WNASPI32  the x86_64 wnaspi32.dll
+# and runs inside an X display of its own (qm_wine_display).
+#
+# Both transports leave the drive's record in $QM_STATE: transcript.txt (one
+# line per command) and status.txt (revision, digest, ...), same format.
+
+QM_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+QM_FAILED=0
+QM_TRANSPORT=spti
+
+# Skips (exit 77) unless everything a run needs is here.
+qm_wine_require() {
+  local missing=
+  [ -n "${QM_DRIVE_SERVER:-}" ] && [ -n "${QM_SG_PRELOAD:-}" ] && [ -n "${QM_MAKE_IMAGE:-}" ] ||
+    missing="the emulated drive (native build)"
+  [ -n "${QM_WINTOOL:-}" ] && [ -e "$QM_WINTOOL" ] || missing="wintool.exe (x86_64 mingw)"
+  command -v xdotool >/dev/null || missing=xdotool
+  [ -e "${QM_WINE_PREFIX:-}/.qm-wine-prefix" ] || missing="the Wine prefix (wine or Xvfb missing)"
+  QM_EXE=$(find "${QM_WIN64_BUILD_DIR:-/nonexistent}" -name QUILLMOR.EXE -type f -not -path '*/CMakeFiles/*' \
+    2>/dev/null | head -n 1)
+  [ -n "$QM_EXE" ] || missing="an x86_64 QUILLMOR.EXE in ${QM_WIN64_BUILD_DIR:-?} (tools/build.sh win64)"
+  if [ -n "$missing" ]; then
+    echo "SKIP: no $missing"
+    exit 77
+  fi
+}
+
+# Re-runs the calling script inside a private Xvfb unless already there.
+qm_wine_display() {
+  if [ -z "${QM_IN_XVFB:-}" ]; then
+    QM_IN_XVFB=1 exec "$QM_TOOLS/with-xvfb.sh" "$@"
+  fi
+}
+
+# Work folder, Wine environment, cleanup. Every Wine process of the run (the
+# wineserver included) gets the same environment, so none lingers from before.
+qm_wine_start() {
+  . "$QM_TOOLS/wine-env.sh"
+  . "$QM_TOOLS/drive-server.sh"
+  export WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
+  QM_WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-wine.XXXXXX")
+  QM_STATE=$QM_WORK/state
+  QM_RUN=$QM_WORK/run
+  mkdir -p "$QM_STATE" "$QM_RUN"
+  cp "$QM_EXE" "$QM_RUN/QUILLMOR.EXE"
+  trap qm_wine_end EXIT
+  "$QM_WINESERVER" -k 2>/dev/null || true
+}
+
+qm_wine_end() {
+  local status=$?
+  "$QM_WINESERVER" -k 2>/dev/null || true
+  qm_stop_drive_server
+  [ "$QM_TRANSPORT" = aspi ] && qm_aspi_off
+  if [ "${QM_KEEP_WORK:-0}" = 1 ]; then echo "work folder kept: $QM_WORK"; else rm -rf "$QM_WORK"; fi
+  exit "$status"
+}
+
+qm_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# qm_drive TRANSPORT SCENARIO_TEXT: the emulated drives for this run.
+qm_drive() {
+  QM_TRANSPORT=$1
+  printf '%s\n' "$2" >"$QM_WORK/scenario"
+  if [ "$QM_TRANSPORT" = spti ]; then
+    qm_start_drive_server "$QM_DRIVE_SERVER" "$QM_WORK" "$QM_WORK/scenario"
+    export LD_PRELOAD=$QM_SG_PRELOAD QM_SG_DEVICE=$QM_WINE_DEVICES QM_SG_SOCKET=$QM_DRIVE_SOCKET
+  else
+    qm_aspi_on
+  fi
+  QM_INITIAL_DIGEST=$(qm_digest D)
+}
+
+# ASPI: Windows 98 for QUILLMOR.EXE (platform id 1: the program loads the ASPI
+# manager), our wnaspi32.dll in the system directory, where the program loads
+# it from, and preferred to Wine's built-in stub.
+qm_aspi_on() {
+  [ -n "${QM_WNASPI32:-}" ] && [ -e "$QM_WNASPI32" ] || { echo "SKIP: wnaspi32.dll is not built"; exit 77; }
+  cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll"
+  export WINEDLLOVERRIDES=wnaspi32=n
+  export QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario") QM_ASPI_STATE=$(qm_winpath "$QM_STATE")
+  "$QM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\QUILLMOR.EXE' /v Version /t REG_SZ /d win98 /f \
+    >>"$QM_WORK/wine.log" 2>&1
+  # The manager creates the state files when the program first calls it.
+  : >"$QM_STATE/transcript.txt"
+}
+
+# The shared prefix goes back to an NT system for the next test.
+qm_aspi_off() {
+  "$QM_WINE" reg delete 'HKCU\Software\Wine\AppDefaults\QUILLMOR.EXE' /f >>"$QM_WORK/wine.log" 2>&1 || true
+  "$QM_WINESERVER" -k 2>/dev/null || true
+}
+
+qm_image() {  # qm_image [qm-make-image options]: Q5518306.707 beside the program
+  "$QM_MAKE_IMAGE" -o "$QM_RUN/Q5518306.707" "$@" >/dev/null
+  QM_IMAGE_DIGEST=$("$QM_MAKE_IMAGE" --digest-of "$QM_RUN/Q5518306.707")
+}
+
+# qm_exe_start LIMIT_S [ARGS]: QUILLMOR.EXE in the background, from its folder.
+# A message box nobody answers would wait for ever: the limit ends the run.
+qm_exe_start() {
+  local limit=$1
+  shift
+  rm -f "$QM_WORK/rc"
+  (set +e
+   cd "$QM_RUN" && timeout -k 5 "$limit" "$QM_WINE" QUILLMOR.EXE "$@" >"$QM_WORK/out" 2>&1
+   echo $? >"$QM_WORK/rc.new" && mv "$QM_WORK/rc.new" "$QM_WORK/rc") &
+  QM_EXE_PID=$!
+}
+
+# Waits for the program's end; QM_RC is its exit code (only the low 8 bits
+# survive Wine), 124 after the time limit.
+qm_exe_wait() {
+  wait "$QM_EXE_PID" 2>/dev/null || true
+  QM_RC=$(cat "$QM_WORK/rc" 2>/dev/null || echo 255)
+  [ "$QM_RC" != 124 ] || qm_bad "QUILLMOR.EXE did not end within its time limit (a window waiting?)"
+}
+
+qm_tool() { "$QM_WINE" "$QM_WINTOOL" "$@"; }
+
+# qm_window TIMEOUT_MS TITLE [CONDITIONS]: waits for the window (see wintool.c);
+# its description lands in $QM_WINDOW, its handles in QM_HWND and QM_X11.
+# Failing to appear ends the scenario.
+qm_window() {
+  if ! qm_tool wait "$@" >"$QM_WORK/window" 2>&1; then
+    qm_fatal "no window '$2' with ${*:3} within $1 ms"
+  fi
+  QM_WINDOW=$(cat "$QM_WORK/window")
+  QM_HWND=$(sed -n '1s/^window \([0-9a-fA-F]*\) .*/\1/p' <<<"$QM_WINDOW")
+  QM_X11=$(sed -n '1s/^window [^ ]* x11=\([0-9]*\) .*/\1/p' <<<"$QM_WINDOW")
+}
+
+# The text of control ID of the last window found (\r and \n as written by wintool).
+qm_control_text() { sed -n "s/^  control $1 .* text=//p" <<<"$QM_WINDOW" | head -n 1; }
+qm_control_enabled() { sed -n "s/^  control $1 .* enabled=\([01]\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1; }
+
+# A key to the last window found. No window manager runs: the key goes to that
+# window's X11 window.
+qm_key() { xdotool key --window "$QM_X11" "$@" 2>>"$QM_WORK/xdotool.log"; }
+
+# A real mouse click in the middle of control ID of the last window found.
+qm_click() {
+  local rect l t r b
+  rect=$(sed -n "s/^  control $1 .* rect=\([-0-9,]*\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1)
+  [ -n "$rect" ] || qm_fatal "no control $1 to click"
+  IFS=, read -r l t r b <<<"$rect"
+  xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1 2>>"$QM_WORK/xdotool.log"
+}
+
+# qm_box TEXT: a message box with caption "firmware updater" whose text is
+# exactly TEXT (\r\n as in the string table) appears; it is answered with Enter.
+qm_box() {
+  qm_window 30000 "firmware updater" "65535=$1"
+  qm_key Return
+}
+
+# No visible window titled TITLE right now.
+qm_no_window() {
+  if qm_tool list | grep -q "^window .* title=$1\$"; then qm_bad "a window '$1' is open"; fi
+}
+
+qm_transcript() { grep "^$1 " "$QM_STATE/transcript.txt" || true; }
+qm_status() { grep "^$1 " "$QM_STATE/status.txt" 2>/dev/null || true; }
+qm_digest() { qm_status "$1" | sed -n 's/.* digest=\([0-9a-f]*\) .*/\1/p'; }
+
+# One word per command of drive L after its last START STOP UNIT: the CDB's
+# first three bytes and the status, e.g. "3B05F0:00".
+qm_after_eject() {
+  qm_transcript "$1" | awk '
+    substr($2, 1, 2) == "1B" { n = 0; next }
+    { w[++n] = substr($2, 1, 6) ":" substr($6, 8) }
+    END { for (i = 1; i <= n; ++i) print w[i] }'
+}
+
+# The drive received the whole image, as an update does it: state read, mode
+# switch, 60 blocks at 000000..1D8000 in order, mode switch, state read; it
+# now holds exactly the image and reports its revision.
+qm_expect_update() {
+  local expected actual blocks
+  expected=$(printf '3C02F1:00\n3B05FF:00\n'; for _ in $(seq 60); do echo 3B05F0:00; done
+             printf '3B05FF:00\n3C02F1:00')
+  actual=$(qm_after_eject D | head -n 64)
+  [ "$actual" = "$expected" ] || qm_bad "the download was not state, switch, 60 blocks, switch, state"
+  blocks=$(qm_transcript D | awk '$2 ~ /^3B05F0/ { print substr($2, 7, 6) }' | tr '\n' ' ')
+  [ "$blocks" = "$(for n in $(seq 0 59); do printf '%06X ' $((n * 0x8000)); done)" ] ||
+    qm_bad "the blocks did not go to 000000..1D8000 in order: $blocks"
+  [ "$(qm_digest D)" = "$QM_IMAGE_DIGEST" ] || qm_bad "the drive's image differs from the file"
+  qm_status D | grep -q ' revision=1.10 date=09/08/21 ' || qm_bad "the drive does not report the image's revision"
+}
+
+# Nothing was written to drive L, and its firmware area is as it was.
+qm_expect_untouched() {
+  if qm_transcript "$1" | grep -q "^$1 3B"; then qm_bad "WRITE BUFFER reached drive $1"; fi
+  [ "$(qm_digest "$1")" = "$QM_INITIAL_DIGEST" ] || qm_bad "drive $1's firmware area changed"
+  qm_status "$1" | grep -q ' applied=0 ' || qm_bad "drive $1 applied an image"
+}
+
+qm_expect_rc() { [ "$QM_RC" = "$1" ] || qm_bad "QUILLMOR.EXE exited $QM_RC, expected $1"; }
+
+qm_bad() {
+  echo "FAIL: $*"
+  QM_FAILED=1
+}
+
+qm_report() {
+  echo "--- windows"; qm_tool list 2>&1 || true
+  echo "--- last window found"; echo "${QM_WINDOW:-none}"
+  echo "--- transcript"; cat "$QM_STATE/transcript.txt" 2>/dev/null
+  echo "--- status"; cat "$QM_STATE/status.txt" 2>/dev/null
+  echo "--- program output"; cat "$QM_WORK/out" 2>/dev/null | grep -v '^XGetInputFocus' | tail -n 40
+}
+
+# Ends the scenario at once, with everything that explains the failure.
+qm_fatal() {
+  echo "FAIL: $*"
+  qm_report
+  exit 1
+}
+
+qm_finish() {
+  if [ "$QM_FAILED" -ne 0 ]; then
+    qm_report
+    exit 1
+  fi
+  echo "PASS: $(cat "$QM_STATE/transcript.txt" 2>/dev/null | grep -c .) drive commands; exit code $QM_RC"
+  exit 0
+}
