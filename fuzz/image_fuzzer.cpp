@@ -7,9 +7,10 @@
 // inputs.
 //
 // Rules: the version check reads only a complete header; no WRITE BUFFER of any
-// kind unless the header matches the drive; every firmware block carries exactly
-// the file's bytes at its offset and lies inside the file; the update succeeds
-// exactly when the header matches and the file holds the whole transfer.
+// kind unless the header matches the drive and the file holds the whole
+// transfer; every firmware block carries exactly the file's bytes at its offset
+// and lies inside the file; the update succeeds exactly when the header matches
+// and the file holds the whole transfer.
 #include "fuzz/harness.h"
 
 #include "commands/commands.h"
@@ -95,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> area;
     for (const SimCommandRecord& r : drive.Transcript()) {
         if (r.Opcode() != 0x3B) continue;
-        FuzzCheck(matches, "no WRITE BUFFER unless the image belongs to the drive");
+        FuzzCheck(matches && file.length >= IMAGE_TRANSFER_SIZE,
+                  "no WRITE BUFFER unless the image belongs to the drive and holds the whole transfer");
         if (r.cdb[2] != BUFFER_FIRMWARE) continue;
         const uint32_t offset = r.BufferOffset(), length = r.BufferLength();
         FuzzCheck(uint64_t(offset) + length <= file.length, "a firmware block lies inside the file");
