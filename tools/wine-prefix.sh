@@ -52,6 +52,16 @@ WINEDLLOVERRIDES="mscoree,mshtml=" "$QM_WINE" wineboot -i >"$WINEPREFIX/wineboot
   echo "wine-prefix: wineboot failed:" >&2; cat "$WINEPREFIX/wineboot.log" >&2; exit 1; }
 "$QM_WINESERVER" -w
 
+# Wine's own fonts (Tahoma behind "MS Shell Dlg", Marlett for the caption
+# buttons): the 64-bit loader run directly does not find them in Wine's data
+# folder, and dialogs would draw in fallback fonts, caption buttons as letters.
+for fonts in /usr/share/wine/fonts /usr/lib/wine/fonts /opt/wine*/share/wine/fonts; do
+  if ls "$fonts"/*.ttf >/dev/null 2>&1; then
+    cp "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    break
+  fi
+done
+
 mapped=
 reg="$WINEPREFIX/qm-settings.reg"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n' >"$reg"

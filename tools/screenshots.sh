@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Screenshots of QUILLMOR.EXE (the x86_64 build) under Wine against the
+# emulated drive, in English and in Japanese: the safety warning (a message
+# box), the main dialog, the about box and the progress dialog, each cropped to
+# its window. PNG files land in the output folder (default build/screenshots),
+# named <en|ja>-<warning|main|about|progress>.png.
+# Usage: tools/screenshots.sh [OUTDIR]
+# Builds build/native and build/win64 first (QM_BUILD_DIR moves them); or set
+# QM_NATIVE_BUILD and QM_WIN64_BUILD to builds that exist. Takes about a
+# minute, most of it for the Wine prefix.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = --shoot ]; then
+  # One language, inside its own Xvfb (see below).
+  lang=$2 out=$3
+  . "$root/tests/wine/lib.sh"
+  qm_wine_require
+  qm_wine_display "$0" "$@"
+  qm_wine_start
+  command -v import >/dev/null || qm_fatal "ImageMagick's import is not installed"
+
+  shot() {  # shot NAME: the last window found, cut out of the screen
+    local rect l t r b
+    rect=$(sed -n '1s/.* rect=\([-0-9,]*\) .*/\1/p' <<<"$QM_WINDOW")
+    IFS=, read -r l t r b <<<"$rect"
+    sleep 0.5  # the window paints itself after it appears
+    import -window root -crop "$((r - l))x$((b - t))+$l+$t" +repage "$out/$lang-$1.png"
+    echo "$out/$lang-$1.png"
+  }
+
+  if [ "$lang" = ja ]; then
+    export LC_ALL=ja_JP.UTF-8
+    title='ファームウェア アップデータ' about='バージョン情報 ファームウェアアップデータ'
+    progress='アップデート中です......'
+    # Windows' Japanese UI fonts are not in Wine: the IPA fonts stand in, or
+    # every Japanese character would be an empty box.
+    reg=$QM_WORK/fonts.reg
+    {
+      printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+      printf '"MS UI Gothic"="IPAPGothic"\r\n"MS PGothic"="IPAPGothic"\r\n"MS Gothic"="IPAGothic"\r\n'
+      printf '"Tahoma"="IPAPGothic"\r\n"MS Shell Dlg"="IPAPGothic"\r\n"MS Shell Dlg 2"="IPAPGothic"\r\n'
+    } >"$reg"
+    "$QM_WINE" regedit /S "$(qm_winpath "$reg")"
+  else
+    export LC_ALL=C.UTF-8
+    title='firmware updater' about='veriosn info firmware updater' progress='now updating...'
+  fi
+
+  # A slow drive (150 ms a block) keeps the progress dialog up for ~9 s.
+  qm_drive spti 'revision = 1.00
+date = 09/07/15
+fault = opcode=0x3B buffer=0xF0 delay=150'
+  qm_image --version 1.10
+  qm_exe_start 120
+  qm_window 30000 "$title" 6! 7!
+  shot warning
+  qm_key Return
+  qm_window 30000 "$title" 1005=1.00 1006=1.10
+  main=$QM_HWND
+  shot main
+  # What the system menu's about item sends (IDM_ABOUT).
+  qm_tool post "$main" 0x0112 0x0010 0
+  qm_window 10000 "$about" 1!
+  shot about
+  qm_key Return
+  qm_tool gone 10000 "$QM_HWND" || qm_fatal "the about box did not close"
+  qm_window 5000 "$title" 1002!
+  qm_click 1002
+  qm_window 30000 "$progress" 1007!
+  sleep 2  # a few seconds counted down
+  qm_window 1000 "$progress" 1007!
+  shot progress
+  # The update ends with the restart notice; confirming it ends the program.
+  qm_window 60000 "$title" 1!
+  qm_key Return
+  qm_exe_wait
+  qm_finish
+fi
+
+out=${1:-${QM_BUILD_DIR:-$root/build}/screenshots}
+mkdir -p "$out"
+out=$(realpath "$out")
+if [ -z "${QM_NATIVE_BUILD:-}" ] || [ -z "${QM_WIN64_BUILD:-}" ]; then
+  builds=${QM_BUILD_DIR:-$root/build}
+  "$root/tools/build.sh" native win64
+  QM_NATIVE_BUILD=$builds/native QM_WIN64_BUILD=$builds/win64
+fi
+native=$(realpath "$QM_NATIVE_BUILD")
+
+export QM_WINE_PREFIX=$out/prefix
+export QM_WINE_DEVICES=$out/sr-d=D
+export QM_WIN64_BUILD_DIR=$QM_WIN64_BUILD
+export QM_DRIVE_SERVER=$native/sim/qm-drive-server QM_SG_PRELOAD=$native/sim/libqm_sgpreload.so
+export QM_MAKE_IMAGE=$native/sim/qm-make-image QM_WINTOOL=$native/tests/wine/wintool.exe
+"$root/tools/wine-prefix.sh" "$QM_WINE_PREFIX" "$out/sr-d" d
+status=0
+for lang in en ja; do
+  "$0" --shoot "$lang" "$out" || status=1
+done
+. "$root/tools/wine-env.sh"
+WINEPREFIX=$QM_WINE_PREFIX "$QM_WINESERVER" -k 2>/dev/null || true
+[ "${QM_KEEP_WINE_PREFIX:-0}" = 1 ] || rm -rf "$QM_WINE_PREFIX" "$out/sr-d"
+exit $status
