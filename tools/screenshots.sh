@@ -8,8 +8,20 @@
 # Builds build/native and build/win64 first (QM_BUILD_DIR moves them); or set
 # QM_NATIVE_BUILD and QM_WIN64_BUILD to builds that exist. Takes about a
 # minute, most of it for the Wine prefix.
+#        tools/screenshots.sh --in-prefix OUTDIR
+# Both languages in the prefix and with the programs that the environment
+# names (as for tests/wine/lib.sh): what the ctest wine.screenshots runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = --in-prefix ]; then
+  command -v import >/dev/null || { echo "SKIP: ImageMagick's import is not installed"; exit 77; }
+  mkdir -p "$2"
+  for lang in en ja; do
+    "$0" --shoot "$lang" "$(realpath "$2")" || exit $?
+  done
+  exit 0
+fi
 
 if [ "${1:-}" = --shoot ]; then
   # One language, inside its own Xvfb (see below).
@@ -18,7 +30,6 @@ if [ "${1:-}" = --shoot ]; then
   qm_wine_require
   qm_wine_display "$0" "$@"
   qm_wine_start
-  command -v import >/dev/null || qm_fatal "ImageMagick's import is not installed"
 
   shot() {  # shot NAME: the last window found, cut out of the screen
     local rect l t r b
@@ -42,15 +53,17 @@ if [ "${1:-}" = --shoot ]; then
       printf '"Tahoma"="IPAPGothic"\r\n"MS Shell Dlg"="IPAPGothic"\r\n"MS Shell Dlg 2"="IPAPGothic"\r\n'
     } >"$reg"
     "$QM_WINE" regedit /S "$(qm_winpath "$reg")"
+    # The prefix may serve other runs after this one: English fonts again.
+    qm_on_end() { "$QM_WINE" reg delete 'HKCU\Software\Wine\Fonts\Replacements' /f >/dev/null 2>&1 || true; }
   else
     export LC_ALL=C.UTF-8
     title='firmware updater' about='veriosn info firmware updater' progress='now updating...'
   fi
 
-  # A slow drive (150 ms a block) keeps the progress dialog up for ~9 s.
+  # A slow drive (100 ms a block) keeps the progress dialog up for ~6 s.
   qm_drive spti 'revision = 1.00
 date = 09/07/15
-fault = opcode=0x3B buffer=0xF0 delay=150'
+fault = opcode=0x3B buffer=0xF0 delay=100'
   qm_image --version 1.10
   qm_exe_start 120
   qm_window 30000 "$title" 6! 7!
@@ -95,9 +108,7 @@ export QM_DRIVE_SERVER=$native/sim/qm-drive-server QM_SG_PRELOAD=$native/sim/lib
 export QM_MAKE_IMAGE=$native/sim/qm-make-image QM_WINTOOL=$native/tests/wine/wintool.exe
 "$root/tools/wine-prefix.sh" "$QM_WINE_PREFIX" "$out/sr-d" d
 status=0
-for lang in en ja; do
-  "$0" --shoot "$lang" "$out" || status=1
-done
+"$0" --in-prefix "$out" || status=1
 . "$root/tools/wine-env.sh"
 WINEPREFIX=$QM_WINE_PREFIX "$QM_WINESERVER" -k 2>/dev/null || true
 [ "${QM_KEEP_WINE_PREFIX:-0}" = 1 ] || rm -rf "$QM_WINE_PREFIX" "$out/sr-d"

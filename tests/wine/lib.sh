@@ -59,6 +59,8 @@ qm_wine_start() {
 
 qm_wine_end() {
   local status=$?
+  # A caller's own undo first, while the run's environment still holds.
+  if declare -F qm_on_end >/dev/null; then qm_on_end; fi
   "$QM_WINESERVER" -k 2>/dev/null || true
   qm_stop_drive_server
   [ "$QM_TRANSPORT" = aspi ] && qm_aspi_off
