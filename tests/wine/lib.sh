@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine scenarios and tools/screenshots.sh: QUILLMOR.EXE under
 # Wine against the emulated drive, over SPTI (the drive server and the SG_IO
 # preload library) or ASPI (our wnaspi32.dll holding the drive in-process),
@@ -47,7 +48,8 @@ qm_wine_display() {
 qm_wine_start() {
   . "$QM_TOOLS/wine-env.sh"
   . "$QM_TOOLS/drive-server.sh"
-  export WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
+  WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
+  export WINEPREFIX
   QM_WORK=$(mktemp -d "${TMPDIR:-/tmp}/qm-wine.XXXXXX")
   QM_STATE=$QM_WORK/state
   QM_RUN=$QM_WORK/run
@@ -90,7 +92,9 @@ qm_aspi_on() {
   [ -n "${QM_WNASPI32:-}" ] && [ -e "$QM_WNASPI32" ] || { echo "SKIP: wnaspi32.dll is not built"; exit 77; }
   cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll"
   export WINEDLLOVERRIDES=wnaspi32=n
-  export QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario") QM_ASPI_STATE=$(qm_winpath "$QM_STATE")
+  QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario")
+  QM_ASPI_STATE=$(qm_winpath "$QM_STATE")
+  export QM_ASPI_SCENARIO QM_ASPI_STATE
   "$QM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\QUILLMOR.EXE' /v Version /t REG_SZ /d win98 /f \
     >>"$QM_WORK/wine.log" 2>&1
   # The manager creates the state files when the program first calls it.
@@ -219,7 +223,7 @@ qm_report() {
   echo "--- last window found"; echo "${QM_WINDOW:-none}"
   echo "--- transcript"; cat "$QM_STATE/transcript.txt" 2>/dev/null
   echo "--- status"; cat "$QM_STATE/status.txt" 2>/dev/null
-  echo "--- program output"; cat "$QM_WORK/out" 2>/dev/null | grep -v '^XGetInputFocus' | tail -n 40
+  echo "--- program output"; grep -v '^XGetInputFocus' "$QM_WORK/out" 2>/dev/null | tail -n 40
 }
 
 # Ends the scenario at once, with everything that explains the failure.
@@ -234,6 +238,6 @@ qm_finish() {
     qm_report
     exit 1
   fi
-  echo "PASS: $(cat "$QM_STATE/transcript.txt" 2>/dev/null | grep -c .) drive commands; exit code $QM_RC"
+  echo "PASS: $(grep -c . "$QM_STATE/transcript.txt" 2>/dev/null) drive commands; exit code $QM_RC"
   exit 0
 }
