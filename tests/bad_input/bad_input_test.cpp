@@ -113,7 +113,9 @@ public:
     void WriteBytes(const std::vector<uint8_t>& bytes) {
         std::FILE* f = std::fopen(ImagePath().c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        if (!bytes.empty()) {
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        }
         ASSERT_EQ(std::fclose(f), 0);
     }
     void WriteImageWith(void (*change)(SimImageOptions&)) {
