@@ -48,7 +48,9 @@ touch "$WINEPREFIX/.qm-wine-prefix"
 
 start=$(date +%s)
 # No Mono or Gecko: nothing here needs them, and their installers would ask.
-WINEDLLOVERRIDES="mscoree,mshtml=" "$QM_WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
+# No menu builder either (here nor in later sessions, see the registry below):
+# it makes desktop entries, and once outlived its prefix by minutes.
+WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$QM_WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
   echo "wine-prefix: wineboot failed:" >&2; cat "$WINEPREFIX/wineboot.log" >&2; exit 1; }
 "$QM_WINESERVER" -w
 
@@ -78,6 +80,7 @@ done
 # No window manager runs under Xvfb: Wine draws the window frames and captions
 # itself, so windows look as they do on Windows (and in screenshots).
 printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n' >>"$reg"
+printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n"winemenubuilder.exe"=""\r\n' >>"$reg"
 # regedit of the 64-bit Wine writes the 64-bit view, where Wine's mount
 # manager reads the drive types, even when a 32-bit Wine is also present.
 "$QM_WINE" regedit /S "$(printf 'Z:%s' "$reg" | tr / '\\')" >>"$WINEPREFIX/wineboot.log" 2>&1
