@@ -56,14 +56,21 @@ qm_wine_start() {
   mkdir -p "$QM_STATE" "$QM_RUN"
   cp "$QM_EXE" "$QM_RUN/QUILLMOR.EXE"
   trap qm_wine_end EXIT
+  qm_wineserver_stop
+}
+
+# Stops the prefix's wineserver and waits until it has gone: a Wine process
+# started while it is still going down fails to start.
+qm_wineserver_stop() {
   "$QM_WINESERVER" -k 2>/dev/null || true
+  "$QM_WINESERVER" -w 2>/dev/null || true
 }
 
 qm_wine_end() {
   local status=$?
   # A caller's own undo first, while the run's environment still holds.
   if declare -F qm_on_end >/dev/null; then qm_on_end; fi
-  "$QM_WINESERVER" -k 2>/dev/null || true
+  qm_wineserver_stop
   qm_stop_drive_server
   [ "$QM_TRANSPORT" = aspi ] && qm_aspi_off
   if [ "${QM_KEEP_WORK:-0}" = 1 ]; then echo "work folder kept: $QM_WORK"; else rm -rf "$QM_WORK"; fi
@@ -104,7 +111,7 @@ qm_aspi_on() {
 # The shared prefix goes back to an NT system for the next test.
 qm_aspi_off() {
   "$QM_WINE" reg delete 'HKCU\Software\Wine\AppDefaults\QUILLMOR.EXE' /f >>"$QM_WORK/wine.log" 2>&1 || true
-  "$QM_WINESERVER" -k 2>/dev/null || true
+  qm_wineserver_stop
 }
 
 qm_image() {  # qm_image [qm-make-image options]: Q5518306.707 beside the program

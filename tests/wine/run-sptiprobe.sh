@@ -25,6 +25,7 @@ qm_start_drive_server "$server" "$work" "$work/scenario"
 # Every Wine process, the wineserver included, must carry the preload: start
 # from no wineserver so none lingers from before with another environment.
 "$QM_WINESERVER" -k 2>/dev/null || true
+"$QM_WINESERVER" -w 2>/dev/null || true  # gone, not going: a client could catch it on its way out
 set +e
 LD_PRELOAD=$preload QM_SG_DEVICE="$(realpath "$device")=D" QM_SG_SOCKET=$QM_DRIVE_SOCKET \
   "$QM_WINE" "$probe" D >"$work/out.crlf" 2>"$work/err"
