@@ -64,7 +64,7 @@ foreach(lang ${EN} ${JA})
     qm_dialog(${lang} 100 270 55 "DS_SETFONT|DS_MODALFRAME|WS_POPUP|WS_CAPTION|WS_SYSMENU" "0"
               9 [=[MS UI Gothic]=] [=[veriosn info firmware updater]=])
     qm_control([=[QUILLMOR.EXE version 1.00]=] -1 STATIC "SS_LEFT|SS_NOPREFIX" 40 10 135 8)
-    qm_control([=[Copyright (C) Torvell. Use only with the drive it was made for.]=] -1 STATIC "SS_LEFT" 40 25 164 8)
+    qm_control([=[Copyright (C) Torvell. For the WKZ4471 drive only.]=] -1 STATIC "SS_LEFT" 40 25 164 8)
   else()
     qm_dialog(${lang} 100 270 55 "DS_SETFONT|DS_MODALFRAME|WS_POPUP|WS_CAPTION|WS_SYSMENU" "0"
               9 [=[MS UI Gothic]=] [=[バージョン情報 ファームウェアアップデータ]=])
