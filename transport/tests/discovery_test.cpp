@@ -6,13 +6,13 @@
 #include "engine/update.h"
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
+#include "sim/overlap_watch.h"
 #include "transport/aspi.h"
 #include "transport/tests/fake_aspi.h"
 #include "transport/transport.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -29,31 +29,6 @@ public:
     void AddDriveListItem(const char* text) override { items.push_back(text); }
     std::vector<std::string> items;
     int clears = 0;
-};
-
-// Passes requests on and notes two commands in flight at once, or a handle
-// closed while a command on it is in flight.
-class OverlapWatch : public DevicePort {
-public:
-    explicit OverlapWatch(DevicePort& inner) : m_inner(inner) {}
-    OsHandle Open(char letter) override { return m_inner.Open(letter); }
-    void Close(OsHandle device) override {
-        if (m_inFlight.load() > 0 && m_device.load() == device) ++violations;
-        m_inner.Close(device);
-    }
-    bool PassThrough(OsHandle device, SptdBuffer* buffer) override {
-        if (m_inFlight.fetch_add(1) > 0) ++violations;
-        m_device = device;
-        bool ok = m_inner.PassThrough(device, buffer);
-        m_inFlight.fetch_sub(1);
-        return ok;
-    }
-    std::atomic<int> violations{0};
-
-private:
-    DevicePort& m_inner;
-    std::atomic<int> m_inFlight{0};
-    std::atomic<OsHandle> m_device{nullptr};
 };
 
 class DiscoveryTest : public ::testing::Test {
