@@ -49,16 +49,9 @@ control() { "$server" --socket "$QM_DRIVE_SOCKET" --control "$*"; }
 "$make_image" -o "$work/Q5518306.707" >/dev/null
 digest=$("$make_image" --digest-of "$work/Q5518306.707")
 
-# D: is /dev/sr1 to the native updater. Any real sr device of this machine maps
-# to a letter without a drive, so nothing real is ever touched.
+# D: is /dev/sr1 to the native updater; every real sr device is fenced off.
 dev=/dev/sr1
-devices="$dev=D"
-for real in /dev/sr[0-9]*; do
-  [ -e "$real" ] && [ "$real" != "$dev" ] || continue
-  n=${real#/dev/sr}
-  [ "$n" -lt 24 ] || continue
-  devices="$devices;$real=$(printf "\\x$(printf %x $((67 + n)))")"
-done
+devices=$(qm_fenced_devices "$dev" D)
 with_drive() { LD_PRELOAD=$preload QM_SG_DEVICE=$devices QM_SG_SOCKET=$QM_DRIVE_SOCKET "$@"; }
 
 # One measured run: prints "wall_ms maxrss_kb exit".

@@ -55,17 +55,9 @@ section "Firmware image: a synthetic Q5518306.707, version 1.10"
 "$make_image" -o "$work/Q5518306.707" --version 1.10 --print-digest
 image_digest=$("$make_image" --digest-of "$work/Q5518306.707")
 
-# Drive letters C..Z are /dev/sr0../dev/sr23 to the native updater; D: is
-# /dev/sr1. Every other sr device that exists here is mapped to a letter where
-# the server has no drive, so a real drive only ever sees "no connection".
+# D: is /dev/sr1 to the native updater; every real sr device is fenced off.
 dev=/dev/sr1
-devices="$dev=D"
-for real in /dev/sr[0-9]*; do
-  [ -e "$real" ] && [ "$real" != "$dev" ] || continue
-  n=${real#/dev/sr}
-  [ "$n" -lt 24 ] || continue
-  devices="$devices;$real=$(printf "\\x$(printf %x $((67 + n)))")"
-done
+devices=$(qm_fenced_devices "$dev" D)
 with_drive() { LD_PRELOAD=$preload QM_SG_DEVICE=$devices QM_SG_SOCKET=$QM_DRIVE_SOCKET "$@"; }
 
 if [ -z "$updater" ]; then

@@ -29,3 +29,19 @@ qm_stop_drive_server() {
     QM_DRIVE_PID=
   fi
 }
+
+# qm_fenced_devices DEVICE LETTER: the QM_SG_DEVICE value that serves DEVICE as
+# the server's drive LETTER and maps every other sr device that exists here to a
+# letter where the server has no drive (C..Z are /dev/sr0../dev/sr23 to the
+# native updater), so a real drive only ever sees "no connection".
+qm_fenced_devices() {
+  local dev=$1 letter=$2 real n devices
+  devices="$dev=$letter"
+  for real in /dev/sr[0-9]*; do
+    [ -e "$real" ] && [ "$real" != "$dev" ] || continue
+    n=${real#/dev/sr}
+    [ "$n" -lt 24 ] || continue
+    devices="$devices;$real=$(printf "\\x$(printf %x $((67 + n)))")"
+  done
+  echo "$devices"
+}
