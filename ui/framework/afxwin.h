@@ -237,6 +237,9 @@ public:
         bool defaultWanted = false;
     };
     Dispatch* m_dispatch = nullptr;
+    // Hands one message to OnWndMsg; true when the system's default processing
+    // must run for it (not handled, or the handler called Default()).
+    bool RouteMessage(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result);
     bool m_ended = false;
     intptr_t m_result = 0;
     bool m_modal = false;

@@ -168,13 +168,8 @@ intptr_t SendToDialog(WindowHandle hwnd, unsigned message, uintptr_t wParam, int
         dialog = w->dialog;
         hwnd = w->state.hwnd;
     }
-    CDialog::Dispatch frame;
-    CDialog::Dispatch* outer = dialog->m_dispatch;
-    dialog->m_dispatch = &frame;
     intptr_t result = 0;
-    bool handled = dialog->OnWndMsg(message, wParam, lParam, &result);
-    dialog->m_dispatch = outer;
-    if (!handled || frame.defaultWanted) {
+    if (dialog->RouteMessage(message, wParam, lParam, &result)) {
         if (!AfxIsWindow(hwnd)) return result;
         result = DefaultProcessing(hwnd, message, wParam, lParam);
     }

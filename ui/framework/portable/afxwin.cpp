@@ -88,6 +88,16 @@ void CDialog::Default() {
     if (m_dispatch) m_dispatch->defaultWanted = true;
 }
 
+bool CDialog::RouteMessage(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
+    Dispatch frame;
+    Dispatch* outer = m_dispatch;  // a handler may send a message to itself
+    m_dispatch = &frame;
+    *result = 0;
+    bool handled = OnWndMsg(message, wParam, lParam, result);
+    m_dispatch = outer;
+    return !handled || frame.defaultWanted;
+}
+
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
     if (control.m_hWnd != 0) return;  // bound once, as MFC does
     CWnd* item = dx->m_pDlgWnd->GetDlgItem(id);

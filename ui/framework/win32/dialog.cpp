@@ -37,13 +37,8 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         return FALSE;
     }
 
-    CDialog::Dispatch frame;
-    CDialog::Dispatch* outer = dialog->m_dispatch;
-    dialog->m_dispatch = &frame;
     intptr_t result = 0;
-    bool handled = dialog->OnWndMsg(message, wParam, lParam, &result);
-    dialog->m_dispatch = outer;
-    if (!handled || frame.defaultWanted) return FALSE;  // DefDlgProc does the rest
+    if (dialog->RouteMessage(message, wParam, lParam, &result)) return FALSE;  // DefDlgProc does the rest
 
     switch (message) {
     case WM_INITDIALOG:
