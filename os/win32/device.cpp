@@ -61,9 +61,9 @@ public:
                                sizeof(SptdBuffer), &returned, nullptr) != FALSE;
     }
 };
+
+// Built before any thread starts: no first-use guard for two threads to race on.
+Win32Devices g_systemDevices;
 }  // namespace
 
-DevicePort& SystemDevices() {
-    static Win32Devices devices;
-    return devices;
-}
+DevicePort& SystemDevices() { return g_systemDevices; }

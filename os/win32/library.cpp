@@ -27,9 +27,9 @@ public:
         return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
     }
 };
+
+// Built before any thread starts: no first-use guard for two threads to race on.
+Win32Libraries g_systemLibraries;
 }  // namespace
 
-LibraryPort& SystemLibraries() {
-    static Win32Libraries libraries;
-    return libraries;
-}
+LibraryPort& SystemLibraries() { return g_systemLibraries; }

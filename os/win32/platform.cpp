@@ -16,9 +16,9 @@ public:
     }
     unsigned OemCodePage() override { return GetOEMCP(); }
 };
+
+// Built before any thread starts: no first-use guard for two threads to race on.
+Win32Platform g_systemPlatform;
 }  // namespace
 
-PlatformPort& SystemPlatform() {
-    static Win32Platform platform;
-    return platform;
-}
+PlatformPort& SystemPlatform() { return g_systemPlatform; }

@@ -32,9 +32,9 @@ public:
 
     void ForceRestart() override { ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0); }
 };
+
+// Built before any thread starts: no first-use guard for two threads to race on.
+Win32Session g_systemSession;
 }  // namespace
 
-SessionPort& SystemSession() {
-    static Win32Session session;
-    return session;
-}
+SessionPort& SystemSession() { return g_systemSession; }

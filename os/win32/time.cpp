@@ -70,9 +70,9 @@ public:
 private:
     std::atomic<uint64_t> m_state{0};
 };
+
+// Built before any thread starts: no first-use guard for two threads to race on.
+Win32Time g_systemTime;
 }  // namespace
 
-TimePort& SystemTime() {
-    static Win32Time time;
-    return time;
-}
+TimePort& SystemTime() { return g_systemTime; }
