@@ -1,6 +1,7 @@
 # Sourced: start and stop the emulated drive server (qm-drive-server) in a
 # work folder. After qm_start_drive_server, QM_DRIVE_SOCKET is the socket the
-# preload library talks to and QM_DRIVE_STATE the server's state folder.
+# preload library talks to and QM_DRIVE_STATE the server's state folder, whose
+# status.txt qm_drive_state_current brings up to date before it is read.
 
 # qm_start_drive_server SERVER WORKDIR SCENARIO
 qm_start_drive_server() {
@@ -11,6 +12,7 @@ qm_start_drive_server() {
   "$server" --socket "$QM_DRIVE_SOCKET" --scenario "$scenario" --state "$QM_DRIVE_STATE" \
     >"$work/server.log" 2>&1 &
   QM_DRIVE_PID=$!
+  QM_DRIVE_SERVER_PROGRAM=$server
   # The server is a real process: wait for its socket, briefly and boundedly.
   for i in $(seq 100); do
     [ -S "$QM_DRIVE_SOCKET" ] && return 0
@@ -20,6 +22,13 @@ qm_start_drive_server() {
   echo "drive server did not start:" >&2
   cat "$work/server.log" >&2
   return 1
+}
+
+# The server writes its status file when asked, not after every command: any
+# control command makes it current. Quiet; nothing to do when no server runs.
+qm_drive_state_current() {
+  [ -n "${QM_DRIVE_PID:-}" ] || return 0
+  "$QM_DRIVE_SERVER_PROGRAM" --socket "$QM_DRIVE_SOCKET" --control status >/dev/null 2>&1 || true
 }
 
 qm_stop_drive_server() {

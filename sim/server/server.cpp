@@ -2,6 +2,11 @@
 // preload library's requests on a Unix socket, keeping the drives' state across
 // client runs. With --control it is instead a client that sends one control
 // command to a running server and prints the answer.
+//
+// The state folder's transcript gains a line per command; its status file is
+// written when asked for, not after every command: its digest covers the whole
+// firmware area, which would cost more than the command itself. Every control
+// command, the start, a reset and the end make it current.
 #include "sim/drive.h"
 #include "sim/scenario.h"
 #include "sim/wire.h"
@@ -81,6 +86,13 @@ public:
         return true;
     }
 
+    // Writes the status file if a command has run since it was last written.
+    void MakeStatusCurrent() {
+        std::shared_lock<std::shared_mutex> drivesLock(m_drivesMutex);
+        std::lock_guard<std::mutex> stateLock(m_stateMutex);
+        if (m_statusStale) WriteStatusLocked();
+    }
+
     void Serve(int client) {
         qm_wire_request request;
         if (ReadAll(client, &request, sizeof request) && request.magic == QM_WIRE_MAGIC &&
@@ -133,17 +145,20 @@ private:
         }
     }
 
-    // Appends the command's line to the transcript file and rewrites the status.
+    // Appends the command's line to the transcript file; the status waits until
+    // it is asked for. Runs before the reply goes out, so a control command sent
+    // after the reply arrived finds the status stale and rewrites it.
     void Record(const SimDrive& drive, size_t index) {
         const std::string line = drive.Record(index).Format(drive.Letter());
         std::lock_guard<std::mutex> stateLock(m_stateMutex);
         if (m_verbose) std::fprintf(stderr, "%s\n", line.c_str());
         if (m_stateDir.empty()) return;
         std::ofstream(m_stateDir + "/transcript.txt", std::ios::app) << line << '\n';
-        WriteStatusLocked();
+        m_statusStale = true;
     }
 
     void WriteStatusLocked() {
+        m_statusStale = false;
         if (m_stateDir.empty()) return;
         const std::string temp = m_stateDir + "/status.txt.new";
         {
@@ -174,6 +189,7 @@ private:
                 status = 1;
             }
         } else {
+            MakeStatusCurrent();
             std::shared_lock<std::shared_mutex> drivesLock(m_drivesMutex);
             std::vector<SimDrive*> chosen;
             if (argument.empty()) {
@@ -210,7 +226,8 @@ private:
     std::string m_scenarioPath, m_stateDir;
     bool m_verbose;
     std::shared_mutex m_drivesMutex;  // commands share it; a reset takes it alone
-    std::mutex m_stateMutex;          // the state files
+    std::mutex m_stateMutex;          // the state files and m_statusStale
+    bool m_statusStale = false;       // a command ran since the status file was written
     std::vector<std::unique_ptr<SimDrive>> m_drives;
 };
 
@@ -254,7 +271,14 @@ int RunControl(const std::string& socketPath, const std::string& command) {
     return reply.status == 0 ? 0 : 1;
 }
 
-void OnSignal(int) {
+// The end on SIGTERM, SIGINT or SIGHUP, taken by a thread of its own (the
+// signals are blocked everywhere else): the status file is made current, the
+// socket removed.
+void EndOnSignal(Server* server, sigset_t signals) {
+    int signal = 0;
+    while (sigwait(&signals, &signal) != 0) {
+    }
+    server->MakeStatusCurrent();
     ::unlink(g_socketPath);
     _exit(0);
 }
@@ -300,6 +324,14 @@ int main(int argc, char** argv) {
     }
     if (!stateDir.empty()) ::mkdir(stateDir.c_str(), 0777);
 
+    // Before any thread starts, so that every thread inherits the mask.
+    sigset_t endSignals;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGINT);
+    sigaddset(&endSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
     Server server(scenarioPath, stateDir, verbose);
     std::string error;
     if (!server.Load(&error)) {
@@ -322,11 +354,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::memcpy(g_socketPath, address.sun_path, sizeof g_socketPath);
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    std::thread(EndOnSignal, &server, endSignals).detach();
 
     for (;;) {
         const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

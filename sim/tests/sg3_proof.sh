@@ -119,6 +119,13 @@ if [ "$(grep -c ' 3B05F0' "$work/state/transcript.txt")" -eq 60 ]; then
 else
   bad "state folder transcript"
 fi
+# The status file is written on request: a control command makes it current.
+ctl status >/dev/null
+if grep -q "^D .* download=1966080 .*digest=$file_digest " "$work/state/status.txt"; then
+  pass "after a control command the state folder's status holds the download and its digest"
+else
+  bad "status file after a control command"; cat "$work/state/status.txt"
+fi
 
 # The mode switch after the complete download applies the image; the drive kept
 # the download across client processes.
@@ -139,6 +146,17 @@ if has "$work/inq2" "Product revision level: 1.10"; then
   pass "after the switch the drive reports the image's revision 1.10"
 else
   bad "revision after the switch"; cat "$work/inq2"; ctl status
+fi
+
+# A server that ends leaves the status current, commands since the last
+# control command included.
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+if grep -q '^D revision=1.10 .* applied=1 ' "$work/state/status.txt"; then
+  pass "the status file left by the ended server shows the switch"
+else
+  bad "status file after the server ended"; cat "$work/state/status.txt"
 fi
 
 exit $fail

@@ -183,7 +183,10 @@ qm_no_window() {
 }
 
 qm_transcript() { grep "^$1 " "$QM_STATE/transcript.txt" || true; }
-qm_status() { grep "^$1 " "$QM_STATE/status.txt" 2>/dev/null || true; }
+qm_status() {
+  qm_drive_state_current
+  grep "^$1 " "$QM_STATE/status.txt" 2>/dev/null || true
+}
 qm_digest() { qm_status "$1" | sed -n 's/.* digest=\([0-9a-f]*\) .*/\1/p'; }
 
 # One word per command of drive L after its last START STOP UNIT: the CDB's
@@ -229,7 +232,7 @@ qm_report() {
   echo "--- windows"; qm_tool list 2>&1 || true
   echo "--- last window found"; echo "${QM_WINDOW:-none}"
   echo "--- transcript"; cat "$QM_STATE/transcript.txt" 2>/dev/null
-  echo "--- status"; cat "$QM_STATE/status.txt" 2>/dev/null
+  echo "--- status"; qm_drive_state_current; cat "$QM_STATE/status.txt" 2>/dev/null
   echo "--- program output"; grep -v '^XGetInputFocus' "$QM_WORK/out" 2>/dev/null | tail -n 40
 }
 
