@@ -1,6 +1,8 @@
 /* What the preload library and the drive server say to each other over the
- * server's Unix socket: one request and one reply per connection, in the byte
- * order of the machine (both ends run on it). C, for the preload library. */
+ * server's Unix socket: a request and its reply in turn, as many as the client
+ * sends before it closes the connection (the preload library keeps one per
+ * thread), in the byte order of the machine (both ends run on it). C, for the
+ * preload library. */
 #ifndef QM_SIM_WIRE_H
 #define QM_SIM_WIRE_H
 #include <stdint.h>

@@ -232,24 +232,79 @@ struct outcome {
     uint32_t senseWritten;
 };
 
+/* Connections to the server are kept and reused: a command then costs no
+ * connect, and the server no thread start. A command takes an idle one (or
+ * makes one) and gives it back after a whole reply, so two commands in flight
+ * at once, from two threads, still have a connection each, and one the drive
+ * is slow to answer holds up no other. Before reuse a connection is checked to
+ * be the socket this process made: after a fork it is the parent's, and a host
+ * that closed the descriptor may have another file under its number now. */
+struct connection {
+    int fd;
+    pid_t pid;
+    dev_t dev;
+    ino_t ino;
+};
+
+#define MAX_IDLE 8
+static pthread_mutex_t g_idleMutex = PTHREAD_MUTEX_INITIALIZER;
+static struct connection g_idle[MAX_IDLE];
+static int g_idleCount;
+
+static int StillOurs(const struct connection* c) {
+    struct stat st;
+    return c->pid == getpid() && fstat(c->fd, &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == c->dev &&
+           st.st_ino == c->ino;
+}
+
+/* A connection for one command; *reused says whether it served before. -1
+ * with errno when the server cannot be reached. */
+static int TakeConnection(struct connection* c, int* reused) {
+    pthread_mutex_lock(&g_idleMutex);
+    while (g_idleCount > 0) {
+        *c = g_idle[--g_idleCount];
+        if (StillOurs(c)) {
+            pthread_mutex_unlock(&g_idleMutex);
+            *reused = 1;
+            return c->fd;
+        }
+        /* Not ours any more: the number is someone else's now, left alone. */
+    }
+    pthread_mutex_unlock(&g_idleMutex);
+    *reused = 0;
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, g_socket);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (!g_socket[0] || connect(fd, (struct sockaddr*)&address, sizeof address) != 0 || fstat(fd, &st) != 0) {
+        ((close_fn)Next("close"))(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    c->fd = fd;
+    c->pid = getpid();
+    c->dev = st.st_dev;
+    c->ino = st.st_ino;
+    return fd;
+}
+
+static void GiveBackConnection(const struct connection* c) {
+    pthread_mutex_lock(&g_idleMutex);
+    const int kept = g_idleCount < MAX_IDLE;
+    if (kept) g_idle[g_idleCount++] = *c;
+    pthread_mutex_unlock(&g_idleMutex);
+    if (!kept) ((close_fn)Next("close"))(c->fd);
+}
+
 /* Sends one command to the server. -1 with errno when the server cannot be
  * reached; otherwise the outcome, a time-out or lost answer told as host status. */
 static int Forward(const struct request* rq, struct outcome* out) {
     memset(out, 0, sizeof *out);
     if (rq->cdbLen < 1 || rq->cdbLen > 16 || rq->length > QM_WIRE_MAX_DATA) {
         errno = EINVAL;
-        return -1;
-    }
-    struct sockaddr_un address;
-    memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    strcpy(address.sun_path, g_socket);
-    const close_fn realClose = (close_fn)Next("close");
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (!g_socket[0] || connect(fd, (struct sockaddr*)&address, sizeof address) != 0) {
-        realClose(fd);
-        errno = ENXIO;
         return -1;
     }
     struct qm_wire_request wire;
@@ -264,10 +319,21 @@ static int Forward(const struct request* rq, struct outcome* out) {
     wire.sense_length = rq->senseLength;
     wire.timeout_ms = rq->timeoutMs;
 
+    const close_fn realClose = (close_fn)Next("close");
+    struct connection c;
+    int fd, sent, reused;
+    for (;;) {
+        fd = TakeConnection(&c, &reused);
+        if (fd < 0) return -1;
+        sent = WriteAll(fd, &wire, sizeof wire);
+        if (sent == 0 || !reused) break;
+        /* A kept connection that the server let go (it was restarted): nothing
+         * of the request got through, so it goes again on the next one. */
+        realClose(fd);
+    }
     struct qm_wire_reply reply;
     int got = -1;
-    if (WriteAll(fd, &wire, sizeof wire) == 0 &&
-        (rq->direction != 0 || WriteAll(fd, rq->data, wire.data_length) == 0)) {
+    if (sent == 0 && (rq->direction != 0 || WriteAll(fd, rq->data, wire.data_length) == 0)) {
         got = ReadAll(fd, &reply, sizeof reply, (int)rq->timeoutMs);
         if (got == 0 && (reply.magic != QM_WIRE_MAGIC || reply.data_length > rq->length ||
                          reply.sense_length > rq->senseLength))
@@ -275,7 +341,12 @@ static int Forward(const struct request* rq, struct outcome* out) {
         if (got == 0 && reply.data_length) got = ReadAll(fd, rq->data, reply.data_length, (int)rq->timeoutMs);
         if (got == 0 && reply.sense_length) got = ReadAll(fd, rq->sense, reply.sense_length, (int)rq->timeoutMs);
     }
-    realClose(fd);
+    /* After anything but a whole reply, a late answer could still arrive on the
+     * connection and be taken for the next command's: it is not kept. */
+    if (got == 0)
+        GiveBackConnection(&c);
+    else
+        realClose(fd);
     if (got == -2) {
         out->host = DID_TIME_OUT;
     } else if (got != 0) {

@@ -93,14 +93,19 @@ public:
         if (m_statusStale) WriteStatusLocked();
     }
 
+    // Requests and replies in turn, for as long as the client keeps the
+    // connection; a malformed request or a failed transfer ends it.
     void Serve(int client) {
         qm_wire_request request;
-        if (ReadAll(client, &request, sizeof request) && request.magic == QM_WIRE_MAGIC &&
-            request.data_length <= QM_WIRE_MAX_DATA) {
+        bool ok = true;
+        while (ok && ReadAll(client, &request, sizeof request) && request.magic == QM_WIRE_MAGIC &&
+               request.data_length <= QM_WIRE_MAX_DATA) {
             if (request.kind == QM_WIRE_COMMAND)
-                Command(client, request);
+                ok = Command(client, request);
             else if (request.kind == QM_WIRE_CONTROL)
-                Control(client, request);
+                ok = Control(client, request);
+            else
+                ok = false;
         }
         ::close(client);
     }
@@ -114,9 +119,10 @@ private:
         return nullptr;
     }
 
-    void Command(int client, const qm_wire_request& request) {
+    // False when the connection is no longer usable.
+    bool Command(int client, const qm_wire_request& request) {
         std::vector<uint8_t> data(request.data_length);
-        if (request.direction == SIM_DIR_OUT && !ReadAll(client, data.data(), data.size())) return;
+        if (request.direction == SIM_DIR_OUT && !ReadAll(client, data.data(), data.size())) return false;
         qm_wire_reply reply{};
         reply.magic = QM_WIRE_MAGIC;
         std::vector<uint8_t> sense(std::min<uint32_t>(request.sense_length, 252));
@@ -139,10 +145,9 @@ private:
                 Record(*drive, r.record);
             }
         }
-        if (WriteAll(client, &reply, sizeof reply)) {
-            if (reply.data_length) WriteAll(client, data.data(), reply.data_length);
-            if (reply.sense_length) WriteAll(client, sense.data(), reply.sense_length);
-        }
+        return WriteAll(client, &reply, sizeof reply) &&
+               (!reply.data_length || WriteAll(client, data.data(), reply.data_length)) &&
+               (!reply.sense_length || WriteAll(client, sense.data(), reply.sense_length));
     }
 
     // Appends the command's line to the transcript file; the status waits until
@@ -174,9 +179,9 @@ private:
         return text;
     }
 
-    void Control(int client, const qm_wire_request& request) {
+    bool Control(int client, const qm_wire_request& request) {
         std::string text(request.data_length, '\0');
-        if (!ReadAll(client, &text[0], text.size())) return;
+        if (!ReadAll(client, &text[0], text.size())) return false;
         std::istringstream words(text);
         std::string command, argument;
         words >> command >> argument;
@@ -220,7 +225,7 @@ private:
         reply.magic = QM_WIRE_MAGIC;
         reply.status = status;
         reply.data_length = uint32_t(answer.size());
-        if (WriteAll(client, &reply, sizeof reply)) WriteAll(client, answer.data(), answer.size());
+        return WriteAll(client, &reply, sizeof reply) && WriteAll(client, answer.data(), answer.size());
     }
 
     std::string m_scenarioPath, m_stateDir;
