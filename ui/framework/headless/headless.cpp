@@ -39,6 +39,16 @@ struct Timer {
 };
 
 struct Queue {
+    Queue() = default;
+    Queue(const Queue&) = delete;
+    Queue& operator=(const Queue&) = delete;
+    // The loop's event goes with the queue (its thread has ended, or a test reset
+    // the windows), back to the clock that made it while that clock is the one in
+    // force; a test's earlier clock may be gone and is not called.
+    ~Queue() {
+        if (event && port == &OsTime()) port->CloseEvent(event);
+    }
+
     std::deque<Msg> posted;
     bool quit = false;
     int quitCode = 0;
@@ -1033,26 +1043,24 @@ void SetLanguage(int language) {
 
 void Reset() {
     std::vector<CDialog*> dialogs;
-    TimePort* port = nullptr;
-    OsHandle event = nullptr;
+    std::map<WindowHandle, std::unique_ptr<Window>> windows;
+    std::shared_ptr<Queue> queue;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (t_queue) {
-            port = t_queue->port;
-            event = t_queue->event;
-        }
         for (auto& entry : g_windows) dialogs.push_back(entry.second->dialog);
-        g_windows.clear();
+        windows.swap(g_windows);
         g_controlParent.clear();
         g_foreground = 0;
         g_idleHook = nullptr;
         g_observer = nullptr;
         g_languageOverride = 0;
-        t_queue.reset();
+        queue.swap(t_queue);
     }
     for (CDialog* d : dialogs) d->m_hWnd = 0;
-    // The loop's event belongs to the clock in force (a test's), which outlives this.
-    if (event && port == &OsTime()) port->CloseEvent(event);
+    // The queues (and their events) end here, outside the lock, while the test's
+    // clock is still in force.
+    windows.clear();
+    queue.reset();
     SetResponder(nullptr);
 }
 
