@@ -39,16 +39,6 @@ struct Timer {
 };
 
 struct Queue {
-    Queue() = default;
-    Queue(const Queue&) = delete;
-    Queue& operator=(const Queue&) = delete;
-    // The loop's event goes with the queue (its thread has ended, or a test reset
-    // the windows), back to the clock that made it while that clock is the one in
-    // force; a test's earlier clock may be gone and is not called.
-    ~Queue() {
-        if (event && port == &OsTime()) port->CloseEvent(event);
-    }
-
     std::deque<Msg> posted;
     bool quit = false;
     int quitCode = 0;
@@ -72,11 +62,30 @@ WindowHandle g_foreground = 0;
 std::function<bool()> g_idleHook;
 headless::WindowObserver* g_observer = nullptr;
 int g_languageOverride = 0;
-thread_local std::shared_ptr<Queue> t_queue;
+// Gives the loop's event of `q` back to the clock that made it, while that clock is
+// the one in force (a test's earlier clock may be gone and is not called).
+void ReleaseEventLocked(Queue& q) {
+    if (q.event && q.port == &OsTime()) q.port->CloseEvent(q.event);
+    q.event = nullptr;
+    q.port = nullptr;
+}
+
+// The calling thread's queue. Its event goes when the thread ends: windows that
+// outlive the thread may keep the queue itself until the program's static objects
+// (the system's clock among them) are gone.
+struct ThreadQueue {
+    ~ThreadQueue() {
+        if (!queue) return;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ReleaseEventLocked(*queue);
+    }
+    std::shared_ptr<Queue> queue;
+};
+thread_local ThreadQueue t_queue;
 
 std::shared_ptr<Queue> CurrentQueueLocked() {
-    if (!t_queue) t_queue = std::make_shared<Queue>();
-    return t_queue;
+    if (!t_queue.queue) t_queue.queue = std::make_shared<Queue>();
+    return t_queue.queue;
 }
 
 WindowHandle NewHandleLocked() {
@@ -1043,24 +1052,20 @@ void SetLanguage(int language) {
 
 void Reset() {
     std::vector<CDialog*> dialogs;
-    std::map<WindowHandle, std::unique_ptr<Window>> windows;
-    std::shared_ptr<Queue> queue;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         for (auto& entry : g_windows) dialogs.push_back(entry.second->dialog);
-        windows.swap(g_windows);
+        g_windows.clear();
         g_controlParent.clear();
         g_foreground = 0;
         g_idleHook = nullptr;
         g_observer = nullptr;
         g_languageOverride = 0;
-        queue.swap(t_queue);
+        // The test's clock is still in force: the loop's event goes back to it.
+        if (t_queue.queue) ReleaseEventLocked(*t_queue.queue);
+        t_queue.queue.reset();
     }
     for (CDialog* d : dialogs) d->m_hWnd = 0;
-    // The queues (and their events) end here, outside the lock, while the test's
-    // clock is still in force.
-    windows.clear();
-    queue.reset();
     SetResponder(nullptr);
 }
 
