@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -107,6 +108,11 @@ protected:
         imageDigest_ = SimDigestText(digest);
     }
     void TearDown() override {
+        // A run that a failed check left behind (stopped, say) goes first.
+        for (pid_t pid : running_) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
         if (server_ > 0) {
             ::kill(server_, SIGTERM);
             ::waitpid(server_, nullptr, 0);
@@ -146,13 +152,15 @@ protected:
                                         : ::open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                      2);
         });
+        if (child.pid > 0) running_.push_back(child.pid);
         return child;
     }
 
     // Waits for the end of a run; its exit code, or 128 + the signal that ended it.
-    static int Wait(const Child& child) {
+    int Wait(const Child& child) {
         int status = 0;
         if (::waitpid(child.pid, &status, 0) != child.pid) return -1;
+        running_.erase(std::remove(running_.begin(), running_.end(), child.pid), running_.end());
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
@@ -238,6 +246,7 @@ private:
     }
 
     pid_t server_ = -1;
+    std::vector<pid_t> running_;  // runs not yet waited for
 };
 
 // --- Two runs, one drive -------------------------------------------------------------
