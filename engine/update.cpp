@@ -4,6 +4,7 @@
 #include "engine/image.h"
 #include "engine/messages.h"
 #include "os/file.h"
+#include "os/guard.h"
 #include "transport/aspi.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -82,5 +83,10 @@ int RunUpdate(WorkerHost& owner) {
     CmdTestUnitReady();
     CmdTestUnitReady();
     if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
-    return DownloadImage(owner);
+    // From the first mode switch until the drive has restarted, nothing may end or
+    // stop the process: a drive left in download mode does not start again.
+    OsEnterDownloadMode();
+    const int updated = DownloadImage(owner);
+    OsLeaveDownloadMode();
+    return updated;
 }

@@ -95,7 +95,8 @@ int StartWorker(WorkerHost* dialog, char driveLetter, bool wait) {
     // the buffers and the handle.
     WaitForWorker(OS_WAIT_FOREVER);
     if (g_transport != TRANSPORT_ASPI) {
-        if (g_hDevice == nullptr) g_hDevice = OpenDevice(driveLetter);
+        if (g_hDevice == nullptr)
+            g_hDevice = g_workerOp == OP_UPDATE ? OpenDeviceForUpdate(driveLetter) : OpenDevice(driveLetter);
         if (g_hDevice == nullptr) return 0;
     }
     s_run.host = dialog;

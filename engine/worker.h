@@ -47,7 +47,8 @@ extern int g_discPresent;
 extern char g_imagePath[IMAGE_PATH_SIZE];
 
 // Starts one worker for g_workerOp (opening `driveLetter` first over SPTI when
-// g_hDevice is closed); with `wait`, waits at most 5000 ms. Returns 1 when a worker
+// g_hDevice is closed, for OP_UPDATE with OpenDeviceForUpdate); with `wait`, waits
+// at most 5000 ms. Returns 1 when a worker
 // was started. A worker still running from an earlier call is waited for first.
 int StartWorker(WorkerHost* dialog, char driveLetter, bool wait);
 

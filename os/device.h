@@ -11,6 +11,12 @@ public:
     // Windows: CreateFileA("\\.\X:", read|write, share read|write, OPEN_EXISTING).
     // Linux: C..Z map to /dev/sr0../dev/sr23. nullptr on failure.
     virtual OsHandle Open(char driveLetter) = 0;
+    // Opens the drive that is about to be updated, held by this program alone until
+    // the handle is closed. Windows: the same CreateFileA as Open. Linux: Open with
+    // O_EXCL, which the kernel refuses (EBUSY) while the disc is mounted or another
+    // program holds the drive exclusively; that refusal is told on standard error,
+    // naming the device. nullptr on failure.
+    virtual OsHandle OpenForUpdate(char driveLetter) { return Open(driveLetter); }
     virtual void Close(OsHandle device) = 0;
     // IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` as both input and output.
     // Returns false when the system refused the request (the call failed or the

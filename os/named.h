@@ -1,7 +1,9 @@
 // Named objects shared between processes of the session: the updater mutex and
-// the instance mapping. Linux keeps them as files under the runtime directory
-// ($XDG_RUNTIME_DIR, else /tmp), held with advisory locks; a file whose holder has
-// ended counts as absent, and a stale section is recreated zero-filled.
+// the instance mapping. Linux keeps them as files in a directory of the user's own
+// under the runtime directory ($XDG_RUNTIME_DIR, else /tmp), held with advisory
+// locks; a file whose holder has ended counts as absent, and a stale section is
+// zero-filled again. A directory or file that is not the user's alone is refused:
+// the mutex then counts as taken, and the section cannot be created.
 #pragma once
 #include "os/types.h"
 #include <cstdint>

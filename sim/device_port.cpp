@@ -41,11 +41,19 @@ int SimDevicePort::OpenHandles() const {
     return int(m_handles.size());
 }
 
-OsHandle SimDevicePort::Open(char driveLetter) {
+OsHandle SimDevicePort::Open(char driveLetter) { return OpenHandle(driveLetter, false); }
+
+OsHandle SimDevicePort::OpenForUpdate(char driveLetter) { return OpenHandle(driveLetter, true); }
+
+OsHandle SimDevicePort::OpenHandle(char driveLetter, bool exclusive) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_drives.find(Upper(driveLetter));
     if (it == m_drives.end() || it->second->Vanished()) return nullptr;
-    Handle* h = new Handle{it->second.get()};
+    if (exclusive) {
+        for (const Handle* other : m_handles)
+            if (other->exclusive && other->drive == it->second.get()) return nullptr;
+    }
+    Handle* h = new Handle{it->second.get(), exclusive};
     m_handles.insert(h);
     return h;
 }

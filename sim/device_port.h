@@ -29,13 +29,18 @@ public:
     int OpenHandles() const;
 
     OsHandle Open(char driveLetter) override;
+    // As Linux's O_EXCL: refused while another handle opened this way is open on the
+    // same drive; plain opens neither refuse it nor are refused.
+    OsHandle OpenForUpdate(char driveLetter) override;
     void Close(OsHandle device) override;
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override;
 
 private:
     struct Handle {
         SimDrive* drive;
+        bool exclusive;
     };
+    OsHandle OpenHandle(char driveLetter, bool exclusive);
     mutable std::mutex m_mutex;
     std::map<char, std::unique_ptr<SimDrive>> m_drives;
     std::set<Handle*> m_handles;

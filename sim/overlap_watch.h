@@ -10,6 +10,7 @@ class OverlapWatch : public DevicePort {
 public:
     explicit OverlapWatch(DevicePort& inner) : m_inner(inner) {}
     OsHandle Open(char letter) override { return m_inner.Open(letter); }
+    OsHandle OpenForUpdate(char letter) override { return m_inner.OpenForUpdate(letter); }
     void Close(OsHandle device) override {
         if (m_inFlight.load() > 0 && m_device.load() == device) ++violations;
         m_inner.Close(device);

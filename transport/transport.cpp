@@ -53,6 +53,8 @@ void ChooseTransport() {
 
 OsHandle OpenDevice(char driveLetter) { return OsDevices().Open(driveLetter); }
 
+OsHandle OpenDeviceForUpdate(char driveLetter) { return OsDevices().OpenForUpdate(driveLetter); }
+
 int CloseDevice(OsHandle& handle) {
     if (handle) OsDevices().Close(handle);
     handle = nullptr;

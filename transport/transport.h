@@ -58,6 +58,9 @@ bool SptiExecute10(int direction, uint32_t length, const uint8_t* cdb);
 bool SptiExecute12(int direction, uint32_t length, const uint8_t* cdb);
 
 OsHandle OpenDevice(char driveLetter);
+// The drive that is about to be updated, held by this program alone while the handle
+// is open (Linux: a second such open, or a mounted disc, is refused).
+OsHandle OpenDeviceForUpdate(char driveLetter);
 int CloseDevice(OsHandle& handle);
 
 int ClassifySense(uint8_t senseKey, uint8_t asc, uint8_t ascq);

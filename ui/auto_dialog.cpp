@@ -78,7 +78,11 @@ bool CAutoDlg::OnInitDialog() {
     }
 
     const char letter = static_cast<char>(g_devices[0].driveLetter);
-    if (g_hDevice == nullptr) g_hDevice = OpenDevice(letter);
+    // Held by this run alone until it ends: another updater that reached the same
+    // drive (another runtime directory, another user) is refused here, before any
+    // command that changes the drive. The worker goes on with this handle.
+    CloseDevice(g_hDevice);
+    g_hDevice = OpenDeviceForUpdate(letter);
     if (g_hDevice == nullptr) {
         Stop(1, false);
         return true;

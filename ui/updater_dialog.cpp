@@ -244,6 +244,10 @@ void CUpdaterDlg::OnUpdate() {
     }
     EnableControls(false);
     m_updating = true;
+    // The update opens the drive for itself alone (StartWorker); a handle that an
+    // earlier check left open is not such a one.
+    WaitForWorker(OS_WAIT_FOREVER);
+    CloseDevice(g_hDevice);
     g_workerOp = OP_UPDATE;
     if (!StartWorker(this, SelectedDriveLetter(), false)) {
         // No worker, so no report would ever unlock the dialog: a failed update.

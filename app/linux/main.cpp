@@ -2,12 +2,15 @@
 // terminal. `quillmor` asks and updates interactively; `quillmor /au` runs
 // unattended and exits 0 (updated) or 1.
 #include "app/updater_app.h"
+#include "os/guard.h"
 #include "os/process.h"
 #include "ui/terminal/terminal.h"
 
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    // Before anything is opened: no descriptor of ours may become standard error.
+    if (!OsPrepareProcess()) return 1;
     OsSetCommandLine(argc, argv);
     terminal::Options options;
     options.inIsTerminal = ::isatty(STDIN_FILENO) == 1;

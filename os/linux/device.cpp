@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdio>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -73,12 +74,12 @@ bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer) {
 namespace {
 class LinuxDevices : public DevicePort {
 public:
-    OsHandle Open(char driveLetter) override {
-        const std::string path = DevicePathForLetter(driveLetter);
-        if (path.empty()) return nullptr;
-        // Non-blocking so that a drive without a disc still opens (as sg3_utils does).
-        const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        return fd < 0 ? nullptr : HandleFromFd(fd);
+    OsHandle Open(char driveLetter) override { return OpenDevice(driveLetter, 0); }
+
+    OsHandle OpenForUpdate(char driveLetter) override {
+        // O_EXCL on a block device claims it: a second claimant and a mount are
+        // refused with EBUSY for as long as this descriptor stays open.
+        return OpenDevice(driveLetter, O_EXCL);
     }
 
     void Close(OsHandle device) override {
@@ -93,6 +94,23 @@ public:
         // sending a firmware block twice is not ours to decide.
         if (::ioctl(FdFromHandle(device), SG_IO, &hdr) < 0) return false;
         return SgResultToSptd(hdr, buffer);
+    }
+
+private:
+    static OsHandle OpenDevice(char driveLetter, int extraFlags) {
+        const std::string path = DevicePathForLetter(driveLetter);
+        if (path.empty()) return nullptr;
+        // Non-blocking so that a drive without a disc still opens (as sg3_utils does).
+        const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | extraFlags);
+        if (fd >= 0) return HandleFromFd(fd);
+        if ((extraFlags & O_EXCL) && errno == EBUSY) {
+            std::fprintf(stderr,
+                         "quillmor: the drive %s is in use (mounted, or opened by another updater or "
+                         "program); it is left as it is.\n",
+                         path.c_str());
+            std::fflush(stderr);
+        }
+        return nullptr;
     }
 };
 }  // namespace

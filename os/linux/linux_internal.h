@@ -21,9 +21,13 @@ bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer);
 // "/dev/srN" for drive letters C..Z (either case), "" for anything else.
 std::string DevicePathForLetter(char driveLetter);
 
-// The lock or backing file of a named object: "<runtime dir>/quillmor-<uid>-<name>.<kind>"
-// with every byte of `name` other than [0-9A-Za-z] written as %XX. "" when the name
-// is empty or too long for a file name.
+// The directory of the named objects: "<runtime dir>/quillmor-<euid>", where the
+// runtime dir is $XDG_RUNTIME_DIR when that names a directory, else /tmp.
+std::string NamedObjectDirectory();
+// The lock or backing file of a named object in that directory: "<name>.<kind>" with
+// every byte of `name` other than [0-9A-Za-z] written as %XX. "" when the name is
+// empty or too long for a file name.
+std::string ObjectFileName(const char* name, const char* kind);
 std::string NamedObjectPath(const char* name, const char* kind);
 std::string EncodeObjectName(const char* name);
 

@@ -1,9 +1,10 @@
-// Named objects on Linux: files under the runtime directory, held with locks that
-// the kernel drops when their holder ends, so a file left by a dead process never
-// passes for a live object.
+// Named objects on Linux: files in a directory of the user's own, held with locks
+// that the kernel drops when their holder ends, so a file left by a dead process
+// never passes for a live object.
 #include "os/named.h"
 #include "os/linux/linux_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@
 #include <unistd.h>
 
 namespace {
-// Room left for the prefix and suffix within NAME_MAX.
+// Room left for the suffix within NAME_MAX.
 constexpr size_t kMaxEncodedName = 200;
 
 std::string RuntimeDirectory() {
@@ -24,17 +25,53 @@ std::string RuntimeDirectory() {
     return "/tmp";
 }
 
-// Opens the object's file, refusing a symbolic link or a file someone else owns
-// (the runtime directory may be the shared /tmp). -1 with errno on failure.
-int OpenObjectFile(const std::string& path, bool create) {
-    if (path.empty()) {
+// The directory of the named objects, which may lie in the shared /tmp: made 0700
+// when absent, and used only when it is ours alone (a directory and not a link to
+// one, owned by us, closed to everyone else), since whoever can write to it could
+// plant files in our names. A descriptor of it, or -1 with errno.
+int OpenPrivateDirectory(bool create) {
+    const std::string dir = NamedObjectDirectory();
+    if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// Opens the object's file in the private directory, creating it when `create` is
+// set; *created tells whether this call made it. Only a regular file of ours with no
+// other name is taken: a link or a hard link planted in its place is refused. -1 with
+// errno on failure.
+int OpenObjectFile(const char* name, const char* kind, bool create, bool* created) {
+    *created = false;
+    const std::string file = ObjectFileName(name, kind);
+    if (file.empty()) {
         errno = EINVAL;
         return -1;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
-    if (fd < 0) return -1;
+    const int dir = OpenPrivateDirectory(create);
+    if (dir < 0) return -1;
+    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+    int fd = create ? ::openat(dir, file.c_str(), flags | O_CREAT | O_EXCL, 0600) : -1;
+    if (fd >= 0) {
+        *created = true;
+    } else if (!create || errno == EEXIST) {
+        fd = ::openat(dir, file.c_str(), flags);
+    }
+    const int openError = errno;
+    ::close(dir);
+    if (fd < 0) {
+        errno = openError;
+        return -1;
+    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
         ::close(fd);
         errno = EPERM;
         return -1;
@@ -58,10 +95,26 @@ bool LockSection(int fd, short type, bool wait) {
     }
 }
 
-// Alone with the file: whatever a dead holder left is replaced by zeros.
-bool ResetSection(int fd, uint32_t size) {
-    return ::ftruncate(fd, 0) == 0 && ::ftruncate(fd, static_cast<off_t>(size)) == 0 &&
-           LockSection(fd, F_RDLCK, false);  // atomic downgrade: never unlocked in between
+// Alone with the file: whatever a dead holder left is overwritten with zeros. Only
+// a file this process has just created is sized by truncation; an older one is
+// written over, never truncated.
+bool ResetSection(int fd, uint32_t size, bool created) {
+    bool zeroed = false;
+    struct stat st;
+    if (created) {
+        zeroed = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    } else if (::fstat(fd, &st) == 0) {
+        static const char kZeros[4096] = {};
+        const off_t end = std::max<off_t>(st.st_size, static_cast<off_t>(size));
+        zeroed = true;
+        for (off_t at = 0; zeroed && at < end;) {
+            const size_t chunk = static_cast<size_t>(std::min<off_t>(end - at, sizeof kZeros));
+            const ssize_t n = ::pwrite(fd, kZeros, chunk, at);
+            zeroed = n > 0;
+            if (zeroed) at += n;
+        }
+    }
+    return zeroed && LockSection(fd, F_RDLCK, false);  // atomic downgrade: never unlocked in between
 }
 
 // Maps the whole section; nullptr when it is too small to hold the value.
@@ -90,18 +143,26 @@ std::string EncodeObjectName(const char* name) {
     return out;
 }
 
-std::string NamedObjectPath(const char* name, const char* kind) {
+std::string NamedObjectDirectory() { return RuntimeDirectory() + "/quillmor-" + std::to_string(::geteuid()); }
+
+std::string ObjectFileName(const char* name, const char* kind) {
     if (!name || !*name) return "";
     const std::string encoded = EncodeObjectName(name);
     if (encoded.size() > kMaxEncodedName) return "";
-    return RuntimeDirectory() + "/quillmor-" + std::to_string(::geteuid()) + "-" + encoded + "." + kind;
+    return encoded + "." + kind;
+}
+
+std::string NamedObjectPath(const char* name, const char* kind) {
+    const std::string file = ObjectFileName(name, kind);
+    return file.empty() ? "" : NamedObjectDirectory() + "/" + file;
 }
 
 bool OsNamedMutexExists(const char* name) {
-    const int fd = OpenObjectFile(NamedObjectPath(name, "mutex"), false);
+    bool created = false;
+    const int fd = OpenObjectFile(name, "mutex", false, &created);
     if (fd < 0) {
-        // A name we cannot even look at, or a file planted in our place, counts as
-        // taken: not running is the safe side.
+        // A name we cannot even look at, a directory that is not ours alone, or a
+        // file planted in our place, counts as taken: not running is the safe side.
         return errno != ENOENT;
     }
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -110,7 +171,8 @@ bool OsNamedMutexExists(const char* name) {
 }
 
 OsHandle OsCreateNamedMutex(const char* name) {
-    const int fd = OpenObjectFile(NamedObjectPath(name, "mutex"), true);
+    bool created = false;
+    const int fd = OpenObjectFile(name, "mutex", true, &created);
     if (fd < 0) return nullptr;
     // Someone took it since the existence check: it is theirs, not ours.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -123,12 +185,13 @@ OsHandle OsCreateNamedMutex(const char* name) {
 OsHandle OsCreateSharedSection(const char* name, uint32_t size, bool* alreadyExisted) {
     if (alreadyExisted) *alreadyExisted = false;
     if (size == 0) return nullptr;
-    const int fd = OpenObjectFile(NamedObjectPath(name, "section"), true);
+    bool created = false;
+    const int fd = OpenObjectFile(name, "section", true, &created);
     if (fd < 0) return nullptr;
 
     bool existed = false;
     if (LockSection(fd, F_WRLCK, false)) {
-        if (!ResetSection(fd, size)) {
+        if (!ResetSection(fd, size, created)) {
             ::close(fd);
             return nullptr;
         }
@@ -140,7 +203,7 @@ OsHandle OsCreateSharedSection(const char* name, uint32_t size, bool* alreadyExi
             return nullptr;
         }
         if (LockSection(fd, F_WRLCK, false)) {
-            if (!ResetSection(fd, size)) {
+            if (!ResetSection(fd, size, false)) {
                 ::close(fd);
                 return nullptr;
             }

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
+#include <grp.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +37,7 @@ protected:
     }
     // A file left behind by a holder that has ended: present, unlocked, stale content.
     void LeaveStaleFile(const std::string& path, const std::string& content) {
+        ASSERT_TRUE(::mkdir(NamedObjectDirectory().c_str(), 0700) == 0 || errno == EEXIST);
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
@@ -122,8 +128,9 @@ TEST_F(NamedObjects, NamesBecomeSafeFileNames) {
     for (const Case& c : cases) EXPECT_EQ(EncodeObjectName(c.name), c.encoded);
 
     const std::string path = NamedObjectPath("../x", "mutex");
-    EXPECT_EQ(path.rfind(dir_ + "/quillmor-", 0), 0u) << path;
-    EXPECT_EQ(path.find('/', dir_.size() + 1), std::string::npos) << path;
+    const std::string privateDir = dir_ + "/quillmor-" + std::to_string(::geteuid()) + "/";
+    EXPECT_EQ(path.rfind(privateDir, 0), 0u) << path;
+    EXPECT_EQ(path.find('/', privateDir.size()), std::string::npos) << path;
     EXPECT_EQ(NamedObjectPath("", "mutex"), "");
     EXPECT_EQ(NamedObjectPath(std::string(300, 'a').c_str(), "mutex"), "");
     EXPECT_EQ(OsCreateNamedMutex(""), nullptr);
@@ -147,5 +154,165 @@ TEST_F(NamedObjects, PlantedLinkIsNotFollowed) {
     ::close(fd);
     EXPECT_STREQ(content, "keep");
 }
+
+// --- A directory that other users share ----------------------------------------------
+
+// The runtime directory is a sticky, world-writable one, as /tmp is, and another
+// user (nobody) has been there before root's run.
+class SharedDirectory : public testing::Test {
+public:
+    static constexpr uid_t kOtherUser = 65534;
+
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "acting as a second user needs root";
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        hadOld_ = old != nullptr;
+        if (old) old_ = old;
+        char dir[] = "/tmp/qm-shared-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        ASSERT_EQ(::chmod(dir, 01777), 0);
+        ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        // Root's file that the other user may write (and so may link to).
+        victim_ = dir_ + "/victim";
+        const int fd = ::open(victim_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::fchmod(fd, 0666), 0);
+        ASSERT_EQ(::write(fd, kVictimText, sizeof kVictimText - 1), static_cast<ssize_t>(sizeof kVictimText - 1));
+        ::close(fd);
+    }
+    void TearDown() override {
+        if (dir_.empty()) return;
+        if (hadOld_)
+            ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+
+    // Runs `plant` as the other user in a child process; true when it succeeded.
+    static bool AsOtherUser(const std::function<bool()>& plant) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(kOtherUser) == 0 && ::setuid(kOtherUser) == 0;
+            ::_exit(dropped && plant() ? 0 : 1);
+        }
+        int status = 0;
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    std::string Content(const std::string& path) {
+        std::string text;
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) return "<absent>";
+        char buffer[64];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+        ::close(fd);
+        return text;
+    }
+
+    // Where root's objects would be: the directory, and a file in the old flat layout.
+    std::string PrivateDir() const { return dir_ + "/quillmor-0"; }
+    std::string FlatFile(const char* name, const char* kind) const {
+        return dir_ + "/quillmor-0-" + EncodeObjectName(name) + "." + kind;
+    }
+
+    static constexpr char kVictimText[] = "root's own data";
+    std::string dir_;
+    std::string victim_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+constexpr char SharedDirectory::kVictimText[];
+
+const char kMutexName[] = "VARN_UPDATER_BY_TORVELL";
+
+std::string FileName(const char* name, const char* kind) { return EncodeObjectName(name) + "." + kind; }
+
+struct Planted {
+    const char* name;
+    void (*plant)(SharedDirectory& t);
+    bool sectionWorks;
+    bool mutexWorks;
+};
+void PrintTo(const Planted& c, std::ostream* os) { *os << c.name; }
+
+class SharedDirectoryPlanted : public SharedDirectory, public testing::WithParamInterface<Planted> {};
+
+const Planted kPlanted[] = {
+    // Hard links to root's file under the names of a flat layout in the shared directory.
+    {"HardLinksInTheSharedDirectory",
+     [](SharedDirectory& t) {
+         ASSERT_TRUE(t.AsOtherUser([&t] {
+             return ::link(t.victim_.c_str(), t.FlatFile(kInstanceName, "section").c_str()) == 0 &&
+                    ::link(t.victim_.c_str(), t.FlatFile(kMutexName, "mutex").c_str()) == 0;
+         }));
+     },
+     true, true},
+    // The other user's own directory in the place of root's, holding those links.
+    {"DirectoryOfTheOtherUser",
+     [](SharedDirectory& t) {
+         ASSERT_TRUE(t.AsOtherUser([&t] {
+             const std::string d = t.PrivateDir();
+             return ::mkdir(d.c_str(), 0777) == 0 && ::chmod(d.c_str(), 0777) == 0 &&
+                    ::link(t.victim_.c_str(), (d + "/" + FileName(kInstanceName, "section")).c_str()) == 0 &&
+                    ::link(t.victim_.c_str(), (d + "/" + FileName(kMutexName, "mutex")).c_str()) == 0;
+         }));
+     },
+     false, false},
+    // A symbolic link in its place, to a directory of root's.
+    {"LinkToRootsDirectory",
+     [](SharedDirectory& t) {
+         const std::string roots = t.PrivateDir() + ".roots";
+         ASSERT_EQ(::mkdir(roots.c_str(), 0700), 0);
+         ASSERT_TRUE(t.AsOtherUser([&t, &roots] { return ::symlink(roots.c_str(), t.PrivateDir().c_str()) == 0; }));
+     },
+     false, false},
+    // Root's own directory, but open to everyone.
+    {"OwnDirectoryOpenToOthers",
+     [](SharedDirectory& t) {
+         ASSERT_EQ(::mkdir(t.PrivateDir().c_str(), 0700), 0);
+         ASSERT_EQ(::chmod(t.PrivateDir().c_str(), 0777), 0);
+     },
+     false, false},
+    // A second name of root's file inside root's own directory.
+    {"SectionFileWithASecondName",
+     [](SharedDirectory& t) {
+         ASSERT_EQ(::mkdir(t.PrivateDir().c_str(), 0700), 0);
+         const std::string section = t.PrivateDir() + "/" + FileName(kInstanceName, "section");
+         ASSERT_EQ(::link(t.victim_.c_str(), section.c_str()), 0);
+     },
+     false, true},
+};
+
+TEST_P(SharedDirectoryPlanted, RootsObjectsNeverTouchAFileTheyDidNotMake) {
+    const Planted& c = GetParam();
+    c.plant(*this);
+
+    bool existed = true;
+    OsHandle section = OsCreateSharedSection(kInstanceName, 10, &existed);
+    EXPECT_EQ(section != nullptr, c.sectionWorks);
+    if (section) {
+        EXPECT_FALSE(existed);
+        EXPECT_TRUE(OsPublishSharedValue(section, 0x00C0FFEEu));
+        OsCloseSharedSection(section);
+    }
+    EXPECT_EQ(OsNamedMutexExists(kMutexName), !c.mutexWorks);  // refused counts as taken
+    OsHandle mutex = OsCreateNamedMutex(kMutexName);
+    EXPECT_EQ(mutex != nullptr, c.mutexWorks);
+    if (mutex) ::close(FdFromHandle(mutex));
+
+    EXPECT_EQ(Content(victim_), kVictimText);
+    struct stat st;
+    ASSERT_EQ(::stat(victim_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    // Nothing was made inside a directory that a link pointed to.
+    EXPECT_EQ(Content(PrivateDir() + ".roots/" + FileName(kInstanceName, "section")), "<absent>");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SharedDirectoryPlanted, testing::ValuesIn(kPlanted),
+                         [](const testing::TestParamInfo<Planted>& info) { return std::string(info.param.name); });
 
 }  // namespace

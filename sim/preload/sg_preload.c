@@ -10,7 +10,13 @@
  * inode of a configured path), not by having seen its open: under Wine the
  * wineserver opens the device and passes the descriptor to the process that
  * issues the ioctl. A configured path that does not exist opens as an anonymous
- * memory file that is remembered instead. Everything else goes to the C library. */
+ * memory file that is remembered instead. Everything else goes to the C library.
+ *
+ * An open of a configured path with O_EXCL (and without O_CREAT) claims the drive
+ * as the kernel claims a block device: while the descriptor stays open, another
+ * such open fails with EBUSY, in any process that talks to the same server; plain
+ * opens are not affected. The claim is an flock on "<socket>.<drive>.excl" beside
+ * the server's socket, so the kernel drops it when the holder closes or dies. */
 #include "sim/wire.h"
 
 #include <ctype.h>
@@ -29,6 +35,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -44,6 +51,7 @@
 
 #define MAX_DEVICES 26
 #define MAX_ANONYMOUS 256
+#define MAX_CLAIMS 64
 #define SG_VERSION 30527
 #define DEFAULT_TIMEOUT_MS 60000
 #define RESERVED_SIZE 0x200000
@@ -73,6 +81,15 @@ static int g_debug;
 static pthread_mutex_t g_anonymousMutex = PTHREAD_MUTEX_INITIALIZER;
 static struct anonymous g_anonymous[MAX_ANONYMOUS];
 static int g_anonymousCount;
+
+/* Exclusive opens: the device descriptor and the lock file descriptor that holds
+ * its claim. Guarded by g_anonymousMutex. */
+struct claim {
+    int fd;
+    int lockFd;
+};
+static struct claim g_claims[MAX_CLAIMS];
+static int g_claimCount;
 
 typedef int (*open_fn)(const char*, int, ...);
 typedef int (*openat_fn)(int, const char*, int, ...);
@@ -134,6 +151,72 @@ static int MissingDevice(const char* path) {
 static int MissingDeviceAt(int dirfd, const char* path) {
     if (!path || (path[0] != '/' && dirfd != AT_FDCWD)) return -1;
     return MissingDevice(path);
+}
+
+/* The configured device an exclusive open of `path` claims, or -1. */
+static int ClaimedDevice(const char* path, int flags) {
+    Init();
+    if (!path || !(flags & O_EXCL) || (flags & O_CREAT)) return -1;
+    for (int i = 0; i < g_deviceCount; ++i)
+        if (strcmp(path, g_devices[i].path) == 0) return i;
+    return -1;
+}
+
+static int ClaimedDeviceAt(int dirfd, const char* path, int flags) {
+    if (!path || (path[0] != '/' && dirfd != AT_FDCWD)) return -1;
+    return ClaimedDevice(path, flags);
+}
+
+/* Takes the drive's claim: the lock file's descriptor, or -1 with errno (EBUSY
+ * while another open holds it). */
+static int Claim(int device) {
+    if (!g_socket[0]) { /* no server, no drive to claim */
+        errno = ENXIO;
+        return -1;
+    }
+    char path[sizeof g_socket + 16];
+    const char letter = g_devices[device].letter ? g_devices[device].letter : '0';
+    snprintf(path, sizeof path, "%s.%c.excl", g_socket, letter);
+    static open_fn realOpen;
+    if (!realOpen) realOpen = (open_fn)Next("open");
+    const int lockFd = realOpen(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) return -1;
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ((close_fn)Next("close"))(lockFd);
+        errno = error;
+        return -1;
+    }
+    return lockFd;
+}
+
+/* Ties the claim to the descriptor that was opened with it; a failed open gives
+ * the claim back. Returns `fd`. */
+static int Hold(int fd, int lockFd) {
+    if (lockFd < 0) return fd;
+    const int error = errno;
+    int kept = 0;
+    if (fd >= 0) {
+        pthread_mutex_lock(&g_anonymousMutex);
+        if (g_claimCount < MAX_CLAIMS) {
+            g_claims[g_claimCount].fd = fd;
+            g_claims[g_claimCount].lockFd = lockFd;
+            ++g_claimCount;
+            kept = 1;
+        }
+        pthread_mutex_unlock(&g_anonymousMutex);
+    }
+    if (!kept) {
+        const close_fn realClose = (close_fn)Next("close");
+        realClose(lockFd);
+        if (fd >= 0) {
+            realClose(fd);
+            errno = EMFILE;
+            return -1;
+        }
+    }
+    errno = error;
+    return fd;
 }
 
 static int OpenAnonymous(int device, int flags) {
@@ -537,11 +620,17 @@ static mode_t ModeOf(int flags, va_list ap) {
         va_start(ap, flags);                                                      \
         const mode_t mode = ModeOf(flags, ap);                                    \
         va_end(ap);                                                               \
+        int lockFd = -1;                                                          \
+        const int claimed = ClaimedDevice(path, flags);                           \
+        if (claimed >= 0) {                                                       \
+            if ((lockFd = Claim(claimed)) < 0) return -1;                         \
+            flags &= ~O_EXCL;                                                     \
+        }                                                                         \
         const int device = MissingDevice(path);                                   \
-        if (device >= 0) return OpenAnonymous(device, flags);                     \
+        if (device >= 0) return Hold(OpenAnonymous(device, flags), lockFd);       \
         static open_fn real;                                                      \
         if (!real) real = (open_fn)Next(#name);                                   \
-        return real(path, flags, mode);                                           \
+        return Hold(real(path, flags, mode), lockFd);                             \
     }
 
 #define OPENAT_WRAPPER(name)                                                      \
@@ -550,11 +639,17 @@ static mode_t ModeOf(int flags, va_list ap) {
         va_start(ap, flags);                                                      \
         const mode_t mode = ModeOf(flags, ap);                                    \
         va_end(ap);                                                               \
-        const int device = MissingDeviceAt(dirfd, path);                        \
-        if (device >= 0) return OpenAnonymous(device, flags);                     \
+        int lockFd = -1;                                                          \
+        const int claimed = ClaimedDeviceAt(dirfd, path, flags);                  \
+        if (claimed >= 0) {                                                       \
+            if ((lockFd = Claim(claimed)) < 0) return -1;                         \
+            flags &= ~O_EXCL;                                                     \
+        }                                                                         \
+        const int device = MissingDeviceAt(dirfd, path);                          \
+        if (device >= 0) return Hold(OpenAnonymous(device, flags), lockFd);       \
         static openat_fn real;                                                    \
         if (!real) real = (openat_fn)Next(#name);                                 \
-        return real(dirfd, path, flags, mode);                                    \
+        return Hold(real(dirfd, path, flags, mode), lockFd);                      \
     }
 
 OPEN_WRAPPER(open)
@@ -571,6 +666,7 @@ EXPORT int __openat64_2(int dirfd, const char* path, int flags) { return openat6
 EXPORT int close(int fd) {
     static close_fn real;
     if (!real) real = (close_fn)Next("close");
+    int lockFd = -1;
     pthread_mutex_lock(&g_anonymousMutex);
     for (int i = 0; i < g_anonymousCount; ++i) {
         if (g_anonymous[i].fd == fd) {
@@ -578,6 +674,19 @@ EXPORT int close(int fd) {
             break;
         }
     }
+    for (int i = 0; i < g_claimCount; ++i) {
+        if (g_claims[i].fd == fd) {
+            lockFd = g_claims[i].lockFd;
+            g_claims[i] = g_claims[--g_claimCount];
+            break;
+        }
+    }
     pthread_mutex_unlock(&g_anonymousMutex);
-    return real(fd);
+    const int result = real(fd);
+    if (lockFd >= 0) {
+        const int error = errno;
+        real(lockFd); /* the claim ends with the descriptor that held it */
+        errno = error;
+    }
+    return result;
 }

@@ -44,6 +44,27 @@ TEST(SimDevicePort, OpensOnlyLettersWithADrive) {
     port.Close(f);
 }
 
+TEST(SimDevicePort, OneHolderForUpdatePerDriveAsWithExclusiveOpens) {
+    SimDevicePort port;
+    std::string error;
+    ASSERT_TRUE(port.AddScenario("drive = D\ndrive = F\n", &error)) << error;
+    OsHandle plain = port.Open('D');
+    OsHandle held = port.OpenForUpdate('D');
+    ASSERT_NE(plain, nullptr);  // a plain open neither refuses the claim ...
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(port.OpenForUpdate('d'), nullptr);
+    OsHandle probe = port.Open('D');  // ... nor is refused by it
+    EXPECT_NE(probe, nullptr);
+    OsHandle other = port.OpenForUpdate('F');  // another drive is another claim
+    EXPECT_NE(other, nullptr);
+
+    port.Close(held);
+    OsHandle again = port.OpenForUpdate('D');
+    EXPECT_NE(again, nullptr);
+    for (OsHandle h : {plain, probe, other, again}) port.Close(h);
+    EXPECT_EQ(port.OpenHandles(), 0);
+}
+
 TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
     SimDevicePort port;
     SimDrive& drive = port.AddDrive();

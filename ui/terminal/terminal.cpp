@@ -203,7 +203,6 @@ bool FrontEnd::OnIdle() {
     const std::string next = ControlText(state, IDC_NEW_VERSION);
     std::string drive = TrimRight(ControlText(state, IDC_DRIVE_NAME));
     if (current.empty() || next.empty() || drive.empty() || m_askedThisTime) return false;
-    m_askedThisTime = true;
 
     // Name the drive by its letter too when the list shows one ("D: ...").
     const headless::ControlState* combo = state.Control(IDC_DRIVE_COMBO);
@@ -213,6 +212,10 @@ bool FrontEnd::OnIdle() {
     }
     const bool update = AskYesNo("Update the firmware of " + drive + " from " + current + " to " + next + "?");
     // The question stands in for the "update" button; No is the "close" button.
+    // An update disables the button until it has ended, which asks again; one that
+    // the dialog refuses at once (it has told why) leaves the button as it was, and
+    // the question then stands again as the button does.
+    m_askedThisTime = !update;
     headless::Click(state.hwnd, update ? IDC_UPDATE : IDCANCEL);
     return true;
 }

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr uint8_t kWriteBuffer = 0x3B;
+constexpr uint8_t kStartStopUnit = 0x1B;
 
 class AutoDialog : public DialogTest {
 public:
@@ -58,6 +59,9 @@ const RunEnd kRunEnds[] = {
     {"NoDrive", nullptr, NoChange, {102}, true, 1},
     {"TwoDrives", "drive = D\ndrive = E\n", NoChange, {127}, true, 1},
     {"DeviceCannotBeOpened", "", [](AutoDialog& t) { t.devices.openLimit = 1; }, {}, false, 1},
+    // Another updater (another runtime directory, so another updater mutex) holds it.
+    {"DriveHeldByAnotherUpdater", "", [](AutoDialog& t) { ASSERT_NE(t.devices.sim.OpenForUpdate('D'), nullptr); },
+     {}, false, 1},
     {"InquiryFails", "fault = nth=3 opcode=0x12 sense=04/44/00\n", NoChange, {}, false, 1},
     {"ImageMissing", "", [](AutoDialog& t) { std::remove(t.ImagePath().c_str()); }, {114}, true, 1},
     {"ImageTooShort", "",
@@ -93,6 +97,7 @@ TEST_P(AutoDialogRun, EndsWithItsMessageAndExitCode) {
     EXPECT_EQ(g_hDevice, nullptr);
     if (c.exitCode != 0 && devices.sim.Drive('D') && std::string(c.name) != "UpdateFails") {
         EXPECT_EQ(CountCommands(Drive('D'), kWriteBuffer), 0);
+        EXPECT_EQ(CountCommands(Drive('D'), kStartStopUnit), 0);
     }
 }
 

@@ -77,11 +77,9 @@ private:
 // discovery found but that cannot be opened any more.
 class DrivePort : public DevicePort {
 public:
-    OsHandle Open(char letter) override {
-        if (refuseOpen || (openLimit >= 0 && opens >= openLimit)) return nullptr;
-        OsHandle handle = sim.Open(letter);
-        if (handle) ++opens;
-        return handle;
+    OsHandle Open(char letter) override { return Refused() ? nullptr : Counted(sim.Open(letter)); }
+    OsHandle OpenForUpdate(char letter) override {
+        return Refused() ? nullptr : Counted(sim.OpenForUpdate(letter));
     }
     void Close(OsHandle device) override { sim.Close(device); }
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override { return sim.PassThrough(device, buffer); }
@@ -90,6 +88,13 @@ public:
     std::atomic<bool> refuseOpen{false};
     std::atomic<int> openLimit{-1};
     std::atomic<int> opens{0};
+
+private:
+    bool Refused() const { return refuseOpen || (openLimit >= 0 && opens >= openLimit); }
+    OsHandle Counted(OsHandle handle) {
+        if (handle) ++opens;
+        return handle;
+    }
 };
 
 // Leaves the process `headroomBytes` of address space beyond what it maps now, so

@@ -166,6 +166,37 @@ TEST_P(TerminalInteractive, ListsTheDrivesShowsTheVersionsAndAsksBeforeUpdating)
 INSTANTIATE_TEST_SUITE_P(Table, TerminalInteractive,
                          ::testing::Values(InteractiveCase{"y\ny\n", true}, InteractiveCase{"y\nn\n", false}));
 
+TEST_F(TerminalRun, UpdateRefusedForAnOverlongImagePathAsksAgain) {
+    // An image path that fits what the dialog found but not the 500 bytes the
+    // update reads it from: the dialog refuses the update and stays as it was.
+    const std::string deep = dir + "/" + std::string(200, 'a') + "/" + std::string(200, 'b') + "/" +
+                             std::string(100, 'c');
+    ASSERT_EQ(std::system(("mkdir -p '" + deep + "'").c_str()), 0);
+    ASSERT_EQ(chdir(deep.c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(SimWriteImage(deep + "/" + IMAGE_FILE_NAME, SimImageOptions(), &error)) << error;
+    AddDrives("");
+    Screen screen("y\ny\nn\n");  // the warning, the update, then no to the question asked again
+    Install(screen, true, false, false);
+    CWinApp app;
+    {
+        CUpdaterDlg dialog;
+        app.m_pMainWnd = &dialog;
+        dialog.DoModal();
+        app.m_pMainWnd = nullptr;
+    }
+
+    const std::string printed = screen.Printed();
+    const std::string question = "Update the firmware of D: TORVELL DVD-RW from 1.00 to 1.10? [y/N] ";
+    const size_t asked = printed.find(question);
+    ASSERT_NE(asked, std::string::npos) << printed;
+    const size_t refused = printed.find(Text(114), asked);
+    ASSERT_NE(refused, std::string::npos) << printed;
+    EXPECT_NE(printed.find(question, refused), std::string::npos) << printed;
+    EXPECT_EQ(screen.Unread(), "");
+    EXPECT_EQ(Drive().Revision(), "1.00");
+}
+
 TEST_F(TerminalRun, UnattendedWaitsForNobody) {
     AddDrives("");
     WriteImage();

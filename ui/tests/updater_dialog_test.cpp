@@ -323,6 +323,29 @@ TEST_F(MainDialog, UpdateWhoseWorkerCannotStartIsAFailedUpdate) {
     EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
 }
 
+TEST_F(MainDialog, DriveThatAnotherUpdaterHoldsIsNotTouchedAndCanBeTriedAgain) {
+    DefaultDriveAndImage(*this);
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    // Another updater (another runtime directory, so another updater mutex) is
+    // writing to the same drive.
+    OsHandle other = devices.sim.OpenForUpdate('D');
+    ASSERT_NE(other, nullptr);
+    const size_t before = Drive().Transcript().size();
+
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(1000);
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 116}));
+    EXPECT_TRUE(UserControlsEnabled());
+    EXPECT_EQ(Drive().Transcript().size(), before);  // not even the eject
+
+    devices.sim.Close(other);
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 116, 109}));
+    EXPECT_EQ(Drive().Revision(), "1.10");
+}
+
 TEST_F(MainDialog, ImagePathTooLongForTheUpdateIsRefusedWhole) {
     // A current directory whose image path fits the 1024-byte buffer but not the
     // 500 bytes the update reads it from.

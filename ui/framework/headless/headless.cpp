@@ -62,11 +62,30 @@ WindowHandle g_foreground = 0;
 std::function<bool()> g_idleHook;
 headless::WindowObserver* g_observer = nullptr;
 int g_languageOverride = 0;
-thread_local std::shared_ptr<Queue> t_queue;
+// Gives the loop's event of `q` back to the clock that made it, while that clock is
+// the one in force (a test's earlier clock may be gone and is not called).
+void ReleaseEventLocked(Queue& q) {
+    if (q.event && q.port == &OsTime()) q.port->CloseEvent(q.event);
+    q.event = nullptr;
+    q.port = nullptr;
+}
+
+// The calling thread's queue. Its event goes when the thread ends: windows that
+// outlive the thread may keep the queue itself until the program's static objects
+// (the system's clock among them) are gone.
+struct ThreadQueue {
+    ~ThreadQueue() {
+        if (!queue) return;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ReleaseEventLocked(*queue);
+    }
+    std::shared_ptr<Queue> queue;
+};
+thread_local ThreadQueue t_queue;
 
 std::shared_ptr<Queue> CurrentQueueLocked() {
-    if (!t_queue) t_queue = std::make_shared<Queue>();
-    return t_queue;
+    if (!t_queue.queue) t_queue.queue = std::make_shared<Queue>();
+    return t_queue.queue;
 }
 
 WindowHandle NewHandleLocked() {
@@ -1033,14 +1052,8 @@ void SetLanguage(int language) {
 
 void Reset() {
     std::vector<CDialog*> dialogs;
-    TimePort* port = nullptr;
-    OsHandle event = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (t_queue) {
-            port = t_queue->port;
-            event = t_queue->event;
-        }
         for (auto& entry : g_windows) dialogs.push_back(entry.second->dialog);
         g_windows.clear();
         g_controlParent.clear();
@@ -1048,11 +1061,11 @@ void Reset() {
         g_idleHook = nullptr;
         g_observer = nullptr;
         g_languageOverride = 0;
-        t_queue.reset();
+        // The test's clock is still in force: the loop's event goes back to it.
+        if (t_queue.queue) ReleaseEventLocked(*t_queue.queue);
+        t_queue.queue.reset();
     }
     for (CDialog* d : dialogs) d->m_hWnd = 0;
-    // The loop's event belongs to the clock in force (a test's), which outlives this.
-    if (event && port == &OsTime()) port->CloseEvent(event);
     SetResponder(nullptr);
 }
 

@@ -1,0 +1,371 @@
+// The native quillmor as a whole process, run unattended against the emulated
+// drive served by qm-drive-server through the preload library (drive D is
+// /dev/sr1): two runs on one drive, signals during the download, a reader of
+// standard error that has gone, closed standard descriptors. Each test has a
+// drive server of its own. Nothing waits on a clock: the test goes by what the
+// server writes into its transcript (watched with inotify) and by the processes'
+// ends.
+#include "sim/drive.h"
+#include "sim/image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// Bounds for a hang, not measurements.
+constexpr int kEventTimeoutMs = 30000;
+
+const char kDevice[] = "/dev/sr1";  // drive D to the native program
+const char kWriteBlock[] = "D 3B05F0";
+const char kInUse[] = "is in use (mounted, or opened by another updater or program)";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int CountLines(const std::string& text, const std::string& prefix) {
+    int n = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+// Waits (inotify, bounded) until `ready` holds; it is asked first, then after
+// each change in `dir`.
+bool WaitInDirectory(const std::string& dir, const std::function<bool()>& ready) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    if (watch < 0) return false;
+    ::inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO);
+    bool done = ready();
+    while (!done) {
+        struct pollfd p = {watch, POLLIN, 0};
+        if (::poll(&p, 1, kEventTimeoutMs) <= 0) break;
+        char events[4096];
+        if (::read(watch, events, sizeof events) <= 0) break;
+        done = ready();
+    }
+    ::close(watch);
+    return done;
+}
+
+struct Child {
+    pid_t pid = -1;
+    std::string errPath;  // its standard error, when kept in a file
+};
+
+// How a run of quillmor is started.
+struct RunOptions {
+    std::string runtimeDir;        // XDG_RUNTIME_DIR: its own updater mutex
+    bool closeStandard = false;    // starts with descriptors 0-2 closed
+    int errFd = -1;                // standard error; -1: a file in the work folder
+    bool listCommands = false;     // the preload library lists its commands on standard error
+};
+
+// The opcodes of the commands a run sent, from the preload library's list.
+std::vector<std::string> OpcodesSent(const std::string& err) {
+    std::vector<std::string> opcodes;
+    const std::string prefix = std::string("qm_sgpreload: ") + kDevice + " ";
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(prefix, 0) == 0 && line.compare(prefix.size() + 2, 5, " len ") == 0)
+            opcodes.push_back(line.substr(prefix.size(), 2));
+    return opcodes;
+}
+
+class Quillmor : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qm-process-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        work_ = pattern;
+        std::string error;
+        ASSERT_TRUE(SimWriteImage(work_ + "/" + SIM_IMAGE_FILE_NAME, SimImageOptions(), &error)) << error;
+        uint64_t digest = 0;
+        ASSERT_TRUE(SimDigestFile(work_ + "/" + SIM_IMAGE_FILE_NAME, &digest));
+        imageDigest_ = SimDigestText(digest);
+    }
+    void TearDown() override {
+        // A run that a failed check left behind (stopped, say) goes first.
+        for (pid_t pid : running_) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        if (server_ > 0) {
+            ::kill(server_, SIGTERM);
+            ::waitpid(server_, nullptr, 0);
+        }
+        std::system(("rm -rf '" + work_ + "'").c_str());
+    }
+
+    // Starts the drive server with one drive D of this scenario, and waits for its socket.
+    void StartServer(const std::string& scenario) {
+        std::ofstream(work_ + "/scenario") << scenario;
+        ASSERT_EQ(::mkdir(State().c_str(), 0700), 0);
+        server_ = Spawn({QM_DRIVE_SERVER, "--socket", Socket(), "--scenario", work_ + "/scenario", "--state", State()},
+                        {}, [this] { Redirect(::open((work_ + "/server.log").c_str(), O_WRONLY | O_CREAT, 0600), 2); });
+        ASSERT_GT(server_, 0);
+        ASSERT_TRUE(WaitInDirectory(work_, [this] { return ::access(Socket().c_str(), F_OK) == 0; }))
+            << ReadFile(work_ + "/server.log");
+    }
+
+    // Starts `quillmor /au` in the work folder (where the image is).
+    Child StartUpdater(const RunOptions& options) {
+        Child child;
+        if (options.errFd < 0) child.errPath = options.runtimeDir + ".err";
+        ::mkdir(options.runtimeDir.c_str(), 0700);
+        std::vector<std::string> env = {"LD_PRELOAD=" QM_SG_PRELOAD, "QM_SG_DEVICE=" + FencedDevices(),
+                                        "QM_SG_SOCKET=" + Socket(), "XDG_RUNTIME_DIR=" + options.runtimeDir,
+                                        "LC_ALL=C"};
+        if (options.listCommands) env.push_back("QM_SG_DEBUG=1");
+        child.pid = Spawn({QM_QUILLMOR, "/au"}, env, [&] {
+            ::setpgid(0, 0);  // stops from the terminal are not discarded for it
+            if (options.closeStandard) {
+                for (int fd = 0; fd <= 2; ++fd) ::close(fd);
+                return;
+            }
+            Redirect(::open("/dev/null", O_RDWR), 0);
+            Redirect(::open("/dev/null", O_RDWR), 1);
+            Redirect(options.errFd >= 0 ? options.errFd
+                                        : ::open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                     2);
+        });
+        if (child.pid > 0) running_.push_back(child.pid);
+        return child;
+    }
+
+    // Waits for the end of a run; its exit code, or 128 + the signal that ended it.
+    int Wait(const Child& child) {
+        int status = 0;
+        if (::waitpid(child.pid, &status, 0) != child.pid) return -1;
+        running_.erase(std::remove(running_.begin(), running_.end(), child.pid), running_.end());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    // The server's answer to a control command.
+    std::string Control(const std::string& command) {
+        int out[2];
+        if (::pipe(out) != 0) return "";
+        const pid_t pid = Spawn({QM_DRIVE_SERVER, "--socket", Socket(), "--control", command}, {},
+                                [&] { Redirect(out[1], 1); });
+        ::close(out[1]);
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+        ::close(out[0]);
+        ::waitpid(pid, nullptr, 0);
+        return text;
+    }
+    std::string Transcript() { return ReadFile(State() + "/transcript.txt"); }
+    std::string Digest() { return Control("digest D"); }
+    bool Applied() { return Control("status D").find(" applied=1 ") != std::string::npos; }
+
+    // Waits until the drive has received at least `blocks` blocks of the image.
+    bool WaitForBlocks(int blocks) {
+        return WaitInDirectory(State(), [&] { return CountLines(Transcript(), kWriteBlock) >= blocks; });
+    }
+
+    // D at the server; every real sr device of this machine (C..Z are /dev/sr0..23
+    // to the native program) goes to a letter where the server has no drive, so a
+    // real drive is never probed.
+    static std::string FencedDevices() {
+        std::string devices = std::string(kDevice) + "=D";
+        for (int n = 0; n < 24; ++n) {
+            const std::string path = "/dev/sr" + std::to_string(n);
+            if (path != kDevice && ::access(path.c_str(), F_OK) == 0) devices += ";" + path + "=" + char('C' + n);
+        }
+        return devices;
+    }
+
+    std::string Socket() const { return work_ + "/drive.sock"; }
+    std::string State() const { return work_ + "/state"; }
+    std::string RunDir(const char* name) const { return work_ + "/" + name; }
+
+    std::string work_;
+    std::string imageDigest_;
+
+private:
+    static void Redirect(int fd, int to) {
+        if (fd >= 0 && fd != to) {
+            ::dup2(fd, to);
+            ::close(fd);
+        }
+    }
+
+    // fork + exec with `extraEnv` over this process's environment; `inChild` runs
+    // in the child before the exec.
+    pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+                const std::function<void()>& inChild) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            bool replaced = false;
+            for (const std::string& extra : extraEnv)
+                if (entry.compare(0, entry.find('=') + 1, extra, 0, extra.find('=') + 1) == 0) replaced = true;
+            if (!replaced && entry.rfind("QM_SG_", 0) != 0 && entry.rfind("LD_PRELOAD=", 0) != 0) env.push_back(entry);
+        }
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> argv, envp;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const struct rlimit noCore = {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            if (::chdir(work_.c_str()) != 0) ::_exit(126);
+            inChild();
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    pid_t server_ = -1;
+    std::vector<pid_t> running_;  // runs not yet waited for
+};
+
+// --- Two runs, one drive -------------------------------------------------------------
+
+TEST_F(Quillmor, SecondRunIsRefusedWhileTheFirstWritesAndTouchesNothing) {
+    // The last block waits a little, so that the first run is surely mid-download
+    // when it is stopped.
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    const Child first = StartUpdater({RunDir("first")});
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_EQ(::kill(first.pid, SIGSTOP), 0);  // holds the drive, frozen mid-download
+    int status = 0;
+    ASSERT_EQ(::waitpid(first.pid, &status, WUNTRACED), first.pid);
+    ASSERT_TRUE(WIFSTOPPED(status));
+
+    // Another runtime directory: the updater mutex does not stop this one.
+    RunOptions other{RunDir("second")};
+    other.listCommands = true;
+    const Child second = StartUpdater(other);
+    EXPECT_EQ(Wait(second), 1);
+    const std::string err = ReadFile(second.errPath);
+    EXPECT_NE(err.find(std::string("the drive ") + kDevice + " " + kInUse), std::string::npos) << err;
+    // It sent discovery's reads (INQUIRY, READ BUFFER), nothing else.
+    const std::vector<std::string> sent = OpcodesSent(err);
+    EXPECT_FALSE(sent.empty()) << err;
+    for (const std::string& opcode : sent) EXPECT_TRUE(opcode == "12" || opcode == "3C") << opcode;
+
+    ASSERT_EQ(::kill(first.pid, SIGCONT), 0);
+    EXPECT_EQ(Wait(first), 0) << ReadFile(first.errPath);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+TEST_F(Quillmor, DriveOfARunThatWasKilledCanBeUpdatedByTheNext) {
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    const Child first = StartUpdater({RunDir("first")});
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_EQ(::kill(first.pid, SIGKILL), 0);
+    EXPECT_EQ(Wait(first), 128 + SIGKILL);
+    ASSERT_FALSE(Applied());
+
+    // Its claim on the drive went with it; its updater mutex too, so the same
+    // runtime directory serves.
+    const Child second = StartUpdater({RunDir("first")});
+    EXPECT_EQ(Wait(second), 0) << ReadFile(second.errPath);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+// --- Signals and standard descriptors ---------------------------------------------
+
+struct SignalCase {
+    const char* name;
+    std::vector<int> signals;  // sent once the download has begun
+    std::vector<int> stops;    // the stops seen after it, each continued
+    int end;                   // exit code, or 128 + the signal that ended the run
+};
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorSignals : public Quillmor, public testing::WithParamInterface<SignalCase> {};
+
+TEST_P(QuillmorSignals, WaitUntilTheDriveIsOutOfDownloadMode) {
+    const SignalCase& c = GetParam();
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    const Child run = StartUpdater({RunDir("run")});
+    ASSERT_TRUE(WaitForBlocks(1));
+    for (int s : c.signals) ASSERT_EQ(::kill(run.pid, s), 0);
+
+    int status = 0;
+    for (int stop : c.stops) {
+        ASSERT_EQ(::waitpid(run.pid, &status, WUNTRACED), run.pid);
+        ASSERT_TRUE(WIFSTOPPED(status)) << status;
+        EXPECT_EQ(WSTOPSIG(status), stop);
+        EXPECT_TRUE(Applied()) << "stopped in the middle of the download";
+        ::kill(run.pid, SIGCONT);
+    }
+    EXPECT_EQ(Wait(run), c.end) << ReadFile(run.errPath);
+    // Whatever the signal did, it did once the drive had its new firmware.
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorSignals,
+    testing::Values(SignalCase{"UserAndAlarmEndItAfterwards", {SIGUSR1, SIGALRM}, {}, 128 + SIGUSR1},
+                    SignalCase{"StopsFromTheTerminalComeAfterwards", {SIGTSTP, SIGTTIN, SIGTTOU},
+                               {SIGTSTP, SIGTTIN, SIGTTOU}, 0},
+                    // Refused by the terminal front-end for the whole update.
+                    SignalCase{"InterruptAndTerminateAreRefused", {SIGINT, SIGTERM}, {}, 0}),
+    [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Quillmor, StandardErrorWhoseReaderHasGoneIsNoEnd) {
+    StartServer("");
+    int gone[2];
+    ASSERT_EQ(::pipe(gone), 0);
+    ::close(gone[0]);
+    const Child run = StartUpdater({RunDir("run"), false, gone[1]});
+    ::close(gone[1]);
+    EXPECT_EQ(Wait(run), 0);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+}
+
+TEST_F(Quillmor, ClosedStandardDescriptorsNeverBecomeTheDrive) {
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    const Child run = StartUpdater({RunDir("run"), true});
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_EQ(::kill(run.pid, SIGSTOP), 0);
+    // The drive is open now; the progress text goes to descriptor 2.
+    for (int fd = 0; fd <= 2; ++fd) {
+        char target[256] = {};
+        const std::string link = "/proc/" + std::to_string(run.pid) + "/fd/" + std::to_string(fd);
+        ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0) << link;
+        EXPECT_STREQ(target, "/dev/null") << link;
+    }
+    ASSERT_EQ(::kill(run.pid, SIGCONT), 0);
+    EXPECT_EQ(Wait(run), 0);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+}
+
+}  // namespace
