@@ -33,8 +33,17 @@ int RefusalBeforeSending(const uint8_t* buffer, uint32_t length) {
     return SS_PENDING;
 }
 
+// What the manager reports of the bytes moved by a completed request.
+uint32_t BytesMoved(uint32_t length) {
+    if (g_srb.SRB_BufLen < length) return g_srb.SRB_BufLen;
+    // A transfer that was short or long, without a count: which bytes arrived is unknown.
+    if (g_srb.SRB_HaStat == HASTAT_DO_DU) return 0;
+    return length;
+}
+
 bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8_t* buffer,
                  uint8_t cdbLength, uint32_t length, const uint8_t* cdb, int refusal) {
+    g_bytesTransferred = 0;
     // The block keeps its sense area from earlier commands: ASPI writes it only
     // on CHECK CONDITION.
     g_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -69,7 +78,15 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
     g_srb.SRB_PostProc = nullptr;
 
     g_scsiStatus = g_srb.SRB_Status;
-    return g_scsiStatus == SS_COMP;
+    if (g_scsiStatus != SS_COMP) return false;
+    const uint32_t moved = BytesMoved(length);
+    if ((flags & SRB_DIR_OUT) && moved < length) {
+        // The drive took only part of the data.
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
+    g_bytesTransferred = moved;
+    return true;
 }
 
 bool ExecuteSelected(uint8_t cdbLength, int direction, uint32_t length, const uint8_t* cdb) {

@@ -61,6 +61,9 @@ constexpr int SS_NO_ASPI = 0xE3;                 // the manager or an entry poin
 constexpr int SS_BUFFER_TOO_BIG = 0xE6;          // longer than the transfer buffers
 constexpr int SS_INSUFFICIENT_RESOURCES = 0xE9;  // no completion event could be created
 
+// SRB_HaStat of a transfer that moved another number of bytes than asked.
+constexpr uint8_t HASTAT_DO_DU = 0x12;
+
 // ASPI entry points are cdecl.
 typedef uint32_t (*PfnGetASPI32SupportInfo)(void);
 typedef uint32_t (*PfnSendASPI32Command)(void* srb);
@@ -92,6 +95,11 @@ void AspiInquireAdapter(SrbHaInquiry& block);
 // completion event only when the manager accepted the request (SS_PENDING). The
 // status left in SRB_Status becomes g_scsiStatus; true on SS_COMP. The sense area
 // is never cleared: after a success it still holds the last failure's sense.
+//
+// g_bytesTransferred is what the manager reports: the length asked, or the
+// smaller count it writes back into SRB_BufLen; with SRB_HaStat HASTAT_DO_DU and
+// no count, nothing is known to have arrived (0). A data-out command that the
+// manager reports short is a failure (SS_ERR).
 
 bool AspiExecute6(int direction, uint32_t length, const uint8_t* cdb);
 bool AspiExecute10(int direction, uint32_t length, const uint8_t* cdb);

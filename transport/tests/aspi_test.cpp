@@ -130,6 +130,45 @@ TEST_F(AspiTest, PendingRequestWaitsForTheEvent) {
     EXPECT_EQ(time.closed, 2);
 }
 
+// The bytes moved are what the manager reports: the length asked, unless it
+// writes back a smaller count, or flags an under- or overrun without one.
+TEST_F(AspiTest, BytesMovedAreWhatTheManagerReports) {
+    UseAspi();
+    struct Case {
+        const char* what;
+        int direction;
+        uint32_t length;
+        uint8_t haStat;
+        int64_t count;
+        bool ok;
+        uint32_t transferred;
+    } const cases[] = {
+        {"nothing reported", DIR_IN, 254, 0, -1, true, 254},
+        {"a count", DIR_IN, 254, HASTAT_DO_DU, 96, true, 96},
+        {"a count without the flag", DIR_IN, 254, 0, 36, true, 36},
+        {"underrun without a count", DIR_IN, 254, HASTAT_DO_DU, -1, true, 0},
+        {"block taken whole", DIR_OUT, 0x8000, 0, -1, true, 0x8000},
+        {"block taken in part", DIR_OUT, 0x8000, HASTAT_DO_DU, 0x4000, false, 0},
+        {"block flagged short", DIR_OUT, 0x8000, HASTAT_DO_DU, -1, false, 0},
+        {"no data phase", DIR_NONE, 0, 0, -1, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        aspi.haStat = c.haStat;
+        aspi.countInBufLen = c.count;
+        g_bytesTransferred = 12345;  // an earlier command's
+        EXPECT_EQ(AspiExecute12(c.direction, c.length, kCdb), c.ok);
+        EXPECT_EQ(g_scsiStatus, c.ok ? SS_COMP : SS_ERR);
+        EXPECT_EQ(g_bytesTransferred, c.transferred);
+    }
+    // A command the drive refused moved nothing that may be read.
+    aspi.haStat = 0;
+    aspi.countInBufLen = -1;
+    aspi.drive = [](const uint8_t*, int, int, uint8_t*, uint32_t, uint8_t*, int) { return 2; };
+    EXPECT_FALSE(AspiExecute12(DIR_IN, 48, kCdb));
+    EXPECT_EQ(g_bytesTransferred, 0u);
+}
+
 // A request refused at once is never signalled: waiting would hang forever (the
 // virtual clock aborts the test on that).
 TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {
