@@ -73,12 +73,17 @@ bool SetImagePath(const char* path) {
     return true;
 }
 
-void FillDriveVersion(const uint8_t* inquiry, VersionRecord& record) {
-    CopyText(record.currentVersion, inquiry + 32, 4);
-    CopyText(record.driveName, inquiry + 8, 16);
+void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record) {
+    // Bytes the drive did not send are none of its data, whatever the buffer held.
+    uint8_t arrived[INQUIRY_LENGTH] = {};
+    std::memcpy(arrived, inquiry, length < sizeof arrived ? length : sizeof arrived);
+    CopyText(record.currentVersion, arrived + 32, 4);
+    CopyText(record.driveName, arrived + 8, 16);
     char date[9];
-    CopyText(date, inquiry + 37, 8);
+    CopyText(date, arrived + 37, 8);
     TakeDateDigits(date, record.driveDate);
+    record.revisionArrived = length >= INQUIRY_REVISION_END;
+    record.dateArrived = length >= INQUIRY_DATE_END;
 }
 
 bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
@@ -135,9 +140,16 @@ bool IsUpdateNeeded(const VersionRecord& record) {
     return std::atoi(record.imageDate) > std::atoi(record.driveDate);
 }
 
-int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionRecord& record) {
-    FillDriveVersion(inquiry, record);
+int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
+                      VersionRecord& record) {
+    record = VersionRecord();
+    FillDriveVersion(inquiry, inquiryLength, record);
+    // A value that did not arrive never makes an update needed.
+    if (!record.revisionArrived) return IMAGE_DRIVE_UNKNOWN;
     if (!ReadImageVersion(imagePath, record)) return IMAGE_UNREADABLE;
+    // The dates decide only between revisions equal as text.
+    if (!record.dateArrived && std::strcmp(record.currentVersion, record.imageVersion) == 0)
+        return IMAGE_DRIVE_UNKNOWN;
     return IsUpdateNeeded(record) ? IMAGE_NEEDED : IMAGE_NOT_NEEDED;
 }
 
@@ -151,7 +163,10 @@ bool HoldsWholeTransfer(OsHandle file) {
 }  // namespace
 
 int ValidateImage(WorkerHost& owner) {
-    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) {
+    // A block that ends before its state byte is a failed read: its signature may
+    // not have arrived whole either.
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH) ||
+        g_bytesTransferred <= STATE_BYTE_OFFSET) {
         ShowCommandError(owner);
         return 0;
     }

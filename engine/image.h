@@ -40,10 +40,17 @@ struct VersionRecord {
     char driveDate[7];       // INQUIRY bytes 37, 38, 40, 41, 43, 44
     char imageDate[7];       // image bytes 304, 305, 307, 308, 310, 311
     char driveName[17];      // INQUIRY bytes 8..23: vendor and the first 8 of the product
+    bool revisionArrived;    // the INQUIRY reply reached byte 35
+    bool dateArrived;        // ... and byte 44
 };
 
-// The drive's side of the record, from 254 bytes of INQUIRY data.
-void FillDriveVersion(const uint8_t* inquiry, VersionRecord& record);
+// INQUIRY bytes the version rule needs: the revision ends at 35, the date at 44.
+constexpr uint32_t INQUIRY_REVISION_END = 36;
+constexpr uint32_t INQUIRY_DATE_END = 45;
+
+// The drive's side of the record, from the first `length` bytes of INQUIRY data that
+// arrived (of INQUIRY_LENGTH); bytes past them read as NUL.
+void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record);
 // The image's side: opens the image, reads 4 bytes at 144 and 8 at 304, closes it.
 // False when it cannot be opened or either read comes back short.
 bool ReadImageVersion(const char* imagePath, VersionRecord& record);
@@ -56,12 +63,17 @@ double VersionValue(const char* text);
 // by their six-digit dates. True when the image is the newer.
 bool IsUpdateNeeded(const VersionRecord& record);
 
+constexpr int IMAGE_DRIVE_UNKNOWN = -2;
 constexpr int IMAGE_UNREADABLE = -1;
 constexpr int IMAGE_NOT_NEEDED = 0;
 constexpr int IMAGE_NEEDED = 1;
-// Fills `record` from the INQUIRY data and the image and applies the version rule.
+// Fills `record` from the first `inquiryLength` bytes of INQUIRY data and from the
+// image, and applies the version rule. IMAGE_DRIVE_UNKNOWN when the drive's revision
+// did not arrive (the image is then not read), or its date did not and the
+// revisions are equal as text: the dialogs end as for a failed INQUIRY.
 // IMAGE_UNREADABLE when the image cannot be read (the dialog shows message 114).
-int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionRecord& record);
+int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
+                      VersionRecord& record);
 
 // Checks, on the worker, that the image at g_imagePath belongs to the selected
 // drive: its signature against the drive's identification block, its build date, its

@@ -20,8 +20,11 @@ void ResetCommandState() {
 }
 
 int ReadDriveState() {
-    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) return -1;
-    return g_dataIn[32] == STATE_BLANK ? 0 : 1;
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH))
+        return DRIVE_STATE_NO_ANSWER;
+    // Byte 32 of a shorter reply is an earlier command's.
+    if (g_bytesTransferred <= STATE_BYTE_OFFSET) return DRIVE_STATE_NOT_SHOWN;
+    return g_dataIn[STATE_BYTE_OFFSET] == STATE_BLANK ? DRIVE_STATE_BLANK : DRIVE_STATE_SET;
 }
 
 bool SendModeSwitch() {
@@ -52,9 +55,9 @@ bool SendImageBlocks(WorkerHost& owner, OsHandle file) {
 }  // namespace
 
 int DownloadImage(WorkerHost& owner) {
-    int state = ReadDriveState();
-    if (state < 0) return 0;
-    if (state == 1 && !SendModeSwitch()) {
+    const int state = ReadDriveState();
+    if (state != DRIVE_STATE_BLANK && state != DRIVE_STATE_SET) return 0;
+    if (state == DRIVE_STATE_SET && !SendModeSwitch()) {
         ShowCommandError(owner);
         return 0;
     }
@@ -73,8 +76,10 @@ int DownloadImage(WorkerHost& owner) {
         ShowCommandError(owner);
         return 0;
     }
-    // A drive that no longer answers has restarted into the new firmware.
-    return ReadDriveState() == 0 ? 0 : 1;
+    // A drive that no longer answers has restarted into the new firmware; one that
+    // answers has shown success only with a state byte that is not a blank.
+    const int lastState = ReadDriveState();
+    return lastState == DRIVE_STATE_SET || lastState == DRIVE_STATE_NO_ANSWER ? 1 : 0;
 }
 
 int RunUpdate(WorkerHost& owner) {

@@ -74,11 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzCheck(g_hDevice != nullptr, "drive opens");
 
     // The version check, as the unattended dialog runs it.
-    CmdInquiry(INQUIRY_LENGTH);
+    const uint32_t inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
     uint8_t inquiry[INQUIRY_LENGTH];
     std::memcpy(inquiry, g_dataIn, sizeof inquiry);
     VersionRecord record;
-    const int needed = ImageUpdateNeeded(inquiry, path.c_str(), record);
+    const int needed = ImageUpdateNeeded(inquiry, inquiryLength, path.c_str(), record);
     FuzzCheck((needed == IMAGE_UNREADABLE) == (file.length < IMAGE_HEADER_END),
               "the version check reads exactly the images that hold the whole header");
 

@@ -180,7 +180,13 @@ bool CUpdaterDlg::IsDiscPresent() { return CheckDiscPresent(this, SelectedDriveL
 
 void CUpdaterDlg::CheckImageVersion() {
     VersionRecord record;
-    const int needed = ImageUpdateNeeded(g_inquiryData, m_imagePath, record);
+    const int needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, m_imagePath, record);
+    if (needed == IMAGE_DRIVE_UNKNOWN) {
+        // The INQUIRY failed, or its reply lacks what the version rule needs: the
+        // drive is treated as one that cannot be opened.
+        if (m_checkAtStart) CloseSelf();
+        return;
+    }
     CopyField(m_currentVersion, record.currentVersion);
     CopyField(m_driveName, record.driveName);
     CopyField(m_imageVersion, record.imageVersion);
@@ -293,12 +299,6 @@ intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
             m_pendingSelection = -1;
             m_checkAtStart = false;
             CheckSelectedDrive();
-            break;
-        }
-        if (g_scsiStatus != SS_COMP) {
-            // The buffer holds some earlier command's data, not this drive's
-            // revision: treat it as a drive that cannot be opened.
-            if (m_checkAtStart) CloseSelf();
             break;
         }
         CheckImageVersion();

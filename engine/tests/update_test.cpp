@@ -207,6 +207,60 @@ INSTANTIATE_TEST_SUITE_P(EveryPosition, RefusedCommand, ::testing::ValuesIn(AllP
                              return std::string(name);
                          });
 
+// Replies that move fewer bytes than asked, at each step that reads or writes
+// data: an identification block without its state byte is no answer to decide
+// on, and a data-out command the drive did not take whole is a failed command.
+struct ShortCase {
+    const char* name;
+    size_t position;  // 1-based number of the short command in FullUpdate(false)
+    uint32_t bytes;   // what it moves
+    SimAfterSwitch after;
+    bool ok;
+    bool commandError;  // message 119
+};
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << c.name; }
+
+const ShortCase kShortCases[] = {
+    {"validation_block_without_state_byte", 1, 32, SimAfterSwitch::Keep, false, true},
+    {"validation_block_empty", 1, 0, SimAfterSwitch::Keep, false, true},
+    {"state_read_without_state_byte", 5, 32, SimAfterSwitch::Keep, false, false},
+    {"first_switch_taken_in_part", 6, 255, SimAfterSwitch::Keep, false, true},
+    {"block_taken_in_part", 7 + 10, 0x7FFF, SimAfterSwitch::Keep, false, true},
+    {"last_block_taken_in_part", 7 + 59, 1, SimAfterSwitch::Keep, false, true},
+    {"final_switch_taken_in_part", 67, 20, SimAfterSwitch::Keep, false, true},
+    // The state byte left by the read before the download says "not blank".
+    {"final_read_without_state_byte_of_a_blank_drive", 68, 32, SimAfterSwitch::Blank, false, false},
+    {"final_read_empty", 68, 0, SimAfterSwitch::Keep, false, false},
+    {"final_read_whole", 68, 48, SimAfterSwitch::Keep, true, false},
+};
+
+class ShortReply : public UpdateTest, public ::testing::WithParamInterface<ShortCase> {};
+
+TEST_P(ShortReply, DecidesOnlyOnWhatMoved) {
+    const ShortCase& c = GetParam();
+    SimDriveConfig config;
+    config.afterSwitch = c.after;
+    SimFault fault;
+    fault.nth = static_cast<uint32_t>(c.position);
+    fault.shortTo = c.bytes;
+    config.faults.push_back(fault);
+    SimDrive& drive = Drive(config);
+    RunUpdate(s_image);
+
+    EXPECT_EQ(FinalReport(), c.ok ? int(NOTIFY_UPDATE_OK) : int(NOTIFY_UPDATE_FAILED));
+    const std::vector<Command> full = FullUpdate(false);
+    ExpectCommands(drive.Transcript(), full, c.ok ? full.size() : c.position);
+    if (c.commandError) {
+        ASSERT_EQ(host.Boxes().size(), 1u);
+        EXPECT_EQ(host.Boxes()[0].text.rfind("command error occured\r\n", 0), 0u);
+    } else {
+        ExpectNoMessage();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ShortReply, ::testing::ValuesIn(kShortCases),
+                         [](const ::testing::TestParamInfo<ShortCase>& info) { return std::string(info.param.name); });
+
 TEST_F(UpdateTest, SucceedsWithEveryBlockInOrderForBothStates) {
     for (bool blank : {false, true}) {
         SimDriveConfig config;
