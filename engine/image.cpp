@@ -153,14 +153,42 @@ int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char
     return IsUpdateNeeded(record) ? IMAGE_NEEDED : IMAGE_NOT_NEEDED;
 }
 
-namespace {
-// True when the file reaches the last byte the download sends.
-bool HoldsWholeTransfer(OsHandle file) {
-    uint8_t last = 0;
-    uint32_t got = 0;
-    return OsSeekFile(file, IMAGE_TRANSFER_SIZE - 1) && OsReadFile(file, &last, 1, &got) && got == 1;
+CheckedImage g_checkedImage = {};
+OsHandle g_hImage = nullptr;
+uint64_t g_imageDigest = 0;
+
+void SetCheckedImage(const char* version, const char* date) {
+    g_checkedImage = CheckedImage();
+    std::strncpy(g_checkedImage.version, version, sizeof g_checkedImage.version - 1);
+    std::strncpy(g_checkedImage.date, date, sizeof g_checkedImage.date - 1);
+    g_checkedImage.set = true;
 }
-}  // namespace
+
+void CloseImage() {
+    OsCloseFile(g_hImage);
+    g_hImage = nullptr;
+}
+
+uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size) {
+    for (uint32_t i = 0; i < size; ++i) {
+        digest ^= data[i];
+        digest *= 0x100000001b3ull;
+    }
+    return digest;
+}
+
+bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header) {
+    *digest = IMAGE_DIGEST_START;
+    if (header) std::memset(header, 0, IMAGE_HEADER_END);
+    if (!OsSeekFile(file, 0)) return false;
+    for (uint32_t n = 0; n < IMAGE_BLOCK_COUNT; ++n) {
+        uint32_t got = 0;
+        if (!OsReadFile(file, g_dataIn, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) return false;
+        if (n == 0 && header) std::memcpy(header, g_dataIn, IMAGE_HEADER_END);
+        *digest = DigestBytes(*digest, g_dataIn, IMAGE_BLOCK_SIZE);
+    }
+    return true;
+}
 
 int ValidateImage(WorkerHost& owner) {
     // A block that ends before its state byte is a failed read: its signature may
@@ -175,25 +203,39 @@ int ValidateImage(WorkerHost& owner) {
     CopyText(blockPart1, g_dataIn + 16, IMAGE_SIGNATURE_PART_LENGTH);
     CopyText(blockPart2, g_dataIn + 24, IMAGE_SIGNATURE_PART_LENGTH);
 
-    OsHandle file = OsOpenImageFile(g_imagePath);
-    if (file == nullptr) return 0;
+    CloseImage();
+    g_hImage = OsOpenImageFile(g_imagePath);
+    if (g_hImage == nullptr) return 0;
+    // One reading gives both the header fields compared here and the digest that
+    // the download is held to: the bytes judged are the bytes sent.
+    uint8_t header[IMAGE_HEADER_END];
+    uint64_t digest = 0;
+    const bool complete = DigestImage(g_hImage, &digest, header);
     char part1[IMAGE_SIGNATURE_PART_LENGTH + 1];
     char part2[IMAGE_SIGNATURE_PART_LENGTH + 1];
     char date[IMAGE_DATE_LENGTH + 1];
     char id[DRIVE_ID_LENGTH + 1];
-    bool complete =
-        ReadField(file, IMAGE_SIGNATURE1_OFFSET, part1, IMAGE_SIGNATURE_PART_LENGTH) &&
-        ReadField(file, IMAGE_SIGNATURE2_OFFSET, part2, IMAGE_SIGNATURE_PART_LENGTH) &&
-        ReadField(file, IMAGE_DATE_OFFSET, date, IMAGE_DATE_LENGTH) &&
-        ReadField(file, IMAGE_ID_OFFSET, id, DRIVE_ID_LENGTH) && HoldsWholeTransfer(file);
-    OsCloseFile(file);
+    char version[IMAGE_VERSION_LENGTH + 1];
+    char dateDigits[7];
+    CopyText(part1, header + IMAGE_SIGNATURE1_OFFSET, IMAGE_SIGNATURE_PART_LENGTH);
+    CopyText(part2, header + IMAGE_SIGNATURE2_OFFSET, IMAGE_SIGNATURE_PART_LENGTH);
+    CopyText(date, header + IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
+    CopyText(id, header + IMAGE_ID_OFFSET, DRIVE_ID_LENGTH);
+    CopyText(version, header + IMAGE_VERSION_OFFSET, IMAGE_VERSION_LENGTH);
+    TakeDateDigits(date, dateDigits);
 
     // An image too short for its header, or for the whole transfer, is no image for
-    // this drive: a download that stops part-way leaves the drive half-written.
+    // this drive: a download that stops part-way leaves the drive half-written. One
+    // whose version or date is not what the version check judged is not the image
+    // the user was shown.
     if (!complete || std::strcmp(blockPart1, part1) != 0 || std::strcmp(blockPart2, part2) != 0 ||
-        std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0) {
+        std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0 ||
+        !g_checkedImage.set || std::strcmp(g_checkedImage.version, version) != 0 ||
+        std::strcmp(g_checkedImage.date, dateDigits) != 0) {
+        CloseImage();
         ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
         return 0;
     }
+    g_imageDigest = digest;
     return 1;
 }

@@ -3,6 +3,7 @@
 // belong to this drive).
 #pragma once
 #include "engine/worker.h"
+#include "os/types.h"
 #include <cstdint>
 
 constexpr char IMAGE_FILE_NAME[] = "Q5518306.707";
@@ -75,10 +76,41 @@ constexpr int IMAGE_NEEDED = 1;
 int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
                       VersionRecord& record);
 
+// The image's side of the version check that the dialog judged, handed to the
+// update together with g_imagePath: validation accepts only an image that still
+// carries it, so that a file replaced after the check is never sent on the strength
+// of the old one's version. Nothing is sent while none was handed over.
+struct CheckedImage {
+    bool set;
+    char version[5];  // as VersionRecord::imageVersion
+    char date[7];     // as VersionRecord::imageDate
+};
+extern CheckedImage g_checkedImage;
+void SetCheckedImage(const char* version, const char* date);
+
+// The image that validation accepted, held open (no sharing) until the update ends:
+// the download reads the file that was validated, never the path a second time.
+extern OsHandle g_hImage;
+// The digest of the 1,966,080 bytes as validation read them; the final mode switch
+// goes out only after blocks that digest the same.
+extern uint64_t g_imageDigest;
+void CloseImage();
+
+// FNV-1a, 64 bits, continued from `digest` (start with IMAGE_DIGEST_START).
+constexpr uint64_t IMAGE_DIGEST_START = 0xcbf29ce484222325ull;
+uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size);
+// Reads the whole transfer from `file`, offset 0 on, a block at a time through
+// g_dataIn (never the whole image at once), into *digest; the first
+// IMAGE_HEADER_END bytes also into `header` when given. False when the file ends
+// before the transfer does.
+bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header = nullptr);
+
 // Checks, on the worker, that the image at g_imagePath belongs to the selected
 // drive: its signature against the drive's identification block, its build date, its
-// drive identification, and that it holds the whole transfer. Shows 119 (block
-// unreadable) or 118 (mismatch, or an image too short for its header or for the
-// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened
-// fails with no message. Returns 1 when the image may be sent.
+// drive identification, that it holds the whole transfer, and that it is the image
+// the version check judged (g_checkedImage). Every field comes from the one reading
+// that the digest is taken of. Shows 119 (block unreadable, or without its state
+// byte) or 118 (mismatch, or an image too short for its header or for the
+// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened fails with
+// no message. Returns 1, holding the image in g_hImage, when it may be sent.
 int ValidateImage(WorkerHost& owner);

@@ -35,14 +35,18 @@ bool SendModeSwitch() {
 
 namespace {
 
-// Sends the 60 blocks from the open image. A block that cannot be read in full
-// fails silently; one the drive refuses shows the command report.
-bool SendImageBlocks(WorkerHost& owner, OsHandle file) {
+// Sends the 60 blocks from the held image, from its start, and digests them as
+// sent. A block that cannot be read in full fails silently; one the drive refuses
+// shows the command report.
+bool SendImageBlocks(WorkerHost& owner, uint64_t* sent) {
+    *sent = IMAGE_DIGEST_START;
+    if (!OsSeekFile(g_hImage, 0)) return false;
     for (uint32_t n = 0; n < IMAGE_BLOCK_COUNT; ++n) {
         uint32_t got = 0;
-        if (!OsReadFile(file, g_dataOut, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) {
+        if (!OsReadFile(g_hImage, g_dataOut, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) {
             return false;
         }
+        *sent = DigestBytes(*sent, g_dataOut, IMAGE_BLOCK_SIZE);
         if (!CmdWriteBuffer(BUFFER_FIRMWARE, BUFFER_MODE_DOWNLOAD, n * IMAGE_BLOCK_SIZE,
                             IMAGE_BLOCK_SIZE)) {
             ShowCommandError(owner);
@@ -52,9 +56,29 @@ bool SendImageBlocks(WorkerHost& owner, OsHandle file) {
     return true;
 }
 
+// The image no longer holds the bytes validated (written over in place: the held
+// descriptor still names the same file).
+int ImageChanged(WorkerHost& owner) {
+    ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
+    return 0;
+}
+
+int UpdateSteps(WorkerHost& owner) {
+    if (!ValidateImage(owner)) return 0;
+    CmdTestUnitReady();
+    CmdTestUnitReady();
+    if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
+    return DownloadImage(owner);
+}
+
 }  // namespace
 
 int DownloadImage(WorkerHost& owner) {
+    // Checked before the drive is touched, and again below before the final switch.
+    uint64_t digest = 0;
+    if (g_hImage == nullptr || !DigestImage(g_hImage, &digest) || digest != g_imageDigest)
+        return ImageChanged(owner);
+
     const int state = ReadDriveState();
     if (state != DRIVE_STATE_BLANK && state != DRIVE_STATE_SET) return 0;
     if (state == DRIVE_STATE_SET && !SendModeSwitch()) {
@@ -63,14 +87,9 @@ int DownloadImage(WorkerHost& owner) {
     }
     owner.PostWorkerNotify(NOTIFY_TRANSFER_STARTED, 0);
 
-    OsHandle file = OsOpenImageFile(g_imagePath);
-    if (file == nullptr) {
-        ShowEngineMessage(owner, MSG_FILE_OPEN_ERROR, g_imagePath, MB_ICONHAND_STYLE);
-        return 0;
-    }
-    bool sent = SendImageBlocks(owner, file);
-    OsCloseFile(file);
-    if (!sent) return 0;
+    if (!SendImageBlocks(owner, &digest)) return 0;
+    // Only the bytes validated may be switched in.
+    if (digest != g_imageDigest) return ImageChanged(owner);
 
     if (!SendModeSwitch()) {
         ShowCommandError(owner);
@@ -83,9 +102,7 @@ int DownloadImage(WorkerHost& owner) {
 }
 
 int RunUpdate(WorkerHost& owner) {
-    if (!ValidateImage(owner)) return 0;
-    CmdTestUnitReady();
-    CmdTestUnitReady();
-    if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
-    return DownloadImage(owner);
+    const int ok = UpdateSteps(owner);
+    CloseImage();
+    return ok;
 }

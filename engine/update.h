@@ -35,7 +35,11 @@ int ReadDriveState();
 // buffer holds them. True when the drive accepted it.
 bool SendModeSwitch();
 // The state check, the first mode switch, NOTIFY_TRANSFER_STARTED, the 60 blocks
-// straight from g_imagePath, the last mode switch and the final state check.
+// straight from the image validation holds (g_hImage), the last mode switch and the
+// final state check. An image that no longer digests as validated shows 118: found
+// before the state check, nothing more is sent; found after the blocks, the final
+// switch is not.
 int DownloadImage(WorkerHost& owner);
-// The whole update; 1 on success. Shows its own messages owned by `owner`.
+// The whole update; 1 on success. Shows its own messages owned by `owner`. The image
+// is held from validation to the end and closed on return.
 int RunUpdate(WorkerHost& owner);

@@ -90,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          file.FieldIs(IMAGE_ID_OFFSET, DRIVE_ID_TEXT, DRIVE_ID_LENGTH);
     FuzzHost host;
     FuzzCheck(SetImagePath(path.c_str()), "image path fits");
+    SetCheckedImage(record.imageVersion, record.imageDate);
     drive.ClearTranscript();
     const int ok = RunUpdate(host);
 

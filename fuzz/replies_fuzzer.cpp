@@ -191,11 +191,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (found == 1) {
         if (g_hDevice == nullptr) g_hDevice = OpenDevice('D');
         if (g_hDevice != nullptr) {
-            CmdInquiry(INQUIRY_LENGTH);
+            const uint32_t inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
             uint8_t inquiry[INQUIRY_LENGTH];
             std::memcpy(inquiry, g_dataIn, sizeof inquiry);
             VersionRecord record;
-            const int needed = ImageUpdateNeeded(inquiry, path.c_str(), record);
+            const int needed = ImageUpdateNeeded(inquiry, inquiryLength, path.c_str(), record);
             FuzzCheck(needed != IMAGE_UNREADABLE, "the image stays readable");
             CloseDevice(g_hDevice);
 
@@ -207,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (needed == IMAGE_NEEDED) {
                 const size_t start = port.issued.size();
                 FuzzCheck(SetImagePath(path.c_str()), "image path fits");
+                SetCheckedImage(record.imageVersion, record.imageDate);
                 g_workerOp = OP_UPDATE;
                 if (StartWorker(&host, 'D', false)) {
                     WaitForWorker(OS_WAIT_FOREVER);

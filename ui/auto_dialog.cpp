@@ -107,6 +107,7 @@ bool CAutoDlg::OnInitDialog() {
     }
 
     SetImagePath(IMAGE_FILE_NAME);
+    SetCheckedImage(record.imageVersion, record.imageDate);
     g_workerOp = OP_UPDATE;
     if (!StartWorker(this, letter, false)) {
         // No worker, so no report would ever end the run: a failed update.

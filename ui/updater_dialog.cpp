@@ -248,6 +248,8 @@ void CUpdaterDlg::OnUpdate() {
         ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return;
     }
+    // The update sends only the image whose version was judged and shown.
+    SetCheckedImage(m_imageVersion, m_imageDate);
     EnableControls(false);
     m_updating = true;
     g_workerOp = OP_UPDATE;

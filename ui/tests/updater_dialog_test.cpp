@@ -373,6 +373,25 @@ INSTANTIATE_TEST_SUITE_P(Table, MainDialogShortReply, ::testing::ValuesIn(kShort
                              return std::string(info.param.name);
                          });
 
+// The versions shown are those of the image that will be sent: one put in its place
+// afterwards (an older one here) is refused, not flashed on the old one's version.
+TEST_F(MainDialog, ImageReplacedAfterItsVersionWasShownIsRefused) {
+    DefaultDriveAndImage(*this);
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    SimImageOptions older;
+    older.version = "0.90";
+    WriteImage(older);
+
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 118, 116}));
+    EXPECT_TRUE(UserControlsEnabled());
+    EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
+    EXPECT_EQ(Drive().Revision(), "1.00");
+}
+
 TEST_F(MainDialog, UpdateWhoseWorkerCannotStartIsAFailedUpdate) {
     DefaultDriveAndImage(*this);
     Start();
