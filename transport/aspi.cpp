@@ -11,6 +11,7 @@ OsHandle g_hAspiDll = nullptr;
 PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo = nullptr;
 PfnSendASPI32Command g_pfnSendASPI32Command = nullptr;
 SrbExecScsiCmd g_srb;
+bool g_srbAbandoned = false;
 uint8_t g_scanHaId = 0;
 uint8_t g_scanTarget = 0;
 uint8_t g_scanLun = 0;
@@ -44,6 +45,11 @@ uint32_t BytesMoved(uint32_t length) {
 bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8_t* buffer,
                  uint8_t cdbLength, uint32_t length, const uint8_t* cdb, int refusal) {
     g_bytesTransferred = 0;
+    if (g_srbAbandoned) {
+        // The manager may still be reading or writing the block: it is not touched.
+        g_scsiStatus = SS_ASPI_IS_BUSY;
+        return false;
+    }
     // The block keeps its sense area from earlier commands: ASPI writes it only
     // on CHECK CONDITION.
     g_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -72,8 +78,14 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
     g_srb.SRB_PostProc = event;
     // Only an accepted request is completed through the event; one refused at
     // once already carries its status and the event will never be signalled.
-    if (g_pfnSendASPI32Command(&g_srb) == static_cast<uint32_t>(SS_PENDING))
-        OsTime().WaitEvent(event, OS_WAIT_FOREVER);
+    if (g_pfnSendASPI32Command(&g_srb) == static_cast<uint32_t>(SS_PENDING) &&
+        !OsTime().WaitEvent(event, ASPI_COMMAND_WAIT_MS)) {
+        // Given up, not cancelled: the block, the buffers and the event stay the
+        // manager's for as long as the process lives.
+        g_srbAbandoned = true;
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
     OsTime().CloseEvent(event);
     g_srb.SRB_PostProc = nullptr;
 

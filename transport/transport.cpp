@@ -33,6 +33,8 @@ bool AllocateTransferBuffers() {
 }
 
 void FreeTransferBuffers() {
+    // An ASPI request that never completed may still write into them.
+    if (g_srbAbandoned) return;
     std::free(g_dataIn);
     std::free(g_dataOut);
     g_dataIn = nullptr;

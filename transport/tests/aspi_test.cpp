@@ -169,6 +169,34 @@ TEST_F(AspiTest, BytesMovedAreWhatTheManagerReports) {
     EXPECT_EQ(g_bytesTransferred, 0u);
 }
 
+// A request the manager accepts but never completes is given up after the wait
+// that SPTI allows a command. The manager may still write into the block and the
+// buffers and signal the event: none of them is touched again, and every later
+// command fails at once without reaching the manager.
+TEST_F(AspiTest, RequestThatNeverCompletesIsAbandoned) {
+    UseAspi();
+    aspi.hangTarget = 2;  // g_devices[0]
+    EXPECT_FALSE(AspiExecute6(DIR_IN, 254, kCdb));
+    EXPECT_EQ(clock.NowMs(), ASPI_COMMAND_WAIT_MS);
+    EXPECT_EQ(g_scsiStatus, SS_ERR);
+    EXPECT_EQ(g_bytesTransferred, 0u);
+    EXPECT_EQ(time.created, 1);
+    EXPECT_EQ(time.closed, 0);  // the manager may still signal it
+
+    std::vector<uint8_t> block(off::Size);
+    std::memcpy(block.data(), &g_srb, off::Size);
+    uint8_t* const in = g_dataIn;
+    for (Executor e : {AspiExecute6, AspiExecute10, AspiExecute12, AspiScanExecute6, AspiScanExecute12}) {
+        EXPECT_FALSE(e(DIR_OUT, 0x8000, kCdb));
+        EXPECT_EQ(g_scsiStatus, SS_ASPI_IS_BUSY);
+    }
+    EXPECT_EQ(aspi.sendCalls, 1);
+    EXPECT_EQ(clock.NowMs(), ASPI_COMMAND_WAIT_MS);
+    EXPECT_EQ(std::memcmp(block.data(), &g_srb, off::Size), 0);
+    FreeTransferBuffers();
+    EXPECT_EQ(g_dataIn, in);  // still the manager's to write into
+}
+
 // A request refused at once is never signalled: waiting would hang forever (the
 // virtual clock aborts the test on that).
 TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {

@@ -52,6 +52,8 @@ public:
     // count written back into SRB_BufLen when not negative.
     uint8_t haStat = 0;
     int64_t countInBufLen = -1;
+    // A request to this target is accepted (SS_PENDING) and never completed.
+    int hangTarget = -1;
 
     std::vector<std::string> loaded;  // names asked of the library seam
     int supportInfoCalls = 0;
@@ -117,6 +119,10 @@ private:
             return SS_COMP;
         }
         self.sent.assign(p, p + srb_offset::Size);
+        if (p[srb_offset::Target] == self.hangTarget) {
+            p[srb_offset::Status] = SS_PENDING;
+            return SS_PENDING;
+        }
         switch (self.completion) {
         case Completion::Refused:
             p[srb_offset::Status] = self.refusal;
