@@ -96,7 +96,10 @@ extern OsHandle g_hImage;
 extern uint64_t g_imageDigest;
 void CloseImage();
 
-// FNV-1a, 64 bits, continued from `digest` (start with IMAGE_DIGEST_START).
+// A 64-bit digest of `size` bytes (a multiple of 8) continued from `digest` (start
+// with IMAGE_DIGEST_START): each 8-byte word is mixed in by steps that are each
+// one-to-one, so a change confined to one word always shows, and any other
+// change escapes with a chance of about one in 2^64.
 constexpr uint64_t IMAGE_DIGEST_START = 0xcbf29ce484222325ull;
 uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size);
 // Reads the whole transfer from `file`, offset 0 on, a block at a time through
