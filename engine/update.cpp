@@ -74,7 +74,7 @@ int UpdateSteps(WorkerHost& owner) {
 }  // namespace
 
 int DownloadImage(WorkerHost& owner) {
-    // Checked before the drive is touched, and again below before the final switch.
+    // Checked before anything of the download is sent, and again before the final switch.
     uint64_t digest = 0;
     if (g_hImage == nullptr || !DigestImage(g_hImage, &digest) || digest != g_imageDigest)
         return ImageChanged(owner);

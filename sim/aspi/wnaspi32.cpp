@@ -8,8 +8,9 @@
 // "refused without pending" path runs during every scan.
 //
 // Commands for a drive return SS_PENDING and complete later on the manager's
-// own thread: SRB_HaStat, SRB_TargStat and the sense area are filled, then
-// SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
+// own thread: SRB_HaStat, SRB_TargStat and the sense area are filled (a transfer
+// shorter than SRB_BufLen sets HASTAT_DO_DU and leaves its count in SRB_BufLen),
+// then SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
 // Completion waits a little first, so a program that reads the status without
 // waiting for the event reads SS_PENDING and fails.
 //
