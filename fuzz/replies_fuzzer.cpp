@@ -111,7 +111,8 @@ public:
         const uint32_t asked = buffer->sptd.DataTransferLength;
         const bool answered = Carry(device, buffer);
         Log(buffer->sptd, asked, answered);
-        if (updateStart != kNotStarted && issued.size() - updateStart == size_t(m_changeAfter) + 1) ChangeImage();
+        if (updateStart != kNotStarted && issued.size() - updateStart == size_t(m_changeAfter) + 1)
+            ChangeImage();
         m_inFlight.fetch_sub(1);
         return answered;
     }
@@ -193,8 +194,10 @@ private:
         c.status = r.ScsiStatus;
         c.asked = asked;
         c.moved = std::min(r.DataTransferLength, asked);
-        if ((c.IsIdBlockRead() || c.IsInquiry()) && r.DataBuffer)
-            c.data.assign(static_cast<const uint8_t*>(r.DataBuffer), static_cast<const uint8_t*>(r.DataBuffer) + asked);
+        if ((c.IsIdBlockRead() || c.IsInquiry()) && r.DataBuffer) {
+            const auto* bytes = static_cast<const uint8_t*>(r.DataBuffer);
+            c.data.assign(bytes, bytes + asked);
+        }
         if (c.IsFirmwareBlock()) {
             c.matchesValidated = uint64_t(c.Offset()) + c.Length() <= validated.size() &&
                                  std::memcmp(r.DataBuffer, validated.data() + c.Offset(), c.Length()) == 0;
