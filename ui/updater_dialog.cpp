@@ -210,6 +210,7 @@ void CUpdaterDlg::CheckImageVersion() {
     SetDlgItemText(IDC_CURRENT_VERSION, m_currentVersion);
     SetDlgItemText(IDC_NEW_VERSION, m_imageVersion);
     SetDlgItemText(IDC_DRIVE_NAME, m_driveName);
+    m_versionsOf = g_selectedDevice;
 }
 
 void CUpdaterDlg::OnSelectionChange() {
@@ -243,6 +244,9 @@ void CUpdaterDlg::OnUpdate() {
     // runs): one worker at a time, and nothing is written to a drive whose versions
     // the user has not been shown.
     if (m_awaiting != Awaiting::Nothing || m_updating) return;
+    // The drive selected since has not been found to need this image (its check
+    // failed, or its revision did not arrive): the versions shown are another's.
+    if (g_selectedDevice != m_versionsOf) return;
     if (!SetImagePath(m_imagePath)) {
         // A cut path could name another file: refuse it whole.
         ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);

@@ -500,6 +500,27 @@ TEST_P(MainDialogSelection, ChecksTheNewDrive) {
 INSTANTIATE_TEST_SUITE_P(Table, MainDialogSelection, ::testing::ValuesIn(kSelections),
                          [](const ::testing::TestParamInfo<SelectionCase>& info) { return std::string(info.param.name); });
 
+// Another drive chosen whose identification reply ends inside its revision: the
+// versions shown stay the first drive's, and "update" updates neither drive.
+TEST_F(MainDialog, UpdateAfterASelectionWhoseCheckFailedSendsNothing) {
+    AddDrives("drive = D\ndrive = E\nfault = opcode=0x12 short=34\n");
+    WriteImage();
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    ASSERT_TRUE(headless::SelectItem(Hwnd(), IDC_DRIVE_COMBO, 1));
+    headless::RunFor(1000);
+    EXPECT_TRUE(ShowsVersions("1.00"));
+
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113}));
+    EXPECT_TRUE(UserControlsEnabled());
+    for (char letter : {'D', 'E'}) {
+        EXPECT_EQ(CountCommands(Drive(letter), kWriteBuffer), 0) << letter;
+        EXPECT_EQ(Drive(letter).Revision(), "1.00") << letter;
+    }
+}
+
 // --- What ends the dialog ------------------------------------------------------------------
 
 TEST_F(MainDialog, EscapeAndEnterNeverCloseItTheCloseCommandsDo) {
