@@ -73,12 +73,17 @@ bool SetImagePath(const char* path) {
     return true;
 }
 
-void FillDriveVersion(const uint8_t* inquiry, VersionRecord& record) {
-    CopyText(record.currentVersion, inquiry + 32, 4);
-    CopyText(record.driveName, inquiry + 8, 16);
+void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record) {
+    // Bytes the drive did not send are none of its data, whatever the buffer held.
+    uint8_t arrived[INQUIRY_LENGTH] = {};
+    std::memcpy(arrived, inquiry, length < sizeof arrived ? length : sizeof arrived);
+    CopyText(record.currentVersion, arrived + 32, 4);
+    CopyText(record.driveName, arrived + 8, 16);
     char date[9];
-    CopyText(date, inquiry + 37, 8);
+    CopyText(date, arrived + 37, 8);
     TakeDateDigits(date, record.driveDate);
+    record.revisionArrived = length >= INQUIRY_REVISION_END;
+    record.dateArrived = length >= INQUIRY_DATE_END;
 }
 
 bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
@@ -135,23 +140,74 @@ bool IsUpdateNeeded(const VersionRecord& record) {
     return std::atoi(record.imageDate) > std::atoi(record.driveDate);
 }
 
-int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionRecord& record) {
-    FillDriveVersion(inquiry, record);
+int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
+                      VersionRecord& record) {
+    record = VersionRecord();
+    FillDriveVersion(inquiry, inquiryLength, record);
+    // A value that did not arrive never makes an update needed.
+    if (!record.revisionArrived) return IMAGE_DRIVE_UNKNOWN;
     if (!ReadImageVersion(imagePath, record)) return IMAGE_UNREADABLE;
+    // The dates decide only between revisions equal as text.
+    if (!record.dateArrived && std::strcmp(record.currentVersion, record.imageVersion) == 0)
+        return IMAGE_DRIVE_UNKNOWN;
     return IsUpdateNeeded(record) ? IMAGE_NEEDED : IMAGE_NOT_NEEDED;
 }
 
+CheckedImage g_checkedImage = {};
+OsHandle g_hImage = nullptr;
+uint64_t g_imageDigest = 0;
+
+void SetCheckedImage(const char* version, const char* date) {
+    g_checkedImage = CheckedImage();
+    std::strncpy(g_checkedImage.version, version, sizeof g_checkedImage.version - 1);
+    std::strncpy(g_checkedImage.date, date, sizeof g_checkedImage.date - 1);
+    g_checkedImage.set = true;
+}
+
+void CloseImage() {
+    OsCloseFile(g_hImage);
+    g_hImage = nullptr;
+}
+
 namespace {
-// True when the file reaches the last byte the download sends.
-bool HoldsWholeTransfer(OsHandle file) {
-    uint8_t last = 0;
-    uint32_t got = 0;
-    return OsSeekFile(file, IMAGE_TRANSFER_SIZE - 1) && OsReadFile(file, &last, 1, &got) && got == 1;
+uint64_t MixWord(uint64_t digest, const uint8_t* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    // The multiplier (odd) carries low bits upwards, the shift high bits down.
+    digest = (digest ^ word) * 0x9e3779b97f4a7c15ull;
+    return digest ^ (digest >> 32);
 }
 }  // namespace
 
+uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size) {
+    // Eight words a round (an inner loop of fixed length, which unrolls): the same
+    // digest with an eighth of the loop tests.
+    uint32_t i = 0;
+    for (; i + 64 <= size; i += 64) {
+        for (uint32_t w = 0; w < 64; w += 8) digest = MixWord(digest, data + i + w);
+    }
+    for (; i + 8 <= size; i += 8) digest = MixWord(digest, data + i);
+    return digest;
+}
+
+bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header) {
+    *digest = IMAGE_DIGEST_START;
+    if (header) std::memset(header, 0, IMAGE_HEADER_END);
+    if (!OsSeekFile(file, 0)) return false;
+    for (uint32_t n = 0; n < IMAGE_BLOCK_COUNT; ++n) {
+        uint32_t got = 0;
+        if (!OsReadFile(file, g_dataIn, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) return false;
+        if (n == 0 && header) std::memcpy(header, g_dataIn, IMAGE_HEADER_END);
+        *digest = DigestBytes(*digest, g_dataIn, IMAGE_BLOCK_SIZE);
+    }
+    return true;
+}
+
 int ValidateImage(WorkerHost& owner) {
-    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) {
+    // A block that ends before its state byte is a failed read: its signature may
+    // not have arrived whole either.
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH) ||
+        g_bytesTransferred <= STATE_BYTE_OFFSET) {
         ShowCommandError(owner);
         return 0;
     }
@@ -160,25 +216,39 @@ int ValidateImage(WorkerHost& owner) {
     CopyText(blockPart1, g_dataIn + 16, IMAGE_SIGNATURE_PART_LENGTH);
     CopyText(blockPart2, g_dataIn + 24, IMAGE_SIGNATURE_PART_LENGTH);
 
-    OsHandle file = OsOpenImageFile(g_imagePath);
-    if (file == nullptr) return 0;
+    CloseImage();
+    g_hImage = OsOpenImageFile(g_imagePath);
+    if (g_hImage == nullptr) return 0;
+    // One reading gives both the header fields compared here and the digest that
+    // the download is held to: the bytes judged are the bytes sent.
+    uint8_t header[IMAGE_HEADER_END];
+    uint64_t digest = 0;
+    const bool complete = DigestImage(g_hImage, &digest, header);
     char part1[IMAGE_SIGNATURE_PART_LENGTH + 1];
     char part2[IMAGE_SIGNATURE_PART_LENGTH + 1];
     char date[IMAGE_DATE_LENGTH + 1];
     char id[DRIVE_ID_LENGTH + 1];
-    bool complete =
-        ReadField(file, IMAGE_SIGNATURE1_OFFSET, part1, IMAGE_SIGNATURE_PART_LENGTH) &&
-        ReadField(file, IMAGE_SIGNATURE2_OFFSET, part2, IMAGE_SIGNATURE_PART_LENGTH) &&
-        ReadField(file, IMAGE_DATE_OFFSET, date, IMAGE_DATE_LENGTH) &&
-        ReadField(file, IMAGE_ID_OFFSET, id, DRIVE_ID_LENGTH) && HoldsWholeTransfer(file);
-    OsCloseFile(file);
+    char version[IMAGE_VERSION_LENGTH + 1];
+    char dateDigits[7];
+    CopyText(part1, header + IMAGE_SIGNATURE1_OFFSET, IMAGE_SIGNATURE_PART_LENGTH);
+    CopyText(part2, header + IMAGE_SIGNATURE2_OFFSET, IMAGE_SIGNATURE_PART_LENGTH);
+    CopyText(date, header + IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
+    CopyText(id, header + IMAGE_ID_OFFSET, DRIVE_ID_LENGTH);
+    CopyText(version, header + IMAGE_VERSION_OFFSET, IMAGE_VERSION_LENGTH);
+    TakeDateDigits(date, dateDigits);
 
     // An image too short for its header, or for the whole transfer, is no image for
-    // this drive: a download that stops part-way leaves the drive half-written.
+    // this drive: a download that stops part-way leaves the drive half-written. One
+    // whose version or date is not what the version check judged is not the image
+    // the user was shown.
     if (!complete || std::strcmp(blockPart1, part1) != 0 || std::strcmp(blockPart2, part2) != 0 ||
-        std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0) {
+        std::strcmp(IMAGE_BUILD_DATE, date) != 0 || std::strcmp(DRIVE_ID_TEXT, id) != 0 ||
+        !g_checkedImage.set || std::strcmp(g_checkedImage.version, version) != 0 ||
+        std::strcmp(g_checkedImage.date, dateDigits) != 0) {
+        CloseImage();
         ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
         return 0;
     }
+    g_imageDigest = digest;
     return 1;
 }

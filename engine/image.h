@@ -3,6 +3,7 @@
 // belong to this drive).
 #pragma once
 #include "engine/worker.h"
+#include "os/types.h"
 #include <cstdint>
 
 constexpr char IMAGE_FILE_NAME[] = "Q5518306.707";
@@ -40,10 +41,17 @@ struct VersionRecord {
     char driveDate[7];       // INQUIRY bytes 37, 38, 40, 41, 43, 44
     char imageDate[7];       // image bytes 304, 305, 307, 308, 310, 311
     char driveName[17];      // INQUIRY bytes 8..23: vendor and the first 8 of the product
+    bool revisionArrived;    // the INQUIRY reply reached byte 35
+    bool dateArrived;        // ... and byte 44
 };
 
-// The drive's side of the record, from 254 bytes of INQUIRY data.
-void FillDriveVersion(const uint8_t* inquiry, VersionRecord& record);
+// INQUIRY bytes the version rule needs: the revision ends at 35, the date at 44.
+constexpr uint32_t INQUIRY_REVISION_END = 36;
+constexpr uint32_t INQUIRY_DATE_END = 45;
+
+// The drive's side of the record, from the first `length` bytes of INQUIRY data that
+// arrived (of INQUIRY_LENGTH); bytes past them read as NUL.
+void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record);
 // The image's side: opens the image, reads 4 bytes at 144 and 8 at 304, closes it.
 // False when it cannot be opened or either read comes back short.
 bool ReadImageVersion(const char* imagePath, VersionRecord& record);
@@ -56,17 +64,56 @@ double VersionValue(const char* text);
 // by their six-digit dates. True when the image is the newer.
 bool IsUpdateNeeded(const VersionRecord& record);
 
+constexpr int IMAGE_DRIVE_UNKNOWN = -2;
 constexpr int IMAGE_UNREADABLE = -1;
 constexpr int IMAGE_NOT_NEEDED = 0;
 constexpr int IMAGE_NEEDED = 1;
-// Fills `record` from the INQUIRY data and the image and applies the version rule.
+// Fills `record` from the first `inquiryLength` bytes of INQUIRY data and from the
+// image, and applies the version rule. IMAGE_DRIVE_UNKNOWN when the drive's revision
+// did not arrive (the image is then not read), or its date did not and the
+// revisions are equal as text: the dialogs end as for a failed INQUIRY.
 // IMAGE_UNREADABLE when the image cannot be read (the dialog shows message 114).
-int ImageUpdateNeeded(const uint8_t* inquiry, const char* imagePath, VersionRecord& record);
+int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
+                      VersionRecord& record);
+
+// The image's side of the version check that the dialog judged, handed to the
+// update together with g_imagePath: validation accepts only an image that still
+// carries it, so that a file replaced after the check is never sent on the strength
+// of the old one's version. Nothing is sent while none was handed over.
+struct CheckedImage {
+    bool set;
+    char version[5];  // as VersionRecord::imageVersion
+    char date[7];     // as VersionRecord::imageDate
+};
+extern CheckedImage g_checkedImage;
+void SetCheckedImage(const char* version, const char* date);
+
+// The image that validation accepted, held open (no sharing) until the update ends:
+// the download reads the file that was validated, never the path a second time.
+extern OsHandle g_hImage;
+// The digest of the 1,966,080 bytes as validation read them; the final mode switch
+// goes out only after blocks that digest the same.
+extern uint64_t g_imageDigest;
+void CloseImage();
+
+// A 64-bit digest of `size` bytes (a multiple of 8) continued from `digest` (start
+// with IMAGE_DIGEST_START): each 8-byte word is mixed in by steps that are each
+// one-to-one, so a change confined to one word always shows, and any other
+// change escapes with a chance of about one in 2^64.
+constexpr uint64_t IMAGE_DIGEST_START = 0xcbf29ce484222325ull;
+uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size);
+// Reads the whole transfer from `file`, offset 0 on, a block at a time through
+// g_dataIn (never the whole image at once), into *digest; the first
+// IMAGE_HEADER_END bytes also into `header` when given. False when the file ends
+// before the transfer does.
+bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header = nullptr);
 
 // Checks, on the worker, that the image at g_imagePath belongs to the selected
 // drive: its signature against the drive's identification block, its build date, its
-// drive identification, and that it holds the whole transfer. Shows 119 (block
-// unreadable) or 118 (mismatch, or an image too short for its header or for the
-// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened
-// fails with no message. Returns 1 when the image may be sent.
+// drive identification, that it holds the whole transfer, and that it is the image
+// the version check judged (g_checkedImage). Every field comes from the one reading
+// that the digest is taken of. Shows 119 (block unreadable, or without its state
+// byte) or 118 (mismatch, or an image too short for its header or for the
+// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened fails with
+// no message. Returns 1, holding the image in g_hImage, when it may be sent.
 int ValidateImage(WorkerHost& owner);

@@ -21,8 +21,11 @@ void ResetCommandState() {
 }
 
 int ReadDriveState() {
-    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) return -1;
-    return g_dataIn[32] == STATE_BLANK ? 0 : 1;
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH))
+        return DRIVE_STATE_NO_ANSWER;
+    // Byte 32 of a shorter reply is an earlier command's.
+    if (g_bytesTransferred <= STATE_BYTE_OFFSET) return DRIVE_STATE_NOT_SHOWN;
+    return g_dataIn[STATE_BYTE_OFFSET] == STATE_BLANK ? DRIVE_STATE_BLANK : DRIVE_STATE_SET;
 }
 
 bool SendModeSwitch() {
@@ -33,14 +36,18 @@ bool SendModeSwitch() {
 
 namespace {
 
-// Sends the 60 blocks from the open image. A block that cannot be read in full
-// fails silently; one the drive refuses shows the command report.
-bool SendImageBlocks(WorkerHost& owner, OsHandle file) {
+// Sends the 60 blocks from the held image, from its start, and digests them as
+// sent. A block that cannot be read in full fails silently; one the drive refuses
+// shows the command report.
+bool SendImageBlocks(WorkerHost& owner, uint64_t* sent) {
+    *sent = IMAGE_DIGEST_START;
+    if (!OsSeekFile(g_hImage, 0)) return false;
     for (uint32_t n = 0; n < IMAGE_BLOCK_COUNT; ++n) {
         uint32_t got = 0;
-        if (!OsReadFile(file, g_dataOut, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) {
+        if (!OsReadFile(g_hImage, g_dataOut, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) {
             return false;
         }
+        *sent = DigestBytes(*sent, g_dataOut, IMAGE_BLOCK_SIZE);
         if (!CmdWriteBuffer(BUFFER_FIRMWARE, BUFFER_MODE_DOWNLOAD, n * IMAGE_BLOCK_SIZE,
                             IMAGE_BLOCK_SIZE)) {
             ShowCommandError(owner);
@@ -50,35 +57,14 @@ bool SendImageBlocks(WorkerHost& owner, OsHandle file) {
     return true;
 }
 
-}  // namespace
-
-int DownloadImage(WorkerHost& owner) {
-    int state = ReadDriveState();
-    if (state < 0) return 0;
-    if (state == 1 && !SendModeSwitch()) {
-        ShowCommandError(owner);
-        return 0;
-    }
-    owner.PostWorkerNotify(NOTIFY_TRANSFER_STARTED, 0);
-
-    OsHandle file = OsOpenImageFile(g_imagePath);
-    if (file == nullptr) {
-        ShowEngineMessage(owner, MSG_FILE_OPEN_ERROR, g_imagePath, MB_ICONHAND_STYLE);
-        return 0;
-    }
-    bool sent = SendImageBlocks(owner, file);
-    OsCloseFile(file);
-    if (!sent) return 0;
-
-    if (!SendModeSwitch()) {
-        ShowCommandError(owner);
-        return 0;
-    }
-    // A drive that no longer answers has restarted into the new firmware.
-    return ReadDriveState() == 0 ? 0 : 1;
+// The image no longer holds the bytes validated (written over in place: the held
+// descriptor still names the same file).
+int ImageChanged(WorkerHost& owner) {
+    ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
+    return 0;
 }
 
-int RunUpdate(WorkerHost& owner) {
+int UpdateSteps(WorkerHost& owner) {
     if (!ValidateImage(owner)) return 0;
     CmdTestUnitReady();
     CmdTestUnitReady();
@@ -89,4 +75,40 @@ int RunUpdate(WorkerHost& owner) {
     const int updated = DownloadImage(owner);
     OsLeaveDownloadMode();
     return updated;
+}
+
+}  // namespace
+
+int DownloadImage(WorkerHost& owner) {
+    // Checked before anything of the download is sent, and again before the final switch.
+    uint64_t digest = 0;
+    if (g_hImage == nullptr || !DigestImage(g_hImage, &digest) || digest != g_imageDigest)
+        return ImageChanged(owner);
+
+    const int state = ReadDriveState();
+    if (state != DRIVE_STATE_BLANK && state != DRIVE_STATE_SET) return 0;
+    if (state == DRIVE_STATE_SET && !SendModeSwitch()) {
+        ShowCommandError(owner);
+        return 0;
+    }
+    owner.PostWorkerNotify(NOTIFY_TRANSFER_STARTED, 0);
+
+    if (!SendImageBlocks(owner, &digest)) return 0;
+    // Only the bytes validated may be switched in.
+    if (digest != g_imageDigest) return ImageChanged(owner);
+
+    if (!SendModeSwitch()) {
+        ShowCommandError(owner);
+        return 0;
+    }
+    // A drive that no longer answers has restarted into the new firmware; one that
+    // answers has shown success only with a state byte that is not a blank.
+    const int lastState = ReadDriveState();
+    return lastState == DRIVE_STATE_SET || lastState == DRIVE_STATE_NO_ANSWER ? 1 : 0;
+}
+
+int RunUpdate(WorkerHost& owner) {
+    const int ok = UpdateSteps(owner);
+    CloseImage();
+    return ok;
 }

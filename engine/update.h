@@ -12,6 +12,14 @@ constexpr uint32_t IMAGE_BLOCK_SIZE = 0x8000;
 constexpr uint32_t IMAGE_TRANSFER_SIZE = 0x1E0000;
 constexpr uint32_t IMAGE_BLOCK_COUNT = IMAGE_TRANSFER_SIZE / IMAGE_BLOCK_SIZE;  // 60
 constexpr uint8_t STATE_BLANK = 0x20;
+// The state byte's place in the identification block: a reply must reach it.
+constexpr uint32_t STATE_BYTE_OFFSET = 32;
+
+// What ReadDriveState reports.
+constexpr int DRIVE_STATE_NOT_SHOWN = -2;  // the block arrived, but ended before the state byte
+constexpr int DRIVE_STATE_NO_ANSWER = -1;  // the READ BUFFER failed
+constexpr int DRIVE_STATE_BLANK = 0;
+constexpr int DRIVE_STATE_SET = 1;         // any value but a blank
 
 // The access code sent in the mode-switch block, least significant byte first.
 extern uint32_t g_modeSwitchCode;
@@ -19,14 +27,19 @@ extern uint32_t g_modeSwitchCode;
 // What each dialog resets when it initialises: the ASPI probe address and the code.
 void ResetCommandState();
 
-// -1 when the identification block cannot be read, 0 when its state byte (byte 32)
-// is a blank, 1 otherwise.
+// Reads the identification block and tells its state byte: DRIVE_STATE_BLANK,
+// DRIVE_STATE_SET, or why there is none to tell (the read failed; or the drive
+// answered but its reply ended before byte 32).
 int ReadDriveState();
 // Sends the 256-byte mode-switch block from g_dataOut; bytes 20..255 go out as the
 // buffer holds them. True when the drive accepted it.
 bool SendModeSwitch();
 // The state check, the first mode switch, NOTIFY_TRANSFER_STARTED, the 60 blocks
-// straight from g_imagePath, the last mode switch and the final state check.
+// straight from the image validation holds (g_hImage), the last mode switch and the
+// final state check. An image that no longer digests as validated shows 118: found
+// before the state check, nothing more is sent; found after the blocks, the final
+// switch is not.
 int DownloadImage(WorkerHost& owner);
-// The whole update; 1 on success. Shows its own messages owned by `owner`.
+// The whole update; 1 on success. Shows its own messages owned by `owner`. The image
+// is held from validation to the end and closed on return.
 int RunUpdate(WorkerHost& owner);

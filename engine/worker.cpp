@@ -10,6 +10,7 @@
 
 uint32_t g_workerOp = 0;
 uint8_t g_inquiryData[INQUIRY_LENGTH];
+uint32_t g_inquiryLength = 0;
 int g_discPresent = 0;
 char g_imagePath[IMAGE_PATH_SIZE];
 
@@ -42,8 +43,8 @@ void CheckDisc() {
         g_discPresent = 0;
         return;
     }
-    g_dataIn[5] = 0xFF;
-    if (CmdGetEventStatus() && (g_dataIn[5] & 0x02) == 0) g_discPresent = 0;
+    // Only media-event data that reached byte 5 can say that no medium is there.
+    if (CmdGetEventStatus() && g_bytesTransferred > 5 && (g_dataIn[5] & 0x02) == 0) g_discPresent = 0;
 }
 
 void PostFinalReport(WorkerHost* host, unsigned code) {
@@ -61,8 +62,8 @@ void WorkerThreadProc(void* arg) {
         CmdScanInquiry();
         break;
     case OP_READ_INQUIRY:
-        CmdInquiry(INQUIRY_LENGTH);
-        // Copied also when the command failed: the dialog reads what it holds.
+        g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
+        // Copied also when the command failed; the length tells what of it arrived.
         std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
         PostFinalReport(run.host, NOTIFY_INQUIRY_READY);
         break;

@@ -43,6 +43,9 @@ public:
 
 extern uint32_t g_workerOp;
 extern uint8_t g_inquiryData[INQUIRY_LENGTH];
+// How many bytes of g_inquiryData the drive returned: 0 when the INQUIRY failed.
+// The rest of it is whatever the transfer buffer held before.
+extern uint32_t g_inquiryLength;
 extern int g_discPresent;
 extern char g_imagePath[IMAGE_PATH_SIZE];
 

@@ -1,5 +1,6 @@
 #include "fuzz/harness.h"
 
+#include "engine/image.h"
 #include "engine/update.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
@@ -53,7 +54,10 @@ void FuzzResetEngine() {
     std::memset(g_devices, 0, sizeof g_devices);
     std::memset(&g_sptd, 0, sizeof g_sptd);
     std::memset(g_inquiryData, 0, sizeof g_inquiryData);
+    g_inquiryLength = 0;
+    g_bytesTransferred = 0;
     std::memset(g_imagePath, 0, sizeof g_imagePath);
+    g_checkedImage = CheckedImage();
     // Whole buffers: a byte left by an earlier input would make a run depend on it.
     std::memset(g_dataIn, 0, TRANSFER_BUFFER_SIZE);
     std::memset(g_dataOut, 0, TRANSFER_BUFFER_SIZE);

@@ -74,11 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzCheck(g_hDevice != nullptr, "drive opens");
 
     // The version check, as the unattended dialog runs it.
-    CmdInquiry(INQUIRY_LENGTH);
+    const uint32_t inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
     uint8_t inquiry[INQUIRY_LENGTH];
     std::memcpy(inquiry, g_dataIn, sizeof inquiry);
     VersionRecord record;
-    const int needed = ImageUpdateNeeded(inquiry, path.c_str(), record);
+    const int needed = ImageUpdateNeeded(inquiry, inquiryLength, path.c_str(), record);
     FuzzCheck((needed == IMAGE_UNREADABLE) == (file.length < IMAGE_HEADER_END),
               "the version check reads exactly the images that hold the whole header");
 
@@ -90,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          file.FieldIs(IMAGE_ID_OFFSET, DRIVE_ID_TEXT, DRIVE_ID_LENGTH);
     FuzzHost host;
     FuzzCheck(SetImagePath(path.c_str()), "image path fits");
+    SetCheckedImage(record.imageVersion, record.imageDate);
     drive.ClearTranscript();
     const int ok = RunUpdate(host);
 

@@ -1,18 +1,28 @@
 // The drive's replies, any bytes, through what the unattended run does: discovery,
-// the INQUIRY and the version check, the disc check, and the update on its worker.
+// the INQUIRY and the version check, the disc check, and the update on its worker;
+// and the image file changed under the update.
 //
 // Every command the program issues meets the emulated drive first; then the input
 // decides what the program gets back: the drive's own answer, or a reply of its
-// own (any SCSI status, any number of data-in bytes with any content, sense bytes
-// of any length and content), the drive's data with a few bytes changed and
-// perhaps cut short, a command that never completes (the system gives
-// up after the record's time-out), a request the system refuses, or the drive
-// vanishing for good. When the input runs out the drive answers for itself.
+// own (any SCSI status, any number of data-in bytes with any content, any count of
+// data-out bytes taken, sense bytes of any length and content), the drive's data
+// with a few bytes changed and perhaps cut short, a command that never completes
+// (the system gives up after the record's time-out), a request the system
+// refuses, or the drive vanishing for good. When the input runs out the drive
+// answers for itself. The input may also change the image once during the update,
+// after a command of its choosing: one byte written over in place, the file
+// replaced by another (an older version), deleted or cut short.
 //
-// Rules: one command in flight at a time; discovery writes nothing; no WRITE
-// BUFFER unless the identification block that validation read carried the
-// image's signature; every firmware block carries the image's bytes at its
-// offset, in order.
+// Rules: one command in flight at a time; discovery writes nothing; an update
+// starts only on an INQUIRY reply that held the revision (and the date, when the
+// revisions are equal); no WRITE BUFFER unless validation's identification block
+// arrived with its state byte and the image's signature, and no block of an image
+// replaced before validation; every firmware block carries the validated bytes at
+// its offset, in order, unless the file was written over in place before it, and
+// then no final mode switch follows; nothing follows a WRITE BUFFER the drive took
+// in part; and the update reports success only after all 60 validated blocks and
+// the final switch, when the last state read said non-blank or the drive did not
+// answer it.
 #include "fuzz/harness.h"
 
 #include "commands/commands.h"
@@ -30,37 +40,90 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 enum Reply : uint8_t { AS_ANSWERED, PATCHED, OWN_REPLY, NEVER_COMPLETES, SYSTEM_REFUSES, VANISHES, REPLY_KINDS };
+enum FileChange : uint8_t { NO_CHANGE, WRITE_OVER, REPLACE, DELETE, CUT_SHORT, FILE_CHANGES };
+
+constexpr size_t kNotStarted = static_cast<size_t>(-1);
 
 struct Issued : IssuedCommand {
     bool answered = false;  // PassThrough returned true
     uint8_t status = 0;
-    uint8_t idBlock[48] = {};  // a READ BUFFER of the identification block: what the program got
+    uint32_t asked = 0;     // the record's transfer length
+    uint32_t moved = 0;     // what the system reported moved
+    std::vector<uint8_t> data;     // INQUIRY, identification block: what the program got
+    bool matchesValidated = true;  // a firmware block: the validated bytes at its offset
+    bool afterWriteOver = false;   // the image was written over in place before it
+    bool Complete() const { return answered && status == 0; }
+    bool IsModeSwitch() const { return cdb[0] == 0x3B && cdb[2] == 0xFF; }
+    bool IsInquiry() const { return cdb[0] == 0x12; }
 };
+
+const std::vector<uint8_t>& Image() {
+    static const std::vector<uint8_t> image = SimMakeImage(SimImageOptions());
+    return image;
+}
+
+// The image with another (older) version: what replaces it.
+const std::vector<uint8_t>& OlderImage() {
+    static const std::vector<uint8_t> image = [] {
+        std::vector<uint8_t> older = Image();
+        std::memcpy(older.data() + IMAGE_VERSION_OFFSET, "0.90", 4);
+        return older;
+    }();
+    return image;
+}
+
+bool s_fileChanged = false;
+
+const std::string& ImagePath() {
+    static const std::string path = FuzzScratchDir() + "/" + IMAGE_FILE_NAME;
+    static bool written = false;
+    if (!written || s_fileChanged) {
+        FuzzCheck(FuzzWriteFile(path, Image().data(), Image().size()), "image written");
+        written = true;
+        s_fileChanged = false;
+    }
+    return path;
+}
 
 class FuzzedReplies : public DevicePort {
 public:
-    FuzzedReplies(SimDevicePort& sim, FuzzedDataProvider& input, const std::vector<uint8_t>& image)
-        : m_sim(sim), m_input(input), m_image(image) {}
+    FuzzedReplies(SimDevicePort& sim, FuzzedDataProvider& input) : m_sim(sim), m_input(input) {
+        m_change = static_cast<FileChange>(m_input.ConsumeIntegral<uint8_t>() % FILE_CHANGES);
+        m_changeAfter = m_input.ConsumeIntegral<uint8_t>();
+        m_changeAt = m_input.ConsumeIntegral<uint32_t>() % IMAGE_TRANSFER_SIZE;
+    }
 
     OsHandle Open(char letter) override { return m_vanished ? nullptr : m_sim.Open(letter); }
     void Close(OsHandle device) override { m_sim.Close(device); }
 
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override {
         FuzzCheck(m_inFlight.fetch_add(1) == 0, "one drive command in flight at a time");
+        const uint32_t asked = buffer->sptd.DataTransferLength;
         const bool answered = Carry(device, buffer);
-        Log(buffer->sptd, answered);
+        Log(buffer->sptd, asked, answered);
+        if (updateStart != kNotStarted && issued.size() - updateStart == size_t(m_changeAfter) + 1)
+            ChangeImage();
         m_inFlight.fetch_sub(1);
         return answered;
     }
 
     std::vector<Issued> issued;
+    size_t updateStart = kNotStarted;  // set before the update's worker starts
+    // What validation read: the image, or as changed right after the update's first
+    // command (the identification block read, after which validation reads the file).
+    std::vector<uint8_t> validated = Image();
+    FileChange applied = NO_CHANGE;
+    size_t changedAfter = 0;  // number of the update command after which it was applied
 
 private:
     bool Carry(OsHandle device, SptdBuffer* buffer) {
@@ -103,14 +166,17 @@ private:
             return true;
         }
 
-        // A reply of the input's: status, data, sense. The system writes at most
-        // the record's sense length and reports how much it wrote.
+        // A reply of the input's: status, data (or, for data-out, the bytes taken),
+        // sense. The system writes at most the record's sense length and reports how
+        // much it wrote.
         r.ScsiStatus = m_input.ConsumeIntegral<uint8_t>();
         if (dataIn) {
             const std::vector<uint8_t> reply =
                 m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegralInRange<uint32_t>(0, asked));
             if (!reply.empty()) std::memcpy(bytes, reply.data(), reply.size());
             transferred(static_cast<uint32_t>(reply.size()));
+        } else if (asked > 0 && m_input.ConsumeBool()) {
+            r.DataTransferLength = m_input.ConsumeIntegralInRange<uint32_t>(0, asked);
         }
         const std::vector<uint8_t> sense = m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegral<uint8_t>());
         const size_t written = std::min<size_t>(sense.size(), r.SenseInfoLength);
@@ -121,52 +187,137 @@ private:
         return true;
     }
 
-    void Log(const ScsiPassThroughDirect& r, bool answered) {
+    void Log(const ScsiPassThroughDirect& r, uint32_t asked, bool answered) {
         Issued c;
         std::memcpy(c.cdb, r.Cdb, sizeof c.cdb);
         c.answered = answered;
         c.status = r.ScsiStatus;
-        if (c.IsIdBlockRead() && r.DataBuffer) std::memcpy(c.idBlock, r.DataBuffer, sizeof c.idBlock);
+        c.asked = asked;
+        c.moved = std::min(r.DataTransferLength, asked);
+        if ((c.IsIdBlockRead() || c.IsInquiry()) && r.DataBuffer) {
+            const auto* bytes = static_cast<const uint8_t*>(r.DataBuffer);
+            c.data.assign(bytes, bytes + asked);
+        }
         if (c.IsFirmwareBlock()) {
-            FuzzCheck(uint64_t(c.Offset()) + c.Length() <= m_image.size() &&
-                          std::memcmp(r.DataBuffer, m_image.data() + c.Offset(), c.Length()) == 0,
-                      "a firmware block carries the image's bytes at its offset");
+            c.matchesValidated = uint64_t(c.Offset()) + c.Length() <= validated.size() &&
+                                 std::memcmp(r.DataBuffer, validated.data() + c.Offset(), c.Length()) == 0;
+            c.afterWriteOver = applied == WRITE_OVER;
         }
         issued.push_back(c);
     }
 
+    void ChangeImage() {
+        if (m_change == NO_CHANGE || applied != NO_CHANGE) return;
+        const std::string& path = ImagePath();
+        s_fileChanged = true;
+        applied = m_change;
+        changedAfter = issued.size() - updateStart;
+        const bool beforeValidation = changedAfter == 1;
+        switch (m_change) {
+        case WRITE_OVER: {
+            // In place, with no lock asked for, as any other writer may.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            FuzzCheck(fd >= 0, "image opened for writing over");
+            const uint8_t byte = static_cast<uint8_t>(Image()[m_changeAt] ^ 0x5A);
+            FuzzCheck(::pwrite(fd, &byte, 1, m_changeAt) == 1 && ::close(fd) == 0, "image written over");
+            if (beforeValidation) validated[m_changeAt] = byte;
+            break;
+        }
+        case REPLACE: {
+            const std::string temp = path + ".new";
+            FuzzCheck(FuzzWriteFile(temp, OlderImage().data(), OlderImage().size()) &&
+                          std::rename(temp.c_str(), path.c_str()) == 0,
+                      "image replaced");
+            break;
+        }
+        case DELETE:
+            FuzzCheck(std::remove(path.c_str()) == 0, "image deleted");
+            break;
+        case CUT_SHORT:
+            FuzzCheck(::truncate(path.c_str(), m_changeAt) == 0, "image cut short");
+            break;
+        default:
+            break;
+        }
+    }
+
     SimDevicePort& m_sim;
     FuzzedDataProvider& m_input;
-    const std::vector<uint8_t>& m_image;
+    FileChange m_change = NO_CHANGE;
+    uint8_t m_changeAfter = 0;
+    uint32_t m_changeAt = 0;
     bool m_vanished = false;
     std::atomic<int> m_inFlight{0};
 };
 
-const std::vector<uint8_t>& Image() {
-    static const std::vector<uint8_t> image = SimMakeImage(SimImageOptions());
-    return image;
-}
-
-const std::string& ImagePath() {
-    static const std::string path = [] {
-        std::string p = FuzzScratchDir() + "/" + IMAGE_FILE_NAME;
-        FuzzCheck(FuzzWriteFile(p, Image().data(), Image().size()), "image written");
-        return p;
-    }();
-    return path;
-}
-
-// The signature check of validation, as the rule to hold the program to: the two
-// 8-byte halves of block bytes 16..31, each read as a C string, equal the image's.
-bool BlockMatchesImage(const Issued& read) {
-    if (!read.answered || read.status != 0) return false;
+// The signature check of validation, as the rule to hold the program to: the
+// block arrived whole up to its state byte, and its two 8-byte halves of bytes
+// 16..31, each read as a C string, equal those of the image validated.
+bool BlockMatchesImage(const Issued& read, const std::vector<uint8_t>& image) {
+    if (!read.Complete() || read.moved <= STATE_BYTE_OFFSET) return false;
     for (int half = 0; half < 2; ++half) {
         char got[9] = {}, want[9] = {};
-        std::memcpy(got, read.idBlock + 16 + 8 * half, 8);
-        std::memcpy(want, Image().data() + (half ? IMAGE_SIGNATURE2_OFFSET : IMAGE_SIGNATURE1_OFFSET), 8);
+        std::memcpy(got, read.data.data() + 16 + 8 * half, 8);
+        std::memcpy(want, image.data() + (half ? IMAGE_SIGNATURE2_OFFSET : IMAGE_SIGNATURE1_OFFSET), 8);
         if (std::strcmp(got, want) != 0) return false;
     }
     return true;
+}
+
+// The version rule's inputs arrived: the revision, and the date when the
+// revisions are equal as text.
+bool InquiryHeldWhatTheRuleNeeds(const Issued& inquiry) {
+    if (!inquiry.Complete() || inquiry.moved < INQUIRY_REVISION_END) return false;
+    char revision[5] = {};
+    std::memcpy(revision, inquiry.data.data() + 32, 4);
+    char version[5] = {};
+    std::memcpy(version, Image().data() + IMAGE_VERSION_OFFSET, 4);
+    return std::strcmp(revision, version) != 0 || inquiry.moved >= INQUIRY_DATE_END;
+}
+
+void CheckUpdate(const FuzzedReplies& port, const std::vector<unsigned>& notes) {
+    const std::vector<Issued>& all = port.issued;
+    const size_t start = port.updateStart;
+    if (start >= all.size()) {
+        FuzzCheck(notes.empty() || notes.back() != NOTIFY_UPDATE_OK, "no success without a command");
+        return;
+    }
+    FuzzCheck(all[start].IsIdBlockRead(), "the update starts with validation's block read");
+    // An image replaced, deleted or cut short before validation read it never goes out.
+    const bool gone = port.changedAfter == 1 && port.applied != NO_CHANGE && port.applied != WRITE_OVER;
+    const bool validated = !gone && BlockMatchesImage(all[start], port.validated);
+
+    uint32_t nextBlock = 0;
+    bool allBlocksValidated = true, switchAfterBlocks = false;
+    for (size_t i = start; i < all.size(); ++i) {
+        const Issued& c = all[i];
+        if (c.IsWriteBuffer()) {
+            FuzzCheck(validated, "no WRITE BUFFER unless validation passed");
+            FuzzCheck(!(c.Complete() && c.moved < c.asked) || i + 1 == all.size(),
+                      "nothing follows a WRITE BUFFER the drive took in part");
+        }
+        if (c.IsFirmwareBlock()) {
+            FuzzCheck(c.Offset() == nextBlock && c.Length() == IMAGE_BLOCK_SIZE,
+                      "firmware blocks go in order, 32 KiB each");
+            nextBlock += IMAGE_BLOCK_SIZE;
+            FuzzCheck(c.matchesValidated || c.afterWriteOver, "a firmware block carries the validated bytes");
+            allBlocksValidated = allBlocksValidated && c.matchesValidated;
+        }
+        if (c.IsModeSwitch() && nextBlock > 0) {
+            FuzzCheck(allBlocksValidated, "no final mode switch after a block that was not validated");
+            switchAfterBlocks = true;
+        }
+    }
+    FuzzCheck(!notes.empty() && (notes.back() == NOTIFY_UPDATE_OK || notes.back() == NOTIFY_UPDATE_FAILED),
+              "the update ends with its report");
+    if (notes.back() == NOTIFY_UPDATE_OK) {
+        const Issued& last = all.back();
+        FuzzCheck(nextBlock == IMAGE_TRANSFER_SIZE && allBlocksValidated && switchAfterBlocks,
+                  "success only after the 60 validated blocks and the final switch");
+        FuzzCheck(last.IsIdBlockRead() && (!last.Complete() || (last.moved > STATE_BYTE_OFFSET &&
+                                                                last.data[STATE_BYTE_OFFSET] != STATE_BLANK)),
+                  "success only when the last state read said non-blank, or the drive did not answer it");
+    }
 }
 
 }  // namespace
@@ -178,7 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     SimDevicePort sim;
     sim.AddDrive();
-    FuzzedReplies port(sim, input, Image());
+    FuzzedReplies port(sim, input);
     OsSetDevices(&port);
     FuzzHost host;
 
@@ -191,12 +342,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (found == 1) {
         if (g_hDevice == nullptr) g_hDevice = OpenDevice('D');
         if (g_hDevice != nullptr) {
-            CmdInquiry(INQUIRY_LENGTH);
-            uint8_t inquiry[INQUIRY_LENGTH];
-            std::memcpy(inquiry, g_dataIn, sizeof inquiry);
+            const uint32_t inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
+            const Issued inquiry = port.issued.back();
+            uint8_t reply[INQUIRY_LENGTH];
+            std::memcpy(reply, g_dataIn, sizeof reply);
             VersionRecord record;
-            const int needed = ImageUpdateNeeded(inquiry, path.c_str(), record);
+            const int needed = ImageUpdateNeeded(reply, inquiryLength, path.c_str(), record);
             FuzzCheck(needed != IMAGE_UNREADABLE, "the image stays readable");
+            FuzzCheck(needed != IMAGE_NEEDED || InquiryHeldWhatTheRuleNeeds(inquiry),
+                      "an update only on an INQUIRY reply that held what the version rule needs");
             CloseDevice(g_hDevice);
 
             // The main dialog's disc check; its report closes the handle.
@@ -205,32 +359,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CloseDevice(g_hDevice);
 
             if (needed == IMAGE_NEEDED) {
-                const size_t start = port.issued.size();
                 FuzzCheck(SetImagePath(path.c_str()), "image path fits");
+                SetCheckedImage(record.imageVersion, record.imageDate);
+                const size_t notesBefore = host.Notes().size();
+                port.updateStart = port.issued.size();
                 g_workerOp = OP_UPDATE;
                 if (StartWorker(&host, 'D', false)) {
                     WaitForWorker(OS_WAIT_FOREVER);
                     const std::vector<unsigned> notes = host.Notes();
-                    FuzzCheck(!notes.empty() && (notes.back() == NOTIFY_UPDATE_OK ||
-                                                 notes.back() == NOTIFY_UPDATE_FAILED),
-                              "the update ends with its report");
+                    CheckUpdate(port, std::vector<unsigned>(notes.begin() + long(notesBefore), notes.end()));
                 }
                 CloseDevice(g_hDevice);
-                bool validated = false;
-                uint32_t nextBlock = 0;
-                for (size_t i = start; i < port.issued.size(); ++i) {
-                    const Issued& c = port.issued[i];
-                    if (i == start) {
-                        FuzzCheck(c.IsIdBlockRead(), "the update starts with validation's block read");
-                        validated = BlockMatchesImage(c);
-                    }
-                    if (c.IsWriteBuffer()) FuzzCheck(validated, "no WRITE BUFFER unless validation passed");
-                    if (c.IsFirmwareBlock()) {
-                        FuzzCheck(c.Offset() == nextBlock && c.Length() == IMAGE_BLOCK_SIZE,
-                                  "firmware blocks go in order, 32 KiB each");
-                        nextBlock += IMAGE_BLOCK_SIZE;
-                    }
-                }
             }
         }
     }

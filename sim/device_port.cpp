@@ -103,6 +103,7 @@ bool SimDevicePort::PassThrough(OsHandle device, SptdBuffer* buffer) {
     }
     sptd.ScsiStatus = uint8_t(r.status);
     sptd.SenseInfoLength = uint8_t(r.senseWritten);
-    if (direction == SIM_DIR_IN) sptd.DataTransferLength = r.transferred;
+    // What the system reports as moved, in either direction.
+    if (direction != SIM_DIR_NONE) sptd.DataTransferLength = r.transferred;
     return true;
 }

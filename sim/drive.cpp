@@ -65,6 +65,7 @@ struct SimDrive::Reply {
     SimSense sense;
     std::vector<uint8_t> data;  // data-in: what the drive offers, before the host's length
     uint32_t consumed = 0;      // data-out: bytes taken
+    uint32_t takeAtMost = UINT32_MAX;  // data-out: a fault's limit on the bytes taken
 
     void Refuse(SimSense s) {
         check = true;
@@ -186,6 +187,7 @@ SimResult SimDrive::Run(const uint8_t* cdbIn, int cdbLen, int direction, uint8_t
     }
 
     Reply reply;
+    if (fault.shortTo >= 0) reply.takeAtMost = uint32_t(std::min<int64_t>(fault.shortTo, UINT32_MAX));
     if (used < 1) {
         reply.Refuse(kInvalidFieldInCdb);
     } else if (number <= m_config.readyAfter && cdb[0] != OP_INQUIRY && cdb[0] != OP_REQUEST_SENSE) {
@@ -302,19 +304,26 @@ void SimDrive::WriteBuffer(const uint8_t* cdb, const uint8_t* data, uint32_t len
             return reply->Refuse(kInvalidFieldInCdb);
         // The host must deliver what the CDB announces.
         if (size > length) return reply->Refuse(kDataPhaseError);
-        if (size > 0) std::memcpy(&m_area[offset], data, size);
-        for (uint32_t i = offset; i < offset + size; ++i) {
+        // A fault may make the drive stop taking data early, and still answer GOOD.
+        const uint32_t taken = std::min(size, reply->takeAtMost);
+        if (taken > 0) std::memcpy(&m_area[offset], data, taken);
+        for (uint32_t i = offset; i < offset + taken; ++i) {
             if (!m_covered[i]) {
                 m_covered[i] = true;
                 ++m_coveredBytes;
             }
         }
-        reply->consumed = size;
+        reply->consumed = taken;
         return;
     }
     if (id == BUFFER_MODE_SWITCH) {
         if (offset != 0 || size != SIM_SWITCH_BLOCK_SIZE) return reply->Refuse(kInvalidFieldInCdb);
         if (size > length) return reply->Refuse(kDataPhaseError);
+        if (reply->takeAtMost < size) {
+            // A block not taken whole is not acted on.
+            reply->consumed = reply->takeAtMost;
+            return;
+        }
         reply->consumed = size;
         return ModeSwitch(data, reply);
     }

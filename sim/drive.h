@@ -47,7 +47,7 @@ struct SimFault {
     uint32_t delayMs = 0;   // answer only after this long (through OsTime().Sleep)
     bool noAnswer = false;  // never complete this command
     bool vanish = false;    // the drive is gone from this command on
-    int64_t shortTo = -1;   // data-in: transfer at most this many bytes
+    int64_t shortTo = -1;   // transfer at most this many bytes (data-out: take them, answer GOOD)
 };
 
 enum class SimAfterSwitch {

@@ -34,8 +34,11 @@ trap 'rm -f "$seed"' EXIT
 for lengthByte in 00 80 7f; do
   { printf "\\x$lengthByte"; cat "$seed"; } >"$dir/corpus/image/seed-$lengthByte"
 done
-# The replies target needs no seed: an empty input lets the drive answer itself.
+# The replies target: an empty input lets the drive answer itself; so do 256 zero
+# bytes, which give the mutator a byte for each command of a whole run to change
+# (the reply of the final state read, say), and the image change it may plan.
 : >"$dir/corpus/replies/seed-empty"
+head -c 256 /dev/zero >"$dir/corpus/replies/seed-answered"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

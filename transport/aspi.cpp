@@ -11,6 +11,7 @@ OsHandle g_hAspiDll = nullptr;
 PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo = nullptr;
 PfnSendASPI32Command g_pfnSendASPI32Command = nullptr;
 SrbExecScsiCmd g_srb;
+bool g_srbAbandoned = false;
 uint8_t g_scanHaId = 0;
 uint8_t g_scanTarget = 0;
 uint8_t g_scanLun = 0;
@@ -33,8 +34,22 @@ int RefusalBeforeSending(const uint8_t* buffer, uint32_t length) {
     return SS_PENDING;
 }
 
+// What the manager reports of the bytes moved by a completed request.
+uint32_t BytesMoved(uint32_t length) {
+    if (g_srb.SRB_BufLen < length) return g_srb.SRB_BufLen;
+    // A transfer that was short or long, without a count: which bytes arrived is unknown.
+    if (g_srb.SRB_HaStat == HASTAT_DO_DU) return 0;
+    return length;
+}
+
 bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8_t* buffer,
                  uint8_t cdbLength, uint32_t length, const uint8_t* cdb, int refusal) {
+    g_bytesTransferred = 0;
+    if (g_srbAbandoned) {
+        // The manager may still be reading or writing the block: it is not touched.
+        g_scsiStatus = SS_ASPI_IS_BUSY;
+        return false;
+    }
     // The block keeps its sense area from earlier commands: ASPI writes it only
     // on CHECK CONDITION.
     g_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -63,13 +78,27 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
     g_srb.SRB_PostProc = event;
     // Only an accepted request is completed through the event; one refused at
     // once already carries its status and the event will never be signalled.
-    if (g_pfnSendASPI32Command(&g_srb) == static_cast<uint32_t>(SS_PENDING))
-        OsTime().WaitEvent(event, OS_WAIT_FOREVER);
+    if (g_pfnSendASPI32Command(&g_srb) == static_cast<uint32_t>(SS_PENDING) &&
+        !OsTime().WaitEvent(event, ASPI_COMMAND_WAIT_MS)) {
+        // Given up, not cancelled: the block, the buffers and the event stay the
+        // manager's for as long as the process lives.
+        g_srbAbandoned = true;
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
     OsTime().CloseEvent(event);
     g_srb.SRB_PostProc = nullptr;
 
     g_scsiStatus = g_srb.SRB_Status;
-    return g_scsiStatus == SS_COMP;
+    if (g_scsiStatus != SS_COMP) return false;
+    const uint32_t moved = BytesMoved(length);
+    if ((flags & SRB_DIR_OUT) && moved < length) {
+        // The drive took only part of the data.
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
+    g_bytesTransferred = moved;
+    return true;
 }
 
 bool ExecuteSelected(uint8_t cdbLength, int direction, uint32_t length, const uint8_t* cdb) {

@@ -1,6 +1,7 @@
 // The ASPI manager back-end (Windows 95/98).
 #pragma once
 #include "os/types.h"
+#include "transport/transport.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -58,8 +59,16 @@ constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
 // manager (besides SS_ERR of transport.h, for a transfer without a buffer).
 constexpr int SS_NO_DEVICE = 0x82;               // g_selectedDevice names no table entry
 constexpr int SS_NO_ASPI = 0xE3;                 // the manager or an entry point is missing
+constexpr int SS_ASPI_IS_BUSY = 0xE5;            // g_srb is still held by a request that never completed
 constexpr int SS_BUFFER_TOO_BIG = 0xE6;          // longer than the transfer buffers
 constexpr int SS_INSUFFICIENT_RESOURCES = 0xE9;  // no completion event could be created
+
+// SRB_HaStat of a transfer that moved another number of bytes than asked.
+constexpr uint8_t HASTAT_DO_DU = 0x12;
+
+// How long a command the manager accepted is waited for: as long as the SPTI
+// back-end lets a command take.
+constexpr uint32_t ASPI_COMMAND_WAIT_MS = SPTI_TIMEOUT_SECONDS * 1000;
 
 // ASPI entry points are cdecl.
 typedef uint32_t (*PfnGetASPI32SupportInfo)(void);
@@ -69,6 +78,11 @@ extern OsHandle g_hAspiDll;
 extern PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo;
 extern PfnSendASPI32Command g_pfnSendASPI32Command;
 extern SrbExecScsiCmd g_srb;
+// Set when the manager did not complete a request within ASPI_COMMAND_WAIT_MS. It
+// may still write into g_srb, the transfer buffers and signal the event later, so
+// none of them is reused, freed or closed again: every later command fails at
+// once with SS_ASPI_IS_BUSY, and the buffers stay allocated until the process ends.
+extern bool g_srbAbandoned;
 extern uint8_t g_scanHaId;
 extern uint8_t g_scanTarget;
 extern uint8_t g_scanLun;
@@ -88,10 +102,17 @@ bool AspiHostAdapterCount(int* count);
 // Without the manager SRB_Status reads SS_NO_ASPI and nothing else changes.
 void AspiInquireAdapter(SrbHaInquiry& block);
 
-// The executors: SendASPI32Command with g_srb, waiting (without limit) for the
-// completion event only when the manager accepted the request (SS_PENDING). The
-// status left in SRB_Status becomes g_scsiStatus; true on SS_COMP. The sense area
-// is never cleared: after a success it still holds the last failure's sense.
+// The executors: SendASPI32Command with g_srb, waiting for the completion event
+// only when the manager accepted the request (SS_PENDING), and then at most
+// ASPI_COMMAND_WAIT_MS (after which the request is abandoned: SS_ERR, and see
+// g_srbAbandoned). The status left in SRB_Status becomes g_scsiStatus; true on
+// SS_COMP. The sense area is never cleared: after a success it still holds the
+// last failure's sense.
+//
+// g_bytesTransferred is what the manager reports: the length asked, or the
+// smaller count it writes back into SRB_BufLen; with SRB_HaStat HASTAT_DO_DU and
+// no count, nothing is known to have arrived (0). A data-out command that the
+// manager reports short is a failure (SS_ERR).
 
 bool AspiExecute6(int direction, uint32_t length, const uint8_t* cdb);
 bool AspiExecute10(int direction, uint32_t length, const uint8_t* cdb);

@@ -26,26 +26,36 @@ bool ProbeCompleted(ScanHost& host, uint32_t op, char driveLetter) {
     return result == PROBE_DONE;
 }
 
+// Ends the text that starts at byte `from` of the probe's reply at byte `end`, or
+// earlier where the reply ended: bytes that did not arrive are no part of it.
+const char* ArrivedText(uint32_t from, uint32_t end) {
+    uint32_t arrived = g_bytesTransferred < end ? g_bytesTransferred : end;
+    if (arrived < from) arrived = from;
+    g_dataIn[arrived] = 0;
+    return reinterpret_cast<const char*>(g_dataIn) + from;
+}
+
 // The identification probe: the block must be read and carry the signature in
 // the text from byte 16, cut at byte 48.
 bool HasSignatureBlock(ScanHost& host, char driveLetter) {
     std::memset(g_dataIn, 0, DRIVE_ID_BLOCK_LENGTH);
     if (!ProbeCompleted(host, SCAN_PROBE_ID_BLOCK, driveLetter)) return false;
     if (g_scsiStatus != SS_COMP) return false;
-    g_dataIn[DRIVE_ID_BLOCK_LENGTH] = 0;
-    return HasDriveSignature(reinterpret_cast<const char*>(g_dataIn) + 16) == 1;
+    return HasDriveSignature(ArrivedText(16, DRIVE_ID_BLOCK_LENGTH)) == 1;
 }
 
-// The INQUIRY probe; its status is not tested, only its data.
+// The INQUIRY probe; its status is not tested, only its data (none when it failed).
 bool InquiryCompleted(ScanHost& host, char driveLetter) {
     std::memset(g_dataIn, 0, SCAN_INQUIRY_LENGTH);
     return ProbeCompleted(host, SCAN_PROBE_INQUIRY, driveLetter);
 }
 
-const char* InquiryListText() {
-    g_dataIn[kListTextEnd] = 0;
-    return reinterpret_cast<const char*>(g_dataIn) + 8;
+bool InquiryNamesTheDrive() {
+    return g_bytesTransferred >= 8 + DRIVE_ID_LENGTH &&
+           std::strncmp(reinterpret_cast<const char*>(g_dataIn) + 8, DRIVE_ID_TEXT, DRIVE_ID_LENGTH) == 0;
 }
+
+const char* InquiryListText() { return ArrivedText(8, kListTextEnd); }
 
 }  // namespace
 
@@ -61,9 +71,7 @@ int ScanDrivesSpti(ScanHost& host) {
     host.ClearDriveList();
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
         if (count < MAX_DEVICES && HasSignatureBlock(host, letter) &&
-            InquiryCompleted(host, letter) &&
-            std::strncmp(reinterpret_cast<const char*>(g_dataIn) + 8, DRIVE_ID_TEXT,
-                         DRIVE_ID_LENGTH) == 0) {
+            InquiryCompleted(host, letter) && InquiryNamesTheDrive()) {
             g_devices[count].driveLetter = static_cast<uint8_t>(letter);
             char text[64];
             std::snprintf(text, sizeof text, "%c: %s", letter, InquiryListText());

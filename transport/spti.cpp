@@ -37,6 +37,7 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
     r.SenseInfoOffset = SPTD_SENSE_OFFSET;
     std::memcpy(r.Cdb, cdb, 12);
 
+    g_bytesTransferred = 0;
     if (!TransferFits(direction, length) || !OsDevices().PassThrough(g_hDevice, &g_sptd)) {
         // The request never got an answer from the drive: that is a failure, not
         // the zero status the record was filled with, and whatever the system
@@ -47,7 +48,18 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
         return false;
     }
     g_scsiStatus = g_sptd.sptd.ScsiStatus != 0 ? SS_ERR : SS_COMP;
-    return g_scsiStatus == SS_COMP;
+    if (g_scsiStatus != SS_COMP) return false;
+    // The system writes back how much it moved (on Linux, the length less SG_IO's
+    // residual); never more than was asked.
+    const uint32_t moved = r.DataTransferLength < length ? r.DataTransferLength : length;
+    if (direction == DIR_OUT && moved < length) {
+        // The drive took only part of the data: what it did with a block it did
+        // not take whole is unknown.
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
+    g_bytesTransferred = moved;
+    return true;
 }
 
 }  // namespace

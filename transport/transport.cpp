@@ -13,6 +13,7 @@ int g_transport = 0;
 uint8_t* g_dataIn = nullptr;
 uint8_t* g_dataOut = nullptr;
 int g_scsiStatus = 0;
+uint32_t g_bytesTransferred = 0;
 DeviceEntry g_devices[MAX_DEVICES];
 int g_selectedDevice = 0;
 OsHandle g_hDevice = nullptr;
@@ -32,6 +33,8 @@ bool AllocateTransferBuffers() {
 }
 
 void FreeTransferBuffers() {
+    // An ASPI request that never completed may still write into them.
+    if (g_srbAbandoned) return;
     std::free(g_dataIn);
     std::free(g_dataOut);
     g_dataIn = nullptr;

@@ -41,6 +41,11 @@ extern int g_transport;
 extern uint8_t* g_dataIn;
 extern uint8_t* g_dataOut;
 extern int g_scsiStatus;
+// The bytes the last command moved: for data-in, how many bytes of g_dataIn from
+// offset 0 arrived in this call; for data-out, how many the drive took. 0 after a
+// failed command. A decision may read only these bytes: the rest of the buffer
+// holds whatever earlier commands left there.
+extern uint32_t g_bytesTransferred;
 extern DeviceEntry g_devices[MAX_DEVICES];
 extern int g_selectedDevice;
 extern OsHandle g_hDevice;
@@ -53,6 +58,8 @@ void FreeTransferBuffers();
 // Picks the transport from the platform family (loads the ASPI manager on 95/98).
 void ChooseTransport();
 
+// True on SS_COMP. A data-out command the drive did not take whole (the system
+// reports fewer bytes moved than sent) is a failure: SS_ERR.
 bool SptiExecute6(int direction, uint32_t length, const uint8_t* cdb);
 bool SptiExecute10(int direction, uint32_t length, const uint8_t* cdb);
 bool SptiExecute12(int direction, uint32_t length, const uint8_t* cdb);

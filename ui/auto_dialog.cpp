@@ -87,25 +87,22 @@ bool CAutoDlg::OnInitDialog() {
         Stop(1, false);
         return true;
     }
-    std::memset(g_dataIn, 0, INQUIRY_LENGTH);
-    // A reply that ends before the revision (the buffer was zeroed) is no answer
-    // either.
-    const bool inquiryOk = CmdInquiry(INQUIRY_LENGTH) && g_dataIn[32] != 0;
+    g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
     std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
-    if (!inquiryOk) {
-        // Without the drive's revision the version rule would compare against
-        // nothing: never flash a drive whose firmware could not be read.
-        CloseDevice(g_hDevice);
-        Stop(1, false);
-        return true;
-    }
 
     VersionRecord record;
-    const int needed = ImageUpdateNeeded(g_inquiryData, IMAGE_FILE_NAME, record);
+    const int needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, IMAGE_FILE_NAME, record);
     std::memcpy(m_currentVersion, record.currentVersion, sizeof m_currentVersion);
     std::memcpy(m_imageVersion, record.imageVersion, sizeof m_imageVersion);
     std::memcpy(m_driveDate, record.driveDate, sizeof m_driveDate);
     std::memcpy(m_imageDate, record.imageDate, sizeof m_imageDate);
+    if (needed == IMAGE_DRIVE_UNKNOWN) {
+        // A failed INQUIRY, or a reply without what the version rule needs: never
+        // flash a drive whose firmware could not be read.
+        CloseDevice(g_hDevice);
+        Stop(1, false);
+        return true;
+    }
     if (needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
         // An image that cannot be read (absent, locked, too short) is not found.
@@ -114,6 +111,7 @@ bool CAutoDlg::OnInitDialog() {
     }
 
     SetImagePath(IMAGE_FILE_NAME);
+    SetCheckedImage(record.imageVersion, record.imageDate);
     g_workerOp = OP_UPDATE;
     if (!StartWorker(this, letter, false)) {
         // No worker, so no report would ever end the run: a failed update.

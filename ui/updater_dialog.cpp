@@ -180,7 +180,13 @@ bool CUpdaterDlg::IsDiscPresent() { return CheckDiscPresent(this, SelectedDriveL
 
 void CUpdaterDlg::CheckImageVersion() {
     VersionRecord record;
-    const int needed = ImageUpdateNeeded(g_inquiryData, m_imagePath, record);
+    const int needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, m_imagePath, record);
+    if (needed == IMAGE_DRIVE_UNKNOWN) {
+        // The INQUIRY failed, or its reply lacks what the version rule needs: the
+        // drive is treated as one that cannot be opened.
+        if (m_checkAtStart) CloseSelf();
+        return;
+    }
     CopyField(m_currentVersion, record.currentVersion);
     CopyField(m_driveName, record.driveName);
     CopyField(m_imageVersion, record.imageVersion);
@@ -204,6 +210,7 @@ void CUpdaterDlg::CheckImageVersion() {
     SetDlgItemText(IDC_CURRENT_VERSION, m_currentVersion);
     SetDlgItemText(IDC_NEW_VERSION, m_imageVersion);
     SetDlgItemText(IDC_DRIVE_NAME, m_driveName);
+    m_versionsOf = g_selectedDevice;
 }
 
 void CUpdaterDlg::OnSelectionChange() {
@@ -237,11 +244,16 @@ void CUpdaterDlg::OnUpdate() {
     // runs): one worker at a time, and nothing is written to a drive whose versions
     // the user has not been shown.
     if (m_awaiting != Awaiting::Nothing || m_updating) return;
+    // The drive selected since has not been found to need this image (its check
+    // failed, or its revision did not arrive): the versions shown are another's.
+    if (g_selectedDevice != m_versionsOf) return;
     if (!SetImagePath(m_imagePath)) {
         // A cut path could name another file: refuse it whole.
         ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return;
     }
+    // The update sends only the image whose version was judged and shown.
+    SetCheckedImage(m_imageVersion, m_imageDate);
     EnableControls(false);
     m_updating = true;
     // The update opens the drive for itself alone (StartWorker); a handle that an
@@ -297,12 +309,6 @@ intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
             m_pendingSelection = -1;
             m_checkAtStart = false;
             CheckSelectedDrive();
-            break;
-        }
-        if (g_scsiStatus != SS_COMP) {
-            // The buffer holds some earlier command's data, not this drive's
-            // revision: treat it as a drive that cannot be opened.
-            if (m_checkAtStart) CloseSelf();
             break;
         }
         CheckImageVersion();

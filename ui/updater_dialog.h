@@ -144,6 +144,9 @@ private:
     bool m_checkAtStart = false;
     // A selection made while a worker ran, applied when it has reported; -1: none.
     int m_pendingSelection = -1;
+    // The device whose versions are shown (-1: none yet): the only one "update" may
+    // update. Another selection whose check did not end in the versions leaves them.
+    int m_versionsOf = -1;
     bool m_updating = false;
     DriveListScan m_scanHost{this};
 };

@@ -62,11 +62,20 @@ protected:
 
     std::string ImagePath() const { return dir + "/" + IMAGE_FILE_NAME; }
 
-    // Writes the image and hands its path to the update.
+    // Hands the image at `path` to the update as a dialog does after its version
+    // check: the path, and the version and date the check read.
+    static void HandToUpdate(const std::string& path) {
+        ASSERT_TRUE(SetImagePath(path.c_str()));
+        VersionRecord record{};
+        ReadImageVersion(path.c_str(), record);  // none read: the fields stay empty
+        SetCheckedImage(record.imageVersion, record.imageDate);
+    }
+
+    // Writes the image and hands it to the update.
     void WriteImage(const SimImageOptions& options = SimImageOptions()) {
         std::string error;
         ASSERT_TRUE(SimWriteImage(ImagePath(), options, &error)) << error;
-        ASSERT_TRUE(SetImagePath(ImagePath().c_str()));
+        HandToUpdate(ImagePath());
     }
 
     // Runs one worker for `op` on drive D to its end.

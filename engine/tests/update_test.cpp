@@ -96,7 +96,7 @@ protected:
 
     // The one update, as the dialogs start it.
     void RunUpdate(const std::string& image) {
-        ASSERT_TRUE(SetImagePath(image.c_str()));
+        HandToUpdate(image);
         ASSERT_EQ(RunWorker(OP_UPDATE), 1);
     }
 
@@ -207,13 +207,67 @@ INSTANTIATE_TEST_SUITE_P(EveryPosition, RefusedCommand, ::testing::ValuesIn(AllP
                              return std::string(name);
                          });
 
+// Replies that move fewer bytes than asked, at each step that reads or writes
+// data: an identification block without its state byte is no answer to decide
+// on, and a data-out command the drive did not take whole is a failed command.
+struct ShortCase {
+    const char* name;
+    size_t position;  // 1-based number of the short command in FullUpdate(false)
+    uint32_t bytes;   // what it moves
+    SimAfterSwitch after;
+    bool ok;
+    bool commandError;  // message 119
+};
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << c.name; }
+
+const ShortCase kShortCases[] = {
+    {"validation_block_without_state_byte", 1, 32, SimAfterSwitch::Keep, false, true},
+    {"validation_block_empty", 1, 0, SimAfterSwitch::Keep, false, true},
+    {"state_read_without_state_byte", 5, 32, SimAfterSwitch::Keep, false, false},
+    {"first_switch_taken_in_part", 6, 255, SimAfterSwitch::Keep, false, true},
+    {"block_taken_in_part", 7 + 10, 0x7FFF, SimAfterSwitch::Keep, false, true},
+    {"last_block_taken_in_part", 7 + 59, 1, SimAfterSwitch::Keep, false, true},
+    {"final_switch_taken_in_part", 67, 20, SimAfterSwitch::Keep, false, true},
+    // The state byte left by the read before the download says "not blank".
+    {"final_read_without_state_byte_of_a_blank_drive", 68, 32, SimAfterSwitch::Blank, false, false},
+    {"final_read_empty", 68, 0, SimAfterSwitch::Keep, false, false},
+    {"final_read_whole", 68, 48, SimAfterSwitch::Keep, true, false},
+};
+
+class ShortReply : public UpdateTest, public ::testing::WithParamInterface<ShortCase> {};
+
+TEST_P(ShortReply, DecidesOnlyOnWhatMoved) {
+    const ShortCase& c = GetParam();
+    SimDriveConfig config;
+    config.afterSwitch = c.after;
+    SimFault fault;
+    fault.nth = static_cast<uint32_t>(c.position);
+    fault.shortTo = c.bytes;
+    config.faults.push_back(fault);
+    SimDrive& drive = Drive(config);
+    RunUpdate(s_image);
+
+    EXPECT_EQ(FinalReport(), c.ok ? int(NOTIFY_UPDATE_OK) : int(NOTIFY_UPDATE_FAILED));
+    const std::vector<Command> full = FullUpdate(false);
+    ExpectCommands(drive.Transcript(), full, c.ok ? full.size() : c.position);
+    if (c.commandError) {
+        ASSERT_EQ(host.Boxes().size(), 1u);
+        EXPECT_EQ(host.Boxes()[0].text.rfind("command error occured\r\n", 0), 0u);
+    } else {
+        ExpectNoMessage();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ShortReply, ::testing::ValuesIn(kShortCases),
+                         [](const ::testing::TestParamInfo<ShortCase>& info) { return std::string(info.param.name); });
+
 TEST_F(UpdateTest, SucceedsWithEveryBlockInOrderForBothStates) {
     for (bool blank : {false, true}) {
         SimDriveConfig config;
         config.state = blank ? SIM_STATE_BLANK : 0x01;
         SimDrive& drive = Drive(config);
         RecordingHost fresh;
-        ASSERT_TRUE(SetImagePath(s_image.c_str()));
+        HandToUpdate(s_image);
         g_workerOp = OP_UPDATE;
         ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
         WaitForWorker(OS_WAIT_FOREVER);
@@ -257,7 +311,7 @@ TEST_F(UpdateTest, FinalStateDecidesTheOutcome) {
         config.afterSwitch = c.after;
         Drive(config);
         RecordingHost fresh;
-        ASSERT_TRUE(SetImagePath(s_image.c_str()));
+        HandToUpdate(s_image);
         g_workerOp = OP_UPDATE;
         ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
         WaitForWorker(OS_WAIT_FOREVER);
@@ -279,7 +333,7 @@ TEST_F(UpdateTest, EjectWithoutMediumGoesOn) {
         config.faults.push_back(fault);
         SimDrive& drive = Drive(config);
         RecordingHost fresh;
-        ASSERT_TRUE(SetImagePath(s_image.c_str()));
+        HandToUpdate(s_image);
         g_workerOp = OP_UPDATE;
         ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
         WaitForWorker(OS_WAIT_FOREVER);
@@ -340,17 +394,103 @@ TEST_F(UpdateTest, MissingImageFailsValidationSilently) {
     EXPECT_EQ(drive.Transcript().size(), 1u);
 }
 
-TEST_F(UpdateTest, ImageGoneBeforeTheDownloadShowsItsPathAfterTheNotice) {
+// The download reads the file that was validated, held open since: a file deleted
+// (or renamed over) meanwhile changes nothing of what is sent.
+TEST_F(UpdateTest, ImageDeletedAfterValidationIsSentAsValidated) {
     SimDrive& drive = Drive();
     WriteImage();
     host.onNotify = [this](unsigned code) {
         if (code == NOTIFY_TRANSFER_STARTED) std::remove(ImagePath().c_str());
     };
     ASSERT_EQ(RunWorker(OP_UPDATE), 1);
-    EXPECT_EQ(FinalReport(), int(NOTIFY_UPDATE_FAILED));
-    ExpectOneMessageFromWorker("file open error" + ImagePath(), 1);
-    for (const SimCommandRecord& r : drive.Transcript())
-        EXPECT_FALSE(r.Opcode() == 0x3B && r.cdb[2] == BUFFER_FIRMWARE);
+    EXPECT_EQ(FinalReport(), int(NOTIFY_UPDATE_OK));
+    ExpectNoMessage();
+    EXPECT_EQ(drive.ImageDigest(), s_imageDigest);
+}
+
+// The update sends only the image whose version and date the dialog judged.
+TEST_F(UpdateTest, ImageNotTheOneJudgedIsRefused) {
+    struct Case {
+        const char* what;
+        const char* version;  // nullptr: nothing handed over
+        const char* date;
+    } const cases[] = {
+        {"older version judged", "1.05", "090821"},
+        {"other date judged", "1.10", "090820"},
+        {"no version check", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimDrive& drive = Drive();
+        RecordingHost fresh;
+        ASSERT_TRUE(SetImagePath(s_image.c_str()));
+        if (c.version) {
+            SetCheckedImage(c.version, c.date);
+        } else {
+            g_checkedImage = CheckedImage();
+        }
+        g_workerOp = OP_UPDATE;
+        ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
+        WaitForWorker(OS_WAIT_FOREVER);
+        CloseDevice(g_hDevice);
+        EXPECT_EQ(fresh.Notes().back().code, NOTIFY_UPDATE_FAILED);
+        ASSERT_EQ(fresh.Boxes().size(), 1u);
+        EXPECT_EQ(fresh.Boxes()[0].text, "imcompatible firmware file");
+        EXPECT_EQ(drive.Transcript().size(), 1u);  // the identification read only
+    }
+}
+
+// The image written over in place after validation (the held descriptor sees the
+// new bytes): found before the drive is touched, or before the final switch.
+TEST_F(UpdateTest, ImageWrittenOverAfterValidationIsNotSwitchedIn) {
+    struct Case {
+        const char* what;
+        uint32_t at;             // file offset of the changed byte
+        bool duringTheDownload;  // else between validation and the download
+    } const cases[] = {
+        {"header, before the download", IMAGE_VERSION_OFFSET, false},
+        {"last byte, before the download", IMAGE_TRANSFER_SIZE - 1, false},
+        {"a block already sent", 0x100, true},
+        {"a block not yet sent", IMAGE_TRANSFER_SIZE - 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimDrive& drive = Drive();
+        WriteImage();
+        RecordingHost fresh;
+        auto change = [&] {
+            FILE* f = std::fopen(ImagePath().c_str(), "r+b");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fseek(f, static_cast<long>(c.at), SEEK_SET), 0);
+            ASSERT_EQ(std::fputc(0xA5, f), 0xA5);
+            ASSERT_EQ(std::fclose(f), 0);
+        };
+        g_hDevice = OpenDevice('D');
+        ASSERT_EQ(ValidateImage(fresh), 1);
+        if (c.duringTheDownload) {
+            fresh.onNotify = [&](unsigned code) {
+                if (code == NOTIFY_TRANSFER_STARTED) change();
+            };
+        } else {
+            change();
+        }
+        EXPECT_EQ(DownloadImage(fresh), 0);
+        CloseImage();
+        CloseDevice(g_hDevice);
+
+        ASSERT_EQ(fresh.Boxes().size(), 1u);
+        EXPECT_EQ(fresh.Boxes()[0].text, "imcompatible firmware file");
+        int blocks = 0, switches = 0;
+        for (const SimCommandRecord& r : drive.Transcript()) {
+            if (r.Opcode() != 0x3B) continue;
+            (r.cdb[2] == BUFFER_FIRMWARE ? blocks : switches)++;
+        }
+        // Validation's read, then nothing; or the first switch and 60 blocks, not the last.
+        EXPECT_EQ(drive.Transcript().size(), c.duringTheDownload ? 1u + 1 + 1 + 60 : 1u);
+        EXPECT_EQ(blocks, c.duringTheDownload ? 60 : 0);
+        EXPECT_EQ(switches, c.duringTheDownload ? 1 : 0);
+        EXPECT_EQ(drive.ImagesApplied(), 0);
+    }
 }
 
 TEST_F(UpdateTest, ShortImageIsRefusedBeforeAnythingIsWritten) {

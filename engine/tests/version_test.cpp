@@ -125,7 +125,7 @@ TEST_F(ImageFiles, FillsTheRecordFromDriveAndImage) {
     WriteImage(IMAGE_HEADER_END, "1.07", "09/08/21");
     VersionRecord record;
     std::vector<uint8_t> inquiry = Inquiry("1.05", "08/12/03");
-    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_NEEDED);
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), INQUIRY_LENGTH, Path().c_str(), record), IMAGE_NEEDED);
     EXPECT_STREQ(record.currentVersion, "1.05");
     EXPECT_STREQ(record.imageVersion, "1.07");
     EXPECT_STREQ(record.driveDate, "081203");
@@ -137,19 +137,52 @@ TEST_F(ImageFiles, SameVersionAndDateIsNotNeeded) {
     WriteImage(IMAGE_HEADER_END, "1.07", "09/08/21");
     VersionRecord record;
     std::vector<uint8_t> inquiry = Inquiry("1.07", "09/08/21");
-    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_NOT_NEEDED);
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), INQUIRY_LENGTH, Path().c_str(), record), IMAGE_NOT_NEEDED);
 }
 
 TEST_F(ImageFiles, ImageWithoutWholeHeaderIsUnreadable) {
     std::vector<uint8_t> inquiry = Inquiry("0000", "00/00/00");
     VersionRecord record;
     // Missing file, then files cut inside the date and inside the version.
-    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_UNREADABLE);
+    EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), INQUIRY_LENGTH, Path().c_str(), record), IMAGE_UNREADABLE);
     for (size_t size : {size_t{IMAGE_HEADER_END - 1}, size_t{146}, size_t{0}}) {
         WriteImage(size);
-        EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), Path().c_str(), record), IMAGE_UNREADABLE)
+        EXPECT_EQ(ImageUpdateNeeded(inquiry.data(), INQUIRY_LENGTH, Path().c_str(), record), IMAGE_UNREADABLE)
             << size << " bytes";
         EXPECT_STREQ(record.imageVersion, "") << size << " bytes";
+    }
+}
+
+// Only the bytes of the INQUIRY reply that arrived count; the rest of the buffer
+// here holds another drive's revision and date, which must never decide.
+TEST_F(ImageFiles, DriveValuesThatDidNotArriveAreUnknown) {
+    struct Case {
+        const char* name;
+        const char* revision;  // the drive's, in the reply
+        uint32_t length;       // bytes of the reply that arrived
+        int needed;
+    } const cases[] = {
+        {"reply ends inside the revision", "1.05", 34, IMAGE_DRIVE_UNKNOWN},
+        {"no reply at all", "1.05", 0, IMAGE_DRIVE_UNKNOWN},
+        // Equal revisions consult the dates: the drive's did not arrive.
+        {"equal revisions, no date", "1.07", INQUIRY_REVISION_END, IMAGE_DRIVE_UNKNOWN},
+        {"equal revisions, date cut short", "1.07", INQUIRY_DATE_END - 1, IMAGE_DRIVE_UNKNOWN},
+        // Revisions that differ decide alone.
+        {"older drive, no date", "1.05", INQUIRY_REVISION_END, IMAGE_NEEDED},
+        {"newer drive, no date", "1.09", INQUIRY_REVISION_END, IMAGE_NOT_NEEDED},
+        {"equal revisions, whole date", "1.07", INQUIRY_DATE_END, IMAGE_NOT_NEEDED},
+    };
+    WriteImage(IMAGE_HEADER_END, "1.07", "09/08/21");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Past the reply: an earlier drive's revision 1.00 and date 01/01/01.
+        std::vector<uint8_t> buffer = Inquiry("1.00", "01/01/01");
+        std::memcpy(buffer.data(), Inquiry(c.revision, "09/08/21").data(), c.length);
+        VersionRecord record;
+        EXPECT_EQ(ImageUpdateNeeded(buffer.data(), c.length, Path().c_str(), record), c.needed);
+        if (c.length < INQUIRY_REVISION_END) {
+            EXPECT_STREQ(record.imageVersion, "") << "the image is not read for an unknown revision";
+        }
     }
 }
 

@@ -19,8 +19,10 @@ using WorkerTest = EngineTest;
 
 TEST_F(WorkerTest, ReadInquiryKeepsTheDataAndReports) {
     devices.AddDrive();
+    g_inquiryLength = 0;
     ASSERT_EQ(RunWorker(OP_READ_INQUIRY), 1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_inquiryData) + 8, 28), "TORVELL DVD-RW  WKZ4471 1.00");
+    EXPECT_EQ(g_inquiryLength, SIM_INQUIRY_SIZE);  // of the 254 asked
     std::vector<PostedNotify> notes = host.Notes();
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].code, NOTIFY_INQUIRY_READY);
@@ -36,9 +38,11 @@ TEST_F(WorkerTest, FailedInquiryStillReportsWhatTheBufferHeld) {
     config.faults.push_back(refuse);
     devices.AddDrive(config);
     for (int i = 0; i < INQUIRY_LENGTH; ++i) g_dataIn[i] = static_cast<uint8_t>(i);
+    g_inquiryLength = 99;
     ASSERT_EQ(RunWorker(OP_READ_INQUIRY), 1);
     EXPECT_EQ(FinalReport(), int(NOTIFY_INQUIRY_READY));
     EXPECT_EQ(std::memcmp(g_inquiryData, g_dataIn, INQUIRY_LENGTH), 0);
+    EXPECT_EQ(g_inquiryLength, 0u);  // none of it is the drive's
 }
 
 TEST_F(WorkerTest, NoWorkerWhenTheDriveLetterWillNotOpen) {
@@ -119,6 +123,7 @@ struct DiscCase {
     std::vector<int> refusedOpcodes;  // refused with 05/24/00
     bool present;
     size_t commands;
+    int64_t mediaEventBytes = -1;  // GET EVENT STATUS reply cut to this many bytes
 };
 void PrintTo(const DiscCase& c, std::ostream* os) { *os << c.name; }
 
@@ -132,6 +137,8 @@ const DiscCase kDiscCases[] = {
     {"media_event_without_medium", false, false, {0x51, 0x52, 0x43, 0x00}, false, 7},
     {"every_command_refused_counts_as_a_disc", false, false, {0x51, 0x52, 0x43, 0x00, 0x4A}, true, 7},
     {"media_event_refused_with_disc", true, false, {0x4A}, true, 7},
+    // A reply that ends before byte 5 says nothing about the medium.
+    {"media_event_cut_before_byte_5", false, false, {0x51, 0x52, 0x43, 0x00}, true, 7, 5},
 };
 
 class DiscCheck : public EngineTest, public ::testing::WithParamInterface<DiscCase> {};
@@ -148,8 +155,15 @@ TEST_P(DiscCheck, DecidesFromNoMediumSenseAndTheMediaEvent) {
         f.sense = {0x05, 0x24, 0x00};
         config.faults.push_back(f);
     }
+    if (c.mediaEventBytes >= 0) {
+        SimFault f;
+        f.opcode = 0x4A;
+        f.shortTo = c.mediaEventBytes;
+        config.faults.push_back(f);
+    }
     SimDrive& drive = devices.AddDrive(config);
     g_discPresent = c.present ? 0 : 1;  // the opposite of the answer expected
+    std::memset(g_dataIn, 0, 8);        // an earlier reply's "no medium" at byte 5
     EXPECT_EQ(CheckDiscPresent(&host, 'D'), c.present);
     EXPECT_EQ(drive.Transcript().size(), c.commands);
     WaitForWorker(OS_WAIT_FOREVER);

@@ -146,6 +146,13 @@ TEST(SgResult, ReportsWhatWasActuallyMoved) {
     EXPECT_EQ(b.sptd.DataTransferLength, 1536u);
     EXPECT_EQ(b.sptd.SenseInfoLength, 14);
 
+    // Data-out likewise: what the drive took.
+    b = MakeRecord(SPTD_DATA_OUT, sizeof data, data);
+    ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
+    hdr.resid = 48;
+    ASSERT_TRUE(SgResultToSptd(hdr, &b));
+    EXPECT_EQ(b.sptd.DataTransferLength, sizeof data - 48);
+
     // A residue the driver cannot have meant leaves the length alone.
     b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
     ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));

@@ -8,8 +8,9 @@
 // "refused without pending" path runs during every scan.
 //
 // Commands for a drive return SS_PENDING and complete later on the manager's
-// own thread: SRB_HaStat, SRB_TargStat and the sense area are filled, then
-// SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
+// own thread: SRB_HaStat, SRB_TargStat and the sense area are filled (a transfer
+// shorter than SRB_BufLen sets HASTAT_DO_DU and leaves its count in SRB_BufLen),
+// then SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
 // Completion waits a little first, so a program that reads the status without
 // waiting for the event reads SS_PENDING and fails.
 //
@@ -48,6 +49,7 @@ constexpr DWORD kFailedInit = 0xE4;      // SS_FAILED_INIT
 
 constexpr uint8_t kGetDeviceType = 1;    // SC_GET_DEV_TYPE
 constexpr uint8_t kHostTimeout = 0x09;   // HASTAT_TIMEOUT
+constexpr uint8_t kOverUnderrun = 0x12;  // HASTAT_DO_DU
 constexpr uint8_t kCheckCondition = 0x02;
 constexpr uint8_t kTargets = 8;
 constexpr DWORD kCompletionDelayMs = 2;
@@ -168,6 +170,11 @@ void Complete(SrbExecScsiCmd* srb) {
         // outcome it keeps what an earlier command left there.
         if (result.status == kCheckCondition) std::memcpy(srb->SenseArea, sense, size_t(result.senseWritten));
         status = kError;
+    } else if (result.transferred < srb->SRB_BufLen) {
+        // A short transfer: flagged, and its count written back where the block
+        // carried the length.
+        srb->SRB_HaStat = kOverUnderrun;
+        srb->SRB_BufLen = result.transferred;
     }
     Finish(srb, status);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -94,6 +95,23 @@ TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
     EXPECT_EQ(t[0].direction, SIM_DIR_IN);
     EXPECT_EQ(t[0].dataLength, 254u);
     EXPECT_EQ(t[1].direction, SIM_DIR_NONE);
+    port.Close(h);
+}
+
+// A data-out command reports what the drive took, as the system does.
+TEST(SimDevicePort, DataOutReportsTheBytesTaken) {
+    SimDevicePort port;
+    std::string error;
+    ASSERT_TRUE(port.AddScenario("fault = opcode=0x3B offset=0x8000 short=512\n", &error)) << error;
+    OsHandle h = port.Open('D');
+    std::vector<uint8_t> block(0x8000, 0x5A);
+    for (uint32_t offset : {0u, 0x8000u}) {
+        SptdBuffer b = Record({0x3B, 0x05, 0xF0, 0x00, uint8_t(offset >> 8), 0x00, 0x00, 0x80, 0x00}, 12,
+                              SPTD_DATA_OUT, block.data(), 0x8000);
+        ASSERT_TRUE(port.PassThrough(h, &b));
+        EXPECT_EQ(b.sptd.ScsiStatus, 0);
+        EXPECT_EQ(b.sptd.DataTransferLength, offset == 0 ? 0x8000u : 512u);
+    }
     port.Close(h);
 }
 

@@ -395,6 +395,32 @@ TEST(SimDriveFaults, ShortTransferNoAnswerAndVanishing) {
     EXPECT_EQ(t[1].status, SIM_NO_ANSWER);
 }
 
+// A data-out reply length: the drive takes only the first N bytes and still answers
+// GOOD; a mode-switch block taken in part does nothing.
+TEST_F(SimDownload, ShortDataOutIsTakenInPartWithGood) {
+    SimDriveConfig config;
+    SimFault shortWrite;
+    shortWrite.opcode = 0x3B;
+    shortWrite.shortTo = 100;
+    config.faults.push_back(shortWrite);
+    SimDrive drive(config);
+
+    std::vector<uint8_t> block(image.begin(), image.begin() + 0x8000);
+    EXPECT_EQ(Send(drive, WriteBufferCdb(0xF0, 0, 0x8000), 12, SIM_DIR_OUT, 0x8000, block).status,
+              SIM_STATUS_GOOD);
+    EXPECT_EQ(drive.DownloadCovered(), 100u);
+    EXPECT_EQ(drive.FirmwareArea()[99], image[99]);
+    EXPECT_EQ(drive.FirmwareArea()[100], 0xFF);  // never written
+    EXPECT_EQ(SendSwitch(drive).status, SIM_STATUS_GOOD);
+    EXPECT_EQ(drive.StateByte(), 0x01);  // the switch was not acted on
+    EXPECT_EQ(drive.DownloadCovered(), 100u);
+
+    const auto t = drive.Transcript();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].transferred, 100u);
+    EXPECT_EQ(t[1].transferred, 100u);
+}
+
 TEST(SimDriveFaults, DelayPassesOnTheClockInForce) {
     VirtualTime clock;
     OsSetTime(&clock);

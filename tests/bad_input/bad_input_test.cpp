@@ -29,10 +29,11 @@ constexpr uint8_t kReadBuffer = 0x3C;
 constexpr uint8_t kWriteBuffer = 0x3B;
 
 // Another process that holds the file open with the lock that stands for Windows'
-// share mode 0, until destroyed.
+// share mode 0, until destroyed. `wait` false: it gives up at once when the lock is
+// held already (Holding() then says false).
 class OtherProcessHoldsOpen {
 public:
-    explicit OtherProcessHoldsOpen(const std::string& path) {
+    explicit OtherProcessHoldsOpen(const std::string& path, bool wait = true) {
         int ready[2], release[2];
         if (pipe(ready) != 0 || pipe(release) != 0) return;
         m_pid = fork();
@@ -40,7 +41,7 @@ public:
             close(ready[0]);
             close(release[1]);
             const int fd = open(path.c_str(), O_RDONLY);
-            const char ok = (fd >= 0 && flock(fd, LOCK_EX) == 0) ? 1 : 0;
+            const char ok = (fd >= 0 && flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB) == 0) ? 1 : 0;
             if (write(ready[1], &ok, 1) != 1) _exit(1);
             char c;
             while (read(release[0], &c, 1) > 0) {
@@ -67,7 +68,7 @@ private:
 };
 
 // The fixture's drives, with a hook that runs on the calling (worker) thread right
-// after the drive has answered a command.
+// after the drive has answered a command (its number from 1, its CDB).
 class HookedPort : public DevicePort {
 public:
     explicit HookedPort(DevicePort& inner) : m_inner(inner) {}
@@ -75,13 +76,15 @@ public:
     void Close(OsHandle device) override { m_inner.Close(device); }
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override {
         const bool answered = m_inner.PassThrough(device, buffer);
-        if (afterCommand) afterCommand(buffer->sptd.Cdb[0]);
+        ++m_commands;
+        if (afterCommand) afterCommand(m_commands, buffer->sptd.Cdb);
         return answered;
     }
-    std::function<void(uint8_t opcode)> afterCommand;
+    std::function<void(int number, const uint8_t* cdb)> afterCommand;
 
 private:
     DevicePort& m_inner;
+    int m_commands = 0;
 };
 
 class BadInput : public DialogTest {
@@ -201,24 +204,32 @@ const Case kCases[] = {
      },
      {114}, 0},
     {"HeldOpenByAnotherProcess", "", [](BadInput& t) { t.HoldOpenInAnotherProcess(); }, {114}, 0},
-    {"HeldOpenByAnotherProcessFromTheEject", "",
-     [](BadInput& t) {
-         t.hooked->afterCommand = [&t](uint8_t opcode) {
-             if (opcode == 0x1B && !t.holder) t.HoldOpenInAnotherProcess();
-         };
-     },
-     {120, 116}, 0},
 
     // --- The drive ---
     // Every identification block read comes back cut to 20 bytes: the signature is
     // never seen whole, so the drive is never found.
     {"ShortIdBlock", "fault = opcode=0x3C buffer=0xF1 short=20\n", ValidImage, {102}, 0},
-    // Only validation's read is short (discovery's two, then validation's): its
-    // signature's tail must not be taken from bytes an earlier command left.
-    {"ShortIdBlockAtValidation", "fault = opcode=0x3C buffer=0xF1 nth=4 short=24\n", ValidImage, {118, 116}, 0},
+    // Only validation's read is short (discovery's two, then validation's): a block
+    // without its state byte is a failed read, whatever earlier commands left in
+    // the buffer where its signature's tail would be.
+    {"ShortIdBlockAtValidation", "fault = opcode=0x3C buffer=0xF1 nth=4 short=24\n", ValidImage, {119, 116}, 0},
     // The INQUIRY of the version check ends before the revision: with nothing to
     // compare, the drive is not flashed.
     {"ShortInquiry", "fault = opcode=0x12 nth=3 short=32\n", ValidImage, {}, 0},
+    // ... or inside it: "1." would read as older than the image's 1.10, and the
+    // drive at 1.20 would be flashed back.
+    {"InquiryCutInsideTheRevision", "revision = 1.20\nfault = opcode=0x12 nth=3 short=34\n", ValidImage, {}, 0},
+    // A standard 36-byte reply has no date: equal revisions cannot be told apart.
+    {"InquiryWithoutDateAndEqualRevisions", "revision = 1.10\nfault = opcode=0x12 nth=3 short=36\n", ValidImage,
+     {}, 0},
+    // The state read before the download ends before the state byte: the byte
+    // that validation's read left there is not the drive's answer.
+    {"ShortStateReadBeforeTheDownload", "fault = opcode=0x3C buffer=0xF1 nth=8 short=32\n", ValidImage, {116}, 0},
+    // Data-out commands the drive took only in part.
+    {"BlockTakenInPart", "fault = opcode=0x3B buffer=0xF0 offset=0x50000 short=0x4000\n", ValidImage,
+     {119, 116}, 11},
+    {"FinalSwitchTakenInPart", "fault = opcode=0x3B buffer=0xFF nth=70 short=16\n", ValidImage, {119, 116},
+     60},
     {"GarbageSenseOnTheEject", "fault = opcode=0x1B sense=FF/FF/FF\n", ValidImage, {116}, 0},
     {"GarbageSenseOnABlock", "fault = opcode=0x3B buffer=0xF0 offset=0x50000 sense=7F/C3/A5\n", ValidImage,
      {119, 116}, 11},
@@ -270,10 +281,134 @@ TEST_P(BadInputRun, TellsTheUserEndsWith1AndSendsNoBlockUnlessValidated) {
         EXPECT_TRUE(ImageMatchesDrive(ImagePath(), Drive().Config())) << "blocks of an image not for this drive";
     }
     EXPECT_EQ(Drive().ImagesApplied(), 0);
-    EXPECT_EQ(Drive().Revision(), "1.00");
+    EXPECT_EQ(Drive().Revision(), Drive().Config().revision);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+// The image file changed while the run goes on: replaced (another file renamed over
+// it), written over in place, deleted, or opened by another program, after the
+// version check, during the eject, or between two blocks. The run sends only the
+// bytes that were validated, which are those of the file the version check judged:
+// a change the held file shows stops it with 118 before any block, or before the
+// final switch; a file that took its place is never read.
+namespace {
+
+enum class Change { Replace, WriteOver, Delete, OpenElsewhere };
+enum class Phase { AfterTheVersionCheck, DuringTheEject, BetweenBlocks };
+
+struct ChangeCase {
+    const char* name;
+    Change change;
+    Phase phase;
+    int exitCode;
+    std::vector<int> shown;
+    int blocksReceived;
+};
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
+
+bool IsPhase(Phase phase, int number, const uint8_t* cdb) {
+    switch (phase) {
+    // Discovery's two probes and the version check's INQUIRY, then validation's
+    // block read: the file is opened right after it.
+    case Phase::AfterTheVersionCheck: return number == 4;
+    case Phase::DuringTheEject: return cdb[0] == 0x1B;
+    case Phase::BetweenBlocks: return cdb[0] == kWriteBuffer && cdb[2] == BUFFER_FIRMWARE && cdb[3] == 0x10;
+    }
+    return false;
+}
+
+const ChangeCase kChanges[] = {
+    {"ReplacedAfterTheVersionCheck", Change::Replace, Phase::AfterTheVersionCheck, 1, {118, 116}, 0},
+    {"WrittenOverAfterTheVersionCheck", Change::WriteOver, Phase::AfterTheVersionCheck, 1, {118, 116}, 0},
+    {"DeletedAfterTheVersionCheck", Change::Delete, Phase::AfterTheVersionCheck, 1, {116}, 0},
+    {"ReplacedDuringTheEject", Change::Replace, Phase::DuringTheEject, 0, {}, 60},
+    {"WrittenOverDuringTheEject", Change::WriteOver, Phase::DuringTheEject, 1, {118, 116}, 0},
+    {"DeletedDuringTheEject", Change::Delete, Phase::DuringTheEject, 0, {}, 60},
+    {"OpenedElsewhereDuringTheEject", Change::OpenElsewhere, Phase::DuringTheEject, 0, {}, 60},
+    {"ReplacedBetweenBlocks", Change::Replace, Phase::BetweenBlocks, 0, {}, 60},
+    {"WrittenOverBetweenBlocks", Change::WriteOver, Phase::BetweenBlocks, 1, {118, 116}, 60},
+    {"DeletedBetweenBlocks", Change::Delete, Phase::BetweenBlocks, 0, {}, 60},
+};
+
+class ImageChanged : public BadInput, public ::testing::WithParamInterface<ChangeCase> {
+public:
+    // An image that would pass validation on its own: an older version, another body.
+    static std::vector<uint8_t> OtherImage() {
+        SimImageOptions options;
+        options.version = "0.90";
+        options.seed = 7;
+        return SimMakeImage(options);
+    }
+
+    void ChangeTheFile(Change change) {
+        const std::string path = ImagePath();
+        const std::vector<uint8_t> other = OtherImage();
+        switch (change) {
+        case Change::Replace: {
+            const std::string temp = path + ".new";
+            std::FILE* f = std::fopen(temp.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fwrite(other.data(), 1, other.size(), f), other.size());
+            ASSERT_EQ(std::fclose(f), 0);
+            ASSERT_EQ(std::rename(temp.c_str(), path.c_str()), 0);
+            break;
+        }
+        case Change::WriteOver: {
+            // Same file, same length: no lock is asked for, as by any other writer.
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), static_cast<ssize_t>(other.size()));
+            ASSERT_EQ(::close(fd), 0);
+            break;
+        }
+        case Change::Delete:
+            ASSERT_EQ(std::remove(path.c_str()), 0);
+            break;
+        case Change::OpenElsewhere:
+            // Refused while the update holds the file, as share mode 0 refuses it.
+            holder = std::make_unique<OtherProcessHoldsOpen>(path, false);
+            EXPECT_FALSE(holder->Holding());
+            break;
+        }
+    }
+};
+
+TEST_P(ImageChanged, SendsOnlyTheBytesValidated) {
+    const ChangeCase& c = GetParam();
+    AddDrives("");
+    WriteImage();
+    uint64_t validated = 0;
+    ASSERT_TRUE(SimDigestFile(ImagePath(), &validated));
+    bool changed = false;
+    hooked->afterCommand = [&](int number, const uint8_t* cdb) {
+        if (changed || !IsPhase(c.phase, number, cdb)) return;
+        changed = true;
+        ChangeTheFile(c.change);
+    };
+
+    EXPECT_EQ(Run(), c.exitCode);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(boxes.ShownIds(), c.shown);
+    EXPECT_EQ(CountCommands(Drive(), kWriteBuffer, BUFFER_FIRMWARE), c.blocksReceived);
+    if (c.exitCode == 0) {
+        EXPECT_EQ(Drive().ImagesApplied(), 1);
+        EXPECT_EQ(Drive().ImageDigest(), validated);
+        EXPECT_EQ(Drive().Revision(), "1.10");
+    } else {
+        EXPECT_EQ(Drive().ImagesApplied(), 0);
+        EXPECT_EQ(Drive().Revision(), "1.00");
+        // The last mode switch never went out.
+        const std::vector<SimCommandRecord> t = Drive().Transcript();
+        ASSERT_FALSE(t.empty());
+        EXPECT_FALSE(t.back().Opcode() == kWriteBuffer && t.back().cdb[2] == BUFFER_MODE_SWITCH);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ImageChanged, ::testing::ValuesIn(kChanges),
+                         [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

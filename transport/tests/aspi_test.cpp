@@ -130,6 +130,75 @@ TEST_F(AspiTest, PendingRequestWaitsForTheEvent) {
     EXPECT_EQ(time.closed, 2);
 }
 
+// The bytes moved are what the manager reports: the length asked, unless it
+// writes back a smaller count, or flags an under- or overrun without one.
+TEST_F(AspiTest, BytesMovedAreWhatTheManagerReports) {
+    UseAspi();
+    struct Case {
+        const char* what;
+        int direction;
+        uint32_t length;
+        uint8_t haStat;
+        int64_t count;
+        bool ok;
+        uint32_t transferred;
+    } const cases[] = {
+        {"nothing reported", DIR_IN, 254, 0, -1, true, 254},
+        {"a count", DIR_IN, 254, HASTAT_DO_DU, 96, true, 96},
+        {"a count without the flag", DIR_IN, 254, 0, 36, true, 36},
+        {"underrun without a count", DIR_IN, 254, HASTAT_DO_DU, -1, true, 0},
+        {"block taken whole", DIR_OUT, 0x8000, 0, -1, true, 0x8000},
+        {"block taken in part", DIR_OUT, 0x8000, HASTAT_DO_DU, 0x4000, false, 0},
+        {"block flagged short", DIR_OUT, 0x8000, HASTAT_DO_DU, -1, false, 0},
+        {"no data phase", DIR_NONE, 0, 0, -1, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        aspi.haStat = c.haStat;
+        aspi.countInBufLen = c.count;
+        g_bytesTransferred = 12345;  // an earlier command's
+        EXPECT_EQ(AspiExecute12(c.direction, c.length, kCdb), c.ok);
+        EXPECT_EQ(g_scsiStatus, c.ok ? SS_COMP : SS_ERR);
+        EXPECT_EQ(g_bytesTransferred, c.transferred);
+    }
+    // A command the drive refused moved nothing that may be read.
+    aspi.haStat = 0;
+    aspi.countInBufLen = -1;
+    aspi.drive = [](const uint8_t*, int, int, uint8_t*, uint32_t, uint8_t*, int) { return 2; };
+    EXPECT_FALSE(AspiExecute12(DIR_IN, 48, kCdb));
+    EXPECT_EQ(g_bytesTransferred, 0u);
+}
+
+// A request the manager accepts but never completes is given up after the wait
+// that SPTI allows a command. The manager may still write into the block and the
+// buffers and signal the event: none of them is touched again, and every later
+// command fails at once without reaching the manager.
+TEST_F(AspiTest, RequestThatNeverCompletesIsAbandoned) {
+    UseAspi();
+    aspi.hangTarget = 2;  // g_devices[0]
+    EXPECT_FALSE(AspiExecute6(DIR_IN, 254, kCdb));
+    EXPECT_EQ(clock.NowMs(), ASPI_COMMAND_WAIT_MS);
+    EXPECT_EQ(g_scsiStatus, SS_ERR);
+    EXPECT_EQ(g_bytesTransferred, 0u);
+    EXPECT_EQ(time.created, 1);
+    EXPECT_EQ(time.closed, 0);  // the manager may still signal it
+
+    std::vector<uint8_t> block(off::Size);
+    std::memcpy(block.data(), &g_srb, off::Size);
+    uint8_t* const in = g_dataIn;
+    for (Executor e : {AspiExecute6, AspiExecute10, AspiExecute12, AspiScanExecute6, AspiScanExecute12}) {
+        EXPECT_FALSE(e(DIR_OUT, 0x8000, kCdb));
+        EXPECT_EQ(g_scsiStatus, SS_ASPI_IS_BUSY);
+    }
+    EXPECT_EQ(aspi.sendCalls, 1);
+    EXPECT_EQ(clock.NowMs(), ASPI_COMMAND_WAIT_MS);
+    EXPECT_EQ(std::memcmp(block.data(), &g_srb, off::Size), 0);
+    FreeTransferBuffers();
+    EXPECT_EQ(g_dataIn, in);  // still the manager's to write into
+    // This manager never signals it: the test releases what the program may not.
+    OsTime().CloseEvent(g_srb.SRB_PostProc);
+}
+
 // A request refused at once is never signalled: waiting would hang forever (the
 // virtual clock aborts the test on that).
 TEST_F(AspiTest, RefusedRequestIsNotWaitedFor) {

@@ -49,6 +49,7 @@ protected:
         g_pfnGetASPI32SupportInfo = nullptr;
         g_pfnSendASPI32Command = nullptr;
         std::memset(&g_srb, 0, sizeof g_srb);
+        g_srbAbandoned = false;
         ResetCommandState();
         ASSERT_TRUE(AllocateTransferBuffers());
     }
@@ -237,6 +238,25 @@ TEST_F(AspiDiscovery, TakesEveryTargetWithTheSignatureWhateverItsProduct) {
     EXPECT_EQ(list.items, (std::vector<std::string>{"ADAPTERNAME16CHR TORVELL DVD-RW  WKZ4470 1.00 09/07/15",
                                                     "ADAPTERNAME16CHR TORVELL DVD-RW  WKZ4471 1.00 09/07/15"}));
     EXPECT_EQ(watch.violations.load(), 0);
+}
+
+// A probe the manager never completes: the scan waits for it a bounded time, then
+// every later probe fails at once (the request block is the manager's now), so the
+// scan ends with what it found before.
+TEST_F(AspiDiscovery, ProbeThatNeverCompletesEndsTheScan) {
+    Target(0);
+    Target(1);
+    Target(2);
+    aspi.hangTarget = 1;
+    ASSERT_EQ(ScanDrivesAspi(list), 1);
+    EXPECT_EQ(g_devices[0].target, 0);
+    EXPECT_EQ(list.items.size(), 1u);
+    EXPECT_EQ(clock.NowMs(), ASPI_COMMAND_WAIT_MS);
+    EXPECT_TRUE(g_srbAbandoned);
+    EXPECT_TRUE(targets[2]->Transcript().empty());
+    EXPECT_EQ(watch.violations.load(), 0);
+    // This manager never signals the event: the test releases what the program may not.
+    OsTime().CloseEvent(g_srb.SRB_PostProc);
 }
 
 TEST_F(AspiDiscovery, FindsNothingWithoutAdapters) {

@@ -48,6 +48,12 @@ public:
     bool hasLibrary = true, hasSupportInfo = true, hasSendCommand = true;
     uint32_t supportInfo = (SS_COMP << 8) | 1;
     std::string adapterName = "FAKE HOST";
+    // What it reports of a completed transfer besides the status: SRB_HaStat, and a
+    // count written back into SRB_BufLen when not negative.
+    uint8_t haStat = 0;
+    int64_t countInBufLen = -1;
+    // A request to this target is accepted (SS_PENDING) and never completed.
+    int hangTarget = -1;
 
     std::vector<std::string> loaded;  // names asked of the library seam
     int supportInfoCalls = 0;
@@ -113,6 +119,10 @@ private:
             return SS_COMP;
         }
         self.sent.assign(p, p + srb_offset::Size);
+        if (p[srb_offset::Target] == self.hangTarget) {
+            p[srb_offset::Status] = SS_PENDING;
+            return SS_PENDING;
+        }
         switch (self.completion) {
         case Completion::Refused:
             p[srb_offset::Status] = self.refusal;
@@ -151,7 +161,11 @@ private:
         const int senseLength = std::min<int>(p[srb_offset::SenseLen], 24);
         const int scsi = drive(p + srb_offset::Cdb, p[srb_offset::CdbLen], direction, data, length,
                                sense, senseLength);
-        p[srb_offset::HaStat] = 0;
+        p[srb_offset::HaStat] = haStat;
+        if (countInBufLen >= 0) {
+            const uint32_t count = static_cast<uint32_t>(countInBufLen);
+            std::memcpy(p + srb_offset::BufLen, &count, 4);
+        }
         p[srb_offset::TargStat] = static_cast<uint8_t>(scsi);
         if (scsi == 0) {
             p[srb_offset::Status] = SS_COMP;

@@ -17,6 +17,7 @@ public:
     uint8_t status = 0;            // the SCSI status of the answer
     std::vector<uint8_t> sense;    // written at SenseInfoOffset when not empty
     std::vector<uint8_t> dataIn;   // copied to DataBuffer for a data-in request
+    int64_t moved = -1;            // written to DataTransferLength when not negative
 
     int calls = 0;
     int closes = 0;
@@ -48,6 +49,7 @@ public:
             dataOut.assign(data, data + r.DataTransferLength);
         }
         r.ScsiStatus = status;
+        if (moved >= 0) r.DataTransferLength = static_cast<uint32_t>(moved);
         const size_t senseBytes = std::min<size_t>(sense.size(), r.SenseInfoLength);
         if (senseBytes) std::memcpy(senseArea, sense.data(), senseBytes);
         return true;

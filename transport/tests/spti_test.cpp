@@ -107,6 +107,43 @@ TEST_F(SptiTest, RequestWithoutAnAnswerFails) {
     }
 }
 
+// What the system reports as moved is what arrived (data-in) or what the drive
+// took (data-out); only a complete data-out command succeeds.
+TEST_F(SptiTest, BytesMovedAreWhatTheSystemReports) {
+    UseSpti();
+    struct Case {
+        const char* what;
+        int direction;
+        uint32_t length;
+        int64_t moved;  // reported by the system; -1: the record's length stays
+        uint8_t status;
+        bool ok;
+        uint32_t transferred;
+    } const cases[] = {
+        {"short reply", DIR_IN, 254, 96, 0, true, 96},
+        {"whole reply", DIR_IN, 254, -1, 0, true, 254},
+        {"no data at all", DIR_IN, 48, 0, 0, true, 0},
+        {"more than asked", DIR_IN, 48, 4096, 0, true, 48},
+        {"failed command", DIR_IN, 254, 96, 2, false, 0},
+        {"block taken whole", DIR_OUT, 0x8000, -1, 0, true, 0x8000},
+        {"block taken in part", DIR_OUT, 0x8000, 0x7FFF, 0, false, 0},
+        {"no data phase", DIR_NONE, 0, -1, 0, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        device.moved = c.moved;
+        device.status = c.status;
+        g_bytesTransferred = 12345;  // an earlier command's
+        EXPECT_EQ(SptiExecute12(c.direction, c.length, kCdb), c.ok);
+        EXPECT_EQ(g_scsiStatus, c.ok ? SS_COMP : SS_ERR);
+        EXPECT_EQ(g_bytesTransferred, c.transferred);
+    }
+    device.refuse = true;
+    g_bytesTransferred = 12345;
+    EXPECT_FALSE(SptiExecute12(DIR_IN, 48, kCdb));
+    EXPECT_EQ(g_bytesTransferred, 0u);
+}
+
 TEST_F(SptiTest, OpenAndCloseDevice) {
     EXPECT_EQ(OpenDevice('E'), nullptr);
     OsHandle h = OpenDevice('D');

@@ -45,6 +45,7 @@ protected:
         std::memset(g_devices, 0, sizeof g_devices);
         std::memset(&g_sptd, 0, sizeof g_sptd);
         std::memset(&g_srb, 0, sizeof g_srb);
+        g_srbAbandoned = false;
         g_hAspiDll = nullptr;
         g_pfnGetASPI32SupportInfo = nullptr;
         g_pfnSendASPI32Command = nullptr;

@@ -119,6 +119,19 @@ const StartStop kStartStops[] = {
          t.WriteImage();
      },
      IDYES, {113, 121}, true, true, 0, 2},
+    // Identification replies without what the version rule needs: as a failed one.
+    {"InquiryCutInsideTheRevision",
+     [](MainDialog& t) {
+         t.AddDrives("revision = 1.20\nfault = nth=3 opcode=0x12 short=34\n");
+         t.WriteImage();
+     },
+     IDYES, {113}, true, true, 0, 2},
+    {"InquiryWithoutDateAndEqualRevisions",
+     [](MainDialog& t) {
+         t.AddDrives("revision = 1.10\nfault = nth=3 opcode=0x12 short=36\n");
+         t.WriteImage();
+     },
+     IDYES, {113}, true, true, 0, 2},
 };
 
 TEST_P(MainDialogStartUp, ClosesWithItsMessage) {
@@ -308,6 +321,77 @@ TEST_F(MainDialog, FailedUpdateUnlocksTheDialogForAnotherTry) {
     EXPECT_EQ(headless::FindWindows(CDlgIndicater::IDD).size(), 1u);  // the first one went
 }
 
+// Replies that move fewer bytes than asked during the update: a failed update,
+// the dialog unlocked for another try, no restart.
+struct ShortUpdateCase {
+    const char* name;
+    const char* scenario;
+    std::vector<int> shown;  // after the warning
+    size_t shortRead;        // the command number of the short block read (0: none)
+    bool lastCommand;        // ... which is the drive's last command
+};
+void PrintTo(const ShortUpdateCase& c, std::ostream* os) { *os << c.name; }
+
+class MainDialogShortReply : public MainDialog, public ::testing::WithParamInterface<ShortUpdateCase> {};
+
+const ShortUpdateCase kShortUpdates[] = {
+    // Discovery's two probes, the identification read, the disc check (three on an
+    // empty tray), then validation's block read: the 7th command.
+    {"ValidationBlockWithoutStateByte", "fault = opcode=0x3C buffer=0xF1 nth=7 short=32\n", {119, 116}, 7, true},
+    {"BlockTakenInPart", "fault = opcode=0x3B buffer=0xF0 offset=0x8000 short=0x100\n", {119, 116}, 0, false},
+    // The drive's state reads blank after the update, but the reply ends before it.
+    {"FinalStateNotShown", "after_switch = blank\nfault = opcode=0x3C buffer=0xF1 nth=74 short=20\n", {116}, 74,
+     true},
+};
+
+TEST_P(MainDialogShortReply, FailsTheUpdate) {
+    const ShortUpdateCase& c = GetParam();
+    AddDrives(c.scenario);
+    WriteImage();
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+
+    std::vector<int> expected = {113};
+    expected.insert(expected.end(), c.shown.begin(), c.shown.end());
+    EXPECT_EQ(boxes.ShownIds(), expected);
+    EXPECT_FALSE(Closed());
+    EXPECT_TRUE(UserControlsEnabled());
+    EXPECT_EQ(session.Calls(), (std::vector<std::string>{"get"}));  // no restart
+    if (c.shortRead > 0) {
+        const std::vector<SimCommandRecord> t = Drive().Transcript();
+        ASSERT_GE(t.size(), c.shortRead);
+        EXPECT_EQ(t[c.shortRead - 1].Opcode(), 0x3C);
+        EXPECT_LT(t[c.shortRead - 1].transferred, DRIVE_ID_BLOCK_LENGTH);
+        EXPECT_EQ(t.size() == c.shortRead, c.lastCommand);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MainDialogShortReply, ::testing::ValuesIn(kShortUpdates),
+                         [](const ::testing::TestParamInfo<ShortUpdateCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The versions shown are those of the image that will be sent: one put in its place
+// afterwards (an older one here) is refused, not flashed on the old one's version.
+TEST_F(MainDialog, ImageReplacedAfterItsVersionWasShownIsRefused) {
+    DefaultDriveAndImage(*this);
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    SimImageOptions older;
+    older.version = "0.90";
+    WriteImage(older);
+
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 118, 116}));
+    EXPECT_TRUE(UserControlsEnabled());
+    EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
+    EXPECT_EQ(Drive().Revision(), "1.00");
+}
+
 TEST_F(MainDialog, UpdateWhoseWorkerCannotStartIsAFailedUpdate) {
     DefaultDriveAndImage(*this);
     Start();
@@ -438,6 +522,27 @@ TEST_P(MainDialogSelection, ChecksTheNewDrive) {
 
 INSTANTIATE_TEST_SUITE_P(Table, MainDialogSelection, ::testing::ValuesIn(kSelections),
                          [](const ::testing::TestParamInfo<SelectionCase>& info) { return std::string(info.param.name); });
+
+// Another drive chosen whose identification reply ends inside its revision: the
+// versions shown stay the first drive's, and "update" updates neither drive.
+TEST_F(MainDialog, UpdateAfterASelectionWhoseCheckFailedSendsNothing) {
+    AddDrives("drive = D\ndrive = E\nfault = opcode=0x12 short=34\n");
+    WriteImage();
+    Start();
+    ASSERT_TRUE(ShowsVersions("1.00"));
+    ASSERT_TRUE(headless::SelectItem(Hwnd(), IDC_DRIVE_COMBO, 1));
+    headless::RunFor(1000);
+    EXPECT_TRUE(ShowsVersions("1.00"));
+
+    ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
+    headless::RunFor(60000);
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113}));
+    EXPECT_TRUE(UserControlsEnabled());
+    for (char letter : {'D', 'E'}) {
+        EXPECT_EQ(CountCommands(Drive(letter), kWriteBuffer), 0) << letter;
+        EXPECT_EQ(Drive(letter).Revision(), "1.00") << letter;
+    }
+}
 
 // --- What ends the dialog ------------------------------------------------------------------
 
