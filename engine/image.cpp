@@ -7,10 +7,10 @@
 #include "transport/discovery.h"
 #include "transport/transport.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -102,40 +102,89 @@ bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
     return true;
 }
 
-double VersionValue(const char* text) {
-    // atof's decimal form, parsed here so that a locale with another decimal
-    // separator cannot change the answer.
+namespace {
+
+// A version text's value as the Windows C runtime of the program's era reads it
+// with atof: leading blanks, a sign, digits with at most one '.', and an exponent
+// introduced by e, E, d or D; the longest such prefix, 0 when there is none. No
+// hexadecimal, infinity or NaN forms, and '.' whatever the locale says.
+// Kept as an exact decimal, 0.digits x 10^exponent: digits holds the significant
+// digits without leading or trailing zeros, and is empty for zero.
+struct DecimalValue {
+    bool negative = false;
+    std::string digits;
+    long exponent = 0;
+};
+
+DecimalValue ReadVersionValue(const char* text) {
+    DecimalValue value;
     const char* p = text;
     while (IsBlank(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    double mantissa = 0;
-    int digits = 0, scale = 0;
-    for (; IsDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + (*p - '0');
-    if (*p == '.') {
-        for (++p; IsDigit(*p); ++p, ++digits, --scale) mantissa = mantissa * 10 + (*p - '0');
+    if (*p == '+' || *p == '-') value.negative = (*p++ == '-');
+    long pointAt = 0;  // digits before the '.', less the leading zeros dropped
+    bool any = false;
+    for (; IsDigit(*p); ++p, any = true) {
+        if (*p == '0' && value.digits.empty()) continue;
+        value.digits += *p;
+        ++pointAt;
     }
-    if (digits == 0) return 0;
-    if (*p == 'e' || *p == 'E') {
+    if (*p == '.') {
+        for (++p; IsDigit(*p); ++p, any = true) {
+            if (*p == '0' && value.digits.empty()) {
+                --pointAt;
+            } else {
+                value.digits += *p;
+            }
+        }
+    }
+    if (!any) return DecimalValue();
+    long exponent = 0;
+    if (*p == 'e' || *p == 'E' || *p == 'd' || *p == 'D') {
         const char* q = p + 1;
         bool negativeExponent = false;
         if (*q == '+' || *q == '-') negativeExponent = (*q++ == '-');
-        if (IsDigit(*q)) {
-            int exponent = 0;
-            for (; IsDigit(*q); ++q) {
-                if (exponent < 10000) exponent = exponent * 10 + (*q - '0');
-            }
-            scale += negativeExponent ? -exponent : exponent;
+        for (; IsDigit(*q); ++q) {
+            if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
         }
+        if (negativeExponent) exponent = -exponent;
     }
-    // Dividing by an exact power of ten keeps "1.10" and "1.1" the same number.
-    double value = scale >= 0 ? mantissa * std::pow(10.0, scale) : mantissa / std::pow(10.0, -scale);
-    return negative ? -value : value;
+    while (!value.digits.empty() && value.digits.back() == '0') value.digits.pop_back();
+    if (value.digits.empty()) return DecimalValue();  // zero, whatever its sign
+    value.exponent = pointAt + exponent;
+    return value;
 }
+
+// -1, 0 or 1 as a is below, equal to or above b.
+int CompareMagnitudes(const DecimalValue& a, const DecimalValue& b) {
+    if (a.digits.empty() || b.digits.empty()) {
+        if (a.digits.empty() == b.digits.empty()) return 0;
+        return a.digits.empty() ? -1 : 1;
+    }
+    if (a.exponent != b.exponent) return a.exponent < b.exponent ? -1 : 1;
+    int order = a.digits.compare(b.digits);  // a shorter prefix is the smaller fraction
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+// Compares two version texts by the doubles atof would make of them, without
+// floating point: an i686 build computes on the x87, where one value held in an
+// 80-bit register and the other rounded to a double made "1.10" and "01.1"
+// differ. Comparing the exact decimals decides the same as comparing the doubles
+// for the four-character fields here: they hold at most four significant digits
+// and, when not zero, lie between 1e-9 and 1e100, where distinct decimals of up
+// to 15 significant digits round to distinct doubles and rounding keeps order.
+int CompareVersionValues(const char* a, const char* b) {
+    DecimalValue x = ReadVersionValue(a);
+    DecimalValue y = ReadVersionValue(b);
+    if (x.negative != y.negative) return x.negative ? -1 : 1;  // zero is never negative
+    int order = CompareMagnitudes(x, y);
+    return x.negative ? -order : order;
+}
+
+}  // namespace
 
 bool IsUpdateNeeded(const VersionRecord& record) {
     if (std::strcmp(record.currentVersion, record.imageVersion) != 0) {
-        return VersionValue(record.imageVersion) > VersionValue(record.currentVersion);
+        return CompareVersionValues(record.imageVersion, record.currentVersion) > 0;
     }
     return std::atoi(record.imageDate) > std::atoi(record.driveDate);
 }

@@ -56,12 +56,9 @@ void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& re
 // False when it cannot be opened or either read comes back short.
 bool ReadImageVersion(const char* imagePath, VersionRecord& record);
 
-// The decimal value of a version text as the C library's atof reads it (leading
-// blanks, the longest numeric prefix, 0 when none), independent of the locale.
-double VersionValue(const char* text);
-
-// The version rule: versions that differ as text are compared by value; equal ones
-// by their six-digit dates. True when the image is the newer.
+// The version rule: versions that differ as text are compared by the values the C
+// runtime's atof reads from them (locale-independent, exact on every build); equal
+// ones by their six-digit dates. True when the image is the newer.
 bool IsUpdateNeeded(const VersionRecord& record);
 
 constexpr int IMAGE_DRIVE_UNKNOWN = -2;

@@ -38,4 +38,12 @@ struct qm_wire_reply {
     uint32_t transferred;  /* data bytes moved, either direction */
 };
 
+/* A 32-bit client (the preload library in a 32-bit Wine process) talks to the
+ * 64-bit server: the records hold only fixed-width fields, laid out alike. */
+#ifdef __cplusplus
+static_assert(sizeof(qm_wire_request) == 40 && sizeof(qm_wire_reply) == 20, "wire records");
+#else
+_Static_assert(sizeof(struct qm_wire_request) == 40 && sizeof(struct qm_wire_reply) == 20, "wire records");
+#endif
+
 #endif

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Screenshots of QUILLMOR.EXE (the x86_64 build) under Wine against the
+# Screenshots of QUILLMOR.EXE (the i686 product, under 32-bit Wine) against the
 # emulated drive, in English and in Japanese: the safety warning (a message
 # box), the main dialog, the about box and the progress dialog, each cropped to
 # its window. PNG files land in the output folder (default build/screenshots),
 # named <en|ja>-<warning|main|about|progress>.png.
 # Usage: tools/screenshots.sh [OUTDIR]
-# Builds build/native and build/win64 first (QM_BUILD_DIR moves them); or set
-# QM_NATIVE_BUILD and QM_WIN64_BUILD to builds that exist. Takes about a
+# Builds build/native and build/win32 first (QM_BUILD_DIR moves them); or set
+# QM_NATIVE_BUILD and QM_WIN32_BUILD to builds that exist. Takes about a
 # minute, most of it for the Wine prefix.
 #        tools/screenshots.sh --in-prefix OUTDIR
 # Both languages in the prefix and with the programs that the environment
@@ -35,6 +35,8 @@ if [ "${1:-}" = --shoot ]; then
     local rect l t r b
     rect=$(sed -n '1s/.* rect=\([-0-9,]*\) .*/\1/p' <<<"$QM_WINDOW")
     IFS=, read -r l t r b <<<"$rect"
+    # The pointer out of the picture: a button under it would be drawn hot.
+    xdotool mousemove 1023 767 2>>"$QM_WORK/xdotool.log"
     sleep 0.5  # the window paints itself after it appears
     import -window root -crop "$((r - l))x$((b - t))+$l+$t" +repage "$out/$lang-$1.png"
     echo "$out/$lang-$1.png"
@@ -94,22 +96,28 @@ fi
 out=${1:-${QM_BUILD_DIR:-$root/build}/screenshots}
 mkdir -p "$out"
 out=$(realpath "$out")
-if [ -z "${QM_NATIVE_BUILD:-}" ] || [ -z "${QM_WIN64_BUILD:-}" ]; then
+if [ -z "${QM_NATIVE_BUILD:-}" ] || [ -z "${QM_WIN32_BUILD:-}" ]; then
   builds=${QM_BUILD_DIR:-$root/build}
-  "$root/tools/build.sh" native win64
-  QM_NATIVE_BUILD=$builds/native QM_WIN64_BUILD=$builds/win64
+  "$root/tools/build.sh" native win32
+  QM_NATIVE_BUILD=$builds/native QM_WIN32_BUILD=$builds/win32
 fi
 native=$(realpath "$QM_NATIVE_BUILD")
 
+export QM_WINE_BUILD=win32
 export QM_WINE_PREFIX=$out/prefix
 export QM_WINE_DEVICES=$out/sr-d=D
-export QM_WIN64_BUILD_DIR=$QM_WIN64_BUILD
-export QM_DRIVE_SERVER=$native/sim/qm-drive-server QM_SG_PRELOAD=$native/sim/libqm_sgpreload.so
+export QM_WIN32_BUILD_DIR=$QM_WIN32_BUILD
+export QM_DRIVE_SERVER=$native/sim/qm-drive-server
+export QM_SG_PRELOAD="$native/sim/preload/\$LIB/qm_sgpreload.so"
+QM_SG_PRELOAD_32=$(find "$native/sim/preload" -name qm_sgpreload.so -type f 2>/dev/null | head -n 1)
+export QM_SG_PRELOAD_32  # the 32-bit copy; the 64-bit one is a link
 export QM_MAKE_IMAGE=$native/sim/qm-make-image QM_WINTOOL=$native/tests/wine/wintool.exe
-"$root/tools/wine-prefix.sh" "$QM_WINE_PREFIX" "$out/sr-d" d
-status=0
-"$0" --in-prefix "$out" || status=1
 . "$root/tools/wine-env.sh"
-WINEPREFIX=$QM_WINE_PREFIX "$QM_WINESERVER" -k 2>/dev/null || true
+. "$root/tools/wine-session.sh"
+"$root/tools/wine-prefix.sh" "$QM_WINE_PREFIX" "$out/sr-d" d
+qm_session_start "$QM_WINE_PREFIX"
+status=0
+"$0" --in-prefix "$out" || status=$?
+qm_session_stop "$QM_WINE_PREFIX"
 [ "${QM_KEEP_WINE_PREFIX:-0}" = 1 ] || rm -rf "$QM_WINE_PREFIX" "$out/sr-d"
 exit $status

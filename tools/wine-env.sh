@@ -26,4 +26,15 @@ if [ -z "$QM_WINE" ] || [ -z "$QM_WINESERVER" ]; then
   return 127 2>/dev/null || exit 127
 fi
 [ -n "${WINELOADER:-}" ] || export WINELOADER=$QM_WINE
-export QM_WINE QM_WINESERVER
+# The 32-bit loader (wine32): 64-bit Wine hands a 32-bit program to it, the one
+# beside the 64-bit loader with the same name less "64". Empty without wine32,
+# where a 32-bit program prints nothing and exits 0 having run nothing.
+QM_WINE32=
+for candidate in "${QM_WINE%64}" /usr/lib/wine/wine; do
+  if [ "$candidate" != "$QM_WINE" ] && [ -x "$candidate" ] &&
+     [ "$(od -An -tx1 -j4 -N1 "$candidate" 2>/dev/null | tr -d ' ')" = 01 ]; then  # ELFCLASS32
+    QM_WINE32=$candidate
+    break
+  fi
+done
+export QM_WINE QM_WINESERVER QM_WINE32

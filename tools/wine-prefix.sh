@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Creates a throw-away 64-bit Wine prefix whose drive D: is the emulated drive.
+# With 32-bit Wine installed it is a WoW64 prefix, which runs 32-bit programs too.
 # Usage: tools/wine-prefix.sh PREFIX DEVICE [LETTER [DEVICE LETTER]...]
 #   PREFIX  folder to (re)create; anything in it is deleted
 #   DEVICE  the file the preload library serves as the drive (created empty
@@ -52,7 +53,6 @@ start=$(date +%s)
 # it makes desktop entries, and once outlived its prefix by minutes.
 WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$QM_WINE" wineboot -i >"$WINEPREFIX/wineboot.log" 2>&1 || {
   echo "wine-prefix: wineboot failed:" >&2; cat "$WINEPREFIX/wineboot.log" >&2; exit 1; }
-"$QM_WINESERVER" -w
 
 # Wine's own fonts (Tahoma behind "MS Shell Dlg", Marlett for the caption
 # buttons): the 64-bit loader run directly does not find them in Wine's data
@@ -78,8 +78,10 @@ for ((i = 0; i < ${#drives[@]}; i += 2)); do
   mapped="$mapped $letter: -> $device;"
 done
 # No window manager runs under Xvfb: Wine draws the window frames and captions
-# itself, so windows look as they do on Windows (and in screenshots).
-printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n' >>"$reg"
+# itself, so windows look as they do on Windows (and in screenshots); and it
+# leaves windows unmanaged, or it would wait ~2 s for a window manager at every
+# window it hides.
+printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n"Managed"="N"\r\n' >>"$reg"
 printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n"winemenubuilder.exe"=""\r\n' >>"$reg"
 # regedit of the 64-bit Wine writes the 64-bit view, where Wine's mount
 # manager reads the drive types, even when a 32-bit Wine is also present.

@@ -65,10 +65,13 @@ struct device {
     char letter; /* 0: the server's first drive */
 };
 
+/* stat64 throughout: in the 32-bit copy plain stat fails with EOVERFLOW on a
+ * file whose inode number needs more than 32 bits (overlay and other large
+ * file systems), and the device would go unrecognised. */
 struct anonymous {
     int fd;
     dev_t dev;
-    ino_t ino;
+    ino64_t ino;
     int device;
 };
 
@@ -142,8 +145,8 @@ static int MissingDevice(const char* path) {
     Init();
     if (!path) return -1;
     for (int i = 0; i < g_deviceCount; ++i) {
-        struct stat st;
-        if (strcmp(path, g_devices[i].path) == 0 && stat(path, &st) != 0 && errno == ENOENT) return i;
+        struct stat64 st;
+        if (strcmp(path, g_devices[i].path) == 0 && stat64(path, &st) != 0 && errno == ENOENT) return i;
     }
     return -1;
 }
@@ -222,8 +225,8 @@ static int Hold(int fd, int lockFd) {
 static int OpenAnonymous(int device, int flags) {
     const int fd = memfd_create("qm-sg-device", (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
     if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+    struct stat64 st;
+    if (fstat64(fd, &st) != 0) {
         ((close_fn)Next("close"))(fd);
         errno = EIO;
         return -1;
@@ -251,11 +254,11 @@ static int OpenAnonymous(int device, int flags) {
 static int DeviceOf(int fd) {
     Init();
     if (g_deviceCount == 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0) return -1;
+    struct stat64 st;
+    if (fstat64(fd, &st) != 0) return -1;
     for (int i = 0; i < g_deviceCount; ++i) {
-        struct stat configured;
-        if (stat(g_devices[i].path, &configured) == 0 && configured.st_dev == st.st_dev &&
+        struct stat64 configured;
+        if (stat64(g_devices[i].path, &configured) == 0 && configured.st_dev == st.st_dev &&
             configured.st_ino == st.st_ino)
             return i;
     }

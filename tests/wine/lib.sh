@@ -7,10 +7,16 @@
 # Expects in the environment:
 #   QM_WINE_PREFIX     the prefix (tools/wine-prefix.sh; D: and E: mapped)
 #   QM_WINE_DEVICES    "FILE=D;FILE=E": the prefix's device files, for the preload
-#   QM_WIN64_BUILD_DIR the x86_64 build holding QUILLMOR.EXE
-#   QM_DRIVE_SERVER, QM_SG_PRELOAD, QM_MAKE_IMAGE  from the native build
-#   QM_WINTOOL         wintool.exe;  QM_WNASPI32  the x86_64 wnaspi32.dll
-# and runs inside an X display of its own (qm_wine_display).
+#   QM_WINE_BUILD      win32 (the i686 product, run by 32-bit Wine) or win64
+#                      (x86_64; the default)
+#   QM_WIN32_BUILD_DIR, QM_WIN64_BUILD_DIR  the builds holding QUILLMOR.EXE
+#   QM_DRIVE_SERVER, QM_MAKE_IMAGE  from the native build
+#   QM_SG_PRELOAD      the preload library for every process: <tree>/$LIB/...
+#                      (a literal $LIB, which the loader fills in per ELF class)
+#   QM_SG_PRELOAD_32   its 32-bit copy (for the win32 build: must exist)
+#   QM_WINTOOL         wintool.exe;  QM_WNASPI32  the build's wnaspi32.dll
+# and runs in the run's Wine session (tools/wine-session.sh), or, without one,
+# inside an X display and a wineserver of its own (qm_wine_display).
 #
 # Both transports leave the drive's record in $QM_STATE: transcript.txt (one
 # line per command) and status.txt (revision, digest, ...), same format.
@@ -18,35 +24,60 @@
 QM_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
 QM_FAILED=0
 QM_TRANSPORT=spti
+QM_WINE_BUILD=${QM_WINE_BUILD:-win64}
+# The environment of QUILLMOR.EXE alone (the preload and its socket, the ASPI
+# manager's files): the session's own processes must not inherit a test's.
+QM_EXE_ENV=()
 
 # Skips (exit 77) unless everything a run needs is here.
 qm_wine_require() {
-  local missing=
+  local missing='' build_dir
   [ -n "${QM_DRIVE_SERVER:-}" ] && [ -n "${QM_SG_PRELOAD:-}" ] && [ -n "${QM_MAKE_IMAGE:-}" ] ||
     missing="the emulated drive (native build)"
   [ -n "${QM_WINTOOL:-}" ] && [ -e "$QM_WINTOOL" ] || missing="wintool.exe (x86_64 mingw)"
   command -v xdotool >/dev/null || missing=xdotool
   [ -e "${QM_WINE_PREFIX:-}/.qm-wine-prefix" ] || missing="the Wine prefix (wine or Xvfb missing)"
-  QM_EXE=$(find "${QM_WIN64_BUILD_DIR:-/nonexistent}" -name QUILLMOR.EXE -type f -not -path '*/CMakeFiles/*' \
+  case $QM_WINE_BUILD in
+    win32) build_dir=${QM_WIN32_BUILD_DIR:-} ;;
+    win64) build_dir=${QM_WIN64_BUILD_DIR:-} ;;
+    *) echo "lib.sh: QM_WINE_BUILD is win32 or win64, not '$QM_WINE_BUILD'" >&2; exit 2 ;;
+  esac
+  QM_EXE=$(find "${build_dir:-/nonexistent}" -name QUILLMOR.EXE -type f -not -path '*/CMakeFiles/*' \
     2>/dev/null | head -n 1)
-  [ -n "$QM_EXE" ] || missing="an x86_64 QUILLMOR.EXE in ${QM_WIN64_BUILD_DIR:-?} (tools/build.sh win64)"
+  [ -n "$QM_EXE" ] || missing="QUILLMOR.EXE in ${build_dir:-?} (tools/build.sh $QM_WINE_BUILD)"
+  if [ "$QM_WINE_BUILD" = win32 ]; then
+    [ -n "${QM_SG_PRELOAD_32:-}" ] && [ -e "$QM_SG_PRELOAD_32" ] ||
+      missing="32-bit preload library (a 32-bit C compiler: gcc-multilib)"
+    # shellcheck disable=SC1091
+    (. "$QM_TOOLS/wine-env.sh" 2>/dev/null && [ -n "$QM_WINE32" ]) ||
+      missing="32-bit Wine (wine32:i386 is not installed): the i686 QUILLMOR.EXE cannot run"
+  fi
   if [ -n "$missing" ]; then
     echo "SKIP: no $missing"
     exit 77
   fi
 }
 
-# Re-runs the calling script inside a private Xvfb unless already there.
+# Joins the run's Wine session, or re-runs the calling script inside a private
+# Xvfb (and, in qm_wine_start, a wineserver of its own) when there is none.
 qm_wine_display() {
-  if [ -z "${QM_IN_XVFB:-}" ]; then
+  . "$QM_TOOLS/wine-env.sh"
+  . "$QM_TOOLS/wine-session.sh"
+  if qm_session_use "$QM_WINE_PREFIX"; then
+    QM_SESSION=1
+  elif [ -z "${QM_IN_XVFB:-}" ]; then
     QM_IN_XVFB=1 exec "$QM_TOOLS/with-xvfb.sh" "$@"
+  else
+    QM_SESSION=0
   fi
 }
 
-# Work folder, Wine environment, cleanup. Every Wine process of the run (the
-# wineserver included) gets the same environment, so none lingers from before.
+# Work folder, Wine environment, cleanup. In the session, a first program with
+# no test's environment makes sure the session's own processes run (a restart
+# in the test before ended them all) and carry nothing of this test's. Without
+# a session, every Wine process of the test (the wineserver included) starts
+# afresh here, so none lingers from before with another environment.
 qm_wine_start() {
-  . "$QM_TOOLS/wine-env.sh"
   . "$QM_TOOLS/drive-server.sh"
   WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
   export WINEPREFIX
@@ -56,25 +87,42 @@ qm_wine_start() {
   mkdir -p "$QM_STATE" "$QM_RUN"
   cp "$QM_EXE" "$QM_RUN/QUILLMOR.EXE"
   trap qm_wine_end EXIT
-  qm_wineserver_stop
+  if [ "$QM_SESSION" = 1 ]; then
+    # wintool's window list needs the desktop: explorer.exe starts from it too.
+    qm_session_ready "$WINEPREFIX" "$QM_WINE" "$QM_WINTOOL" list || qm_fatal "the Wine session does not answer"
+  else
+    qm_wineserver_stop
+  fi
 }
 
 # Stops the prefix's wineserver and waits until it has gone: a Wine process
-# started while it is still going down fails to start.
+# started while it is still going down fails to start. Never the session's.
 qm_wineserver_stop() {
+  [ "${QM_SESSION:-0}" = 1 ] && return 0
   "$QM_WINESERVER" -k 2>/dev/null || true
   "$QM_WINESERVER" -w 2>/dev/null || true
 }
 
 qm_wine_end() {
-  local status=$?
+  local status=$? job
   # A caller's own undo first, while the run's environment still holds.
   if declare -F qm_on_end >/dev/null; then qm_on_end; fi
+  # Programs still running (a failed test) would stay in the session.
+  for job in $(jobs -p); do qm_kill_tree "$job"; done
+  wait 2>/dev/null || true
   qm_wineserver_stop
   qm_stop_drive_server
   [ "$QM_TRANSPORT" = aspi ] && qm_aspi_off
   if [ "${QM_KEEP_WORK:-0}" = 1 ]; then echo "work folder kept: $QM_WORK"; else rm -rf "$QM_WORK"; fi
   exit "$status"
+}
+
+# qm_kill_tree PID: the process and all its descendants (a Wine program runs
+# as the loader's own process, under timeout and a subshell).
+qm_kill_tree() {
+  local child
+  for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do qm_kill_tree "$child"; done
+  kill "$1" 2>/dev/null || true
 }
 
 qm_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -85,7 +133,7 @@ qm_drive() {
   printf '%s\n' "$2" >"$QM_WORK/scenario"
   if [ "$QM_TRANSPORT" = spti ]; then
     qm_start_drive_server "$QM_DRIVE_SERVER" "$QM_WORK" "$QM_WORK/scenario"
-    export LD_PRELOAD=$QM_SG_PRELOAD QM_SG_DEVICE=$QM_WINE_DEVICES QM_SG_SOCKET=$QM_DRIVE_SOCKET
+    QM_EXE_ENV=("LD_PRELOAD=$QM_SG_PRELOAD" "QM_SG_DEVICE=$QM_WINE_DEVICES" "QM_SG_SOCKET=$QM_DRIVE_SOCKET")
   else
     qm_aspi_on
   fi
@@ -93,15 +141,16 @@ qm_drive() {
 }
 
 # ASPI: Windows 98 for QUILLMOR.EXE (platform id 1: the program loads the ASPI
-# manager), our wnaspi32.dll in the system directory, where the program loads
-# it from, and preferred to Wine's built-in stub.
+# manager), our wnaspi32.dll of the program's bitness in the system directory,
+# where the program loads it from, and preferred to Wine's built-in stub. A
+# 32-bit program's system directory in a WoW64 prefix is syswow64.
 qm_aspi_on() {
+  local system=system32
   [ -n "${QM_WNASPI32:-}" ] && [ -e "$QM_WNASPI32" ] || { echo "SKIP: wnaspi32.dll is not built"; exit 77; }
-  cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll"
-  export WINEDLLOVERRIDES=wnaspi32=n
-  QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario")
-  QM_ASPI_STATE=$(qm_winpath "$QM_STATE")
-  export QM_ASPI_SCENARIO QM_ASPI_STATE
+  if [ "$QM_WINE_BUILD" = win32 ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then system=syswow64; fi
+  cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/$system/wnaspi32.dll"
+  QM_EXE_ENV=(WINEDLLOVERRIDES=wnaspi32=n "QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario")"
+              "QM_ASPI_STATE=$(qm_winpath "$QM_STATE")")
   "$QM_WINE" reg add 'HKCU\Software\Wine\AppDefaults\QUILLMOR.EXE' /v Version /t REG_SZ /d win98 /f \
     >>"$QM_WORK/wine.log" 2>&1
   # The manager creates the state files when the program first calls it.
@@ -126,10 +175,13 @@ qm_exe_start() {
   shift
   rm -f "$QM_WORK/rc"
   (set +e
-   cd "$QM_RUN" && timeout -k 5 "$limit" "$QM_WINE" QUILLMOR.EXE "$@" >"$QM_WORK/out" 2>&1
+   cd "$QM_RUN" && qm_exe_env timeout -k 5 "$limit" "$QM_WINE" QUILLMOR.EXE "$@" >"$QM_WORK/out" 2>&1
    echo $? >"$QM_WORK/rc.new" && mv "$QM_WORK/rc.new" "$QM_WORK/rc") &
   QM_EXE_PID=$!
 }
+
+# qm_exe_env COMMAND...: runs COMMAND with QUILLMOR.EXE's environment.
+qm_exe_env() { env ${QM_EXE_ENV[@]+"${QM_EXE_ENV[@]}"} "$@"; }
 
 # Waits for the program's end; QM_RC is its exit code (only the low 8 bits
 # survive Wine), 124 after the time limit.
@@ -151,15 +203,22 @@ qm_window() {
   QM_WINDOW=$(cat "$QM_WORK/window")
   QM_HWND=$(sed -n '1s/^window \([0-9a-fA-F]*\) .*/\1/p' <<<"$QM_WINDOW")
   QM_X11=$(sed -n '1s/^window [^ ]* x11=\([0-9]*\) .*/\1/p' <<<"$QM_WINDOW")
+  # Wine names the X window before its request to create and map it has reached
+  # the X server (in a warm session a click can be quicker than that).
+  for _ in $(seq 100); do
+    xwininfo -id "${QM_X11:-0}" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
+    sleep 0.02
+  done
+  qm_fatal "window '$2' has no viewable X window (x11=${QM_X11:-none})"
 }
 
 # The text of control ID of the last window found (\r and \n as written by wintool).
 qm_control_text() { sed -n "s/^  control $1 .* text=//p" <<<"$QM_WINDOW" | head -n 1; }
 qm_control_enabled() { sed -n "s/^  control $1 .* enabled=\([01]\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1; }
 
-# A key to the last window found. No window manager runs: the key goes to that
-# window's X11 window.
-qm_key() { xdotool key --window "$QM_X11" "$@" 2>>"$QM_WORK/xdotool.log"; }
+# Keys to the last window found, through Wine's keyboard input (wintool.c
+# tells why not through its X11 window).
+qm_key() { qm_tool key "$QM_HWND" "$@" >>"$QM_WORK/wine.log" 2>&1 || qm_fatal "could not type $* into the window"; }
 
 # A real mouse click in the middle of control ID of the last window found.
 qm_click() {

@@ -4,34 +4,52 @@
 # Wine's app process issues SG_IO on the file behind dosdevices/d::, which the
 # preload library forwards to the drive server. Checks what the program printed
 # and what the drive received.
-# Usage: run-sptiprobe.sh PREFIX DEVICE PROBE_EXE SERVER PRELOAD
+# Usage: run-sptiprobe.sh PREFIX DEVICE PROBE_EXE SERVER PRELOAD [PRELOAD_32]
+#   PRELOAD_32  given for a 32-bit PROBE_EXE: the 32-bit copy PRELOAD names
 set -euo pipefail
-prefix=$1 device=$2 probe=$3 server=$4 preload=$5
+prefix=$1 device=$2 probe=$3 server=$4 preload=$5 preload32=${6-}
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 
 [ -n "$probe" ] || { echo "SKIP: no mingw-w64 compiler, sptiprobe.exe not built"; exit 77; }
 [ -n "$server" ] && [ -n "$preload" ] || { echo "SKIP: the drive server or preload library is not built"; exit 77; }
 [ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
 . "$tools/wine-env.sh"
+. "$tools/wine-session.sh"
 . "$tools/drive-server.sh"
-export WINEPREFIX=$(realpath "$prefix")
+if [ $# -ge 6 ]; then
+  [ -n "$QM_WINE32" ] || { echo "SKIP: no 32-bit Wine (wine32:i386 is not installed)"; exit 77; }
+  [ -n "$preload32" ] && [ -e "$preload32" ] ||
+    { echo "SKIP: no 32-bit preload library (a 32-bit C compiler: gcc-multilib)"; exit 77; }
+fi
+WINEPREFIX=$(realpath "$prefix")
+export WINEPREFIX
+
+# In the run's session the wineserver stays; on its own the probe starts from
+# no wineserver, so none lingers from before with another environment.
+session=0
+if qm_session_use "$prefix"; then
+  session=1
+  qm_session_ready "$prefix"
+fi
+stop_server() {
+  [ $session = 1 ] && return 0
+  "$QM_WINESERVER" -k 2>/dev/null || true
+  "$QM_WINESERVER" -w 2>/dev/null || true  # gone, not going: a client could catch it on its way out
+}
 
 work=$(mktemp -d)
-trap 'qm_stop_drive_server; "$QM_WINESERVER" -k 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'qm_stop_drive_server; stop_server; rm -rf "$work"' EXIT
 
 printf 'revision = 1.00\ndate = 09/07/15\n' >"$work/scenario"
 qm_start_drive_server "$server" "$work" "$work/scenario"
 
-# Every Wine process, the wineserver included, must carry the preload: start
-# from no wineserver so none lingers from before with another environment.
-"$QM_WINESERVER" -k 2>/dev/null || true
-"$QM_WINESERVER" -w 2>/dev/null || true  # gone, not going: a client could catch it on its way out
+stop_server
 set +e
 LD_PRELOAD=$preload QM_SG_DEVICE="$(realpath "$device")=D" QM_SG_SOCKET=$QM_DRIVE_SOCKET \
   "$QM_WINE" "$probe" D >"$work/out.crlf" 2>"$work/err"
 rc=$?
 set -e
-"$QM_WINESERVER" -k 2>/dev/null || true
+stop_server
 tr -d '\r' <"$work/out.crlf" >"$work/out"  # a Windows console program writes CRLF
 
 cat "$work/out"

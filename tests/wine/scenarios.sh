@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# QUILLMOR.EXE itself (the x86_64 build) under Wine against the emulated drive:
-# one scenario per run. Each checks the exit code, the drive's own record of
-# the commands it received and the digest of the image it holds: under Wine an
-# exit code alone proves nothing (an i686 .exe without wine32 exits 0 having
-# done nothing). Message boxes are read with wintool.exe and answered with
-# xdotool, as a user would.
+# QUILLMOR.EXE itself (the i686 build under 32-bit Wine, or the x86_64 one:
+# QM_WINE_BUILD) under Wine against the emulated drive: one scenario per run,
+# the same assertions for both builds. Each checks the exit code, the drive's
+# own record of the commands it received and the digest of the image it holds:
+# under Wine an exit code alone proves nothing (an i686 .exe without wine32
+# exits 0 having done nothing). Message boxes are read and answered (Enter)
+# with wintool.exe, buttons clicked with xdotool, as a user would.
 # Usage: scenarios.sh NAME   (environment: see lib.sh)
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
@@ -66,6 +67,28 @@ date = 09/08/21'
   qm_exe_wait
   qm_expect_rc 1
   qm_expect_untouched D
+  ;;
+
+equal-versions)
+  # Versions written differently but equal as numbers need no update, however
+  # much later the image's date (09/08/21 against the drive's 09/07/15). 1.1 is
+  # no double exactly, and the i686 build computes on the x87; 2.5 is exact.
+  for pair in 1.10:01.1 1.10:1.1 2.50:02.5; do
+    revision=${pair%%:*} version=${pair#*:}
+    echo "drive $revision, image $version"
+    if [ -n "${QM_DRIVE_PID:-}" ]; then  # a fresh drive for each pair
+      qm_stop_drive_server
+      rm -rf "$QM_STATE" "$QM_DRIVE_SOCKET" && mkdir "$QM_STATE"
+    fi
+    qm_drive spti "revision = $revision
+date = 09/07/15"
+    qm_image --version "$version"
+    qm_exe_start 60 /au
+    qm_box 'It is unnecessary to update.'
+    qm_exe_wait
+    [ "$QM_RC" = 1 ] || qm_bad "drive $revision, image $version: exit code $QM_RC, expected 1"
+    qm_expect_untouched D
+  done
   ;;
 
 two-drives)
@@ -133,11 +156,11 @@ fault = opcode=0x3B buffer=0xF0 delay=100"
   main_dialog_ready "D: TORVELL DVD-RW  WKZ4471 1.00 09/07/15"
   update_with_progress
   qm_window 30000 "firmware updater" '65535=Firmware update completes.\r\nrestart PC.'
-  box=$QM_X11
+  box=$QM_HWND
   # Before the notice the list was scanned again and the progress dialog closed.
   qm_window 1000 "firmware updater" "1000=D: TORVELL DVD-RW  WKZ4471 1.10 09/08/21" 1002?
   qm_no_window "now updating..."
-  QM_X11=$box qm_key Return
+  QM_HWND=$box qm_key Return
   qm_exe_wait
   qm_expect_rc 0
   restart_requested
@@ -158,7 +181,7 @@ second-instance)
   qm_tool foreground | grep -q 'title=another program$' || qm_fatal "the other program did not come to the front"
   commands=$(grep -c . "$QM_STATE/transcript.txt")
   set +e
-  (cd "$QM_RUN" && timeout -k 5 30 "$QM_WINE" QUILLMOR.EXE >"$QM_WORK/second.out" 2>&1)
+  (cd "$QM_RUN" && qm_exe_env timeout -k 5 30 "$QM_WINE" QUILLMOR.EXE >"$QM_WORK/second.out" 2>&1)
   second=$?
   set -e
   [ $second -eq 0 ] || qm_bad "the second QUILLMOR.EXE exited $second, expected 0 at once"
@@ -167,7 +190,7 @@ second-instance)
   [ "$(qm_tool list | grep -c '^window .* title=firmware updater$')" = 1 ] ||
     qm_bad "the second QUILLMOR.EXE opened a window"
   [ "$(grep -c . "$QM_STATE/transcript.txt")" = "$commands" ] || qm_bad "the second QUILLMOR.EXE reached the drive"
-  kill $holder 2>/dev/null || true
+  qm_kill_tree $holder
   # The first one is still usable: close ends it.
   qm_window 5000 "firmware updater" 1002! 2!
   qm_click 2

@@ -1,8 +1,8 @@
 /* Reads the windows of a Wine session for the end-to-end tests: which windows
  * are up, their titles and the texts, states and places of their controls,
- * and the X11 window behind each, so that xdotool can press keys there. It
- * reads from inside Wine because a message box's text lives in a control
- * that no X tool can read.
+ * and the X11 window behind each, so that xdotool can click there. It reads
+ * from inside Wine because a message box's text lives in a control that no X
+ * tool can read. It also types keys, as the keyboard would.
  *
  *   wintool.exe list
  *       every visible top-level window and its controls
@@ -21,6 +21,13 @@
  *   wintool.exe hold MS TITLE
  *       shows a window titled TITLE, makes it the foreground window and
  *       keeps it for MS milliseconds (another program in front of the tested one)
+ *   wintool.exe key HWND KEY...
+ *       makes HWND the foreground window and presses and releases each KEY
+ *       (Return, Tab, Escape, space) through the system's keyboard input, so
+ *       the key goes to the focus of that window, as a user's would. Each
+ *       release reaches Wine even when the press closed the window, which a key
+ *       sent to the window's X11 window cannot: a lost release would leave the
+ *       key down for every later program of a long-lived wineserver.
  *
  * Output is UTF-8 whatever the code page. A window is printed as
  *   window HWND x11=XID pid=PID class=CLASS rect=L,T,R,B enabled=0|1 title=TEXT
@@ -281,6 +288,40 @@ static int Hold(WCHAR** argv) {
     return 0;
 }
 
+static int Keys(int argc, WCHAR** argv) {
+    static const struct {
+        const WCHAR* name;
+        WORD vk;
+    } kKeys[] = {{L"Return", VK_RETURN}, {L"Tab", VK_TAB}, {L"Escape", VK_ESCAPE}, {L"space", VK_SPACE}};
+    HWND hwnd = Handle(argv[2]);
+    DWORD start = GetTickCount();
+    int i;
+    while (GetForegroundWindow() != hwnd) {
+        if (!IsWindow(hwnd) || GetTickCount() - start >= 2000) {
+            fprintf(stderr, "wintool: window %p is not in front\n", (void*)hwnd);
+            return 1;
+        }
+        SetForegroundWindow(hwnd);
+        Sleep(20);
+    }
+    for (i = 3; i < argc; ++i) {
+        INPUT input[2];
+        size_t k = 0;
+        while (k < sizeof kKeys / sizeof kKeys[0] && wcscmp(kKeys[k].name, argv[i]) != 0) ++k;
+        if (k == sizeof kKeys / sizeof kKeys[0]) {
+            fprintf(stderr, "wintool: unknown key %ls\n", argv[i]);
+            return 2;
+        }
+        memset(input, 0, sizeof input);
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wVk = input[1].ki.wVk = kKeys[k].vk;
+        input[0].ki.wScan = input[1].ki.wScan = (WORD)MapVirtualKeyW(kKeys[k].vk, MAPVK_VK_TO_VSC);
+        input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        if (SendInput(2, input, sizeof input[0]) != 2) return 1;
+    }
+    return 0;
+}
+
 /* Wide arguments: the ANSI ones would lose the Japanese titles outside code page 932. */
 int wmain(int argc, WCHAR** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"list") == 0) {
@@ -301,8 +342,9 @@ int wmain(int argc, WCHAR** argv) {
         return PostMessageW(hwnd, (UINT)Number(argv[3]), (WPARAM)Number(argv[4]), (LPARAM)Number(argv[5])) ? 0 : 1;
     }
     if (argc == 4 && wcscmp(argv[1], L"hold") == 0) return Hold(argv);
+    if (argc >= 4 && wcscmp(argv[1], L"key") == 0) return Keys(argc, argv);
     fprintf(stderr,
             "usage: wintool.exe list | wait TIMEOUT_MS TITLE [ID=TEXT|ID~TEXT|ID!|ID? ...] | gone TIMEOUT_MS HWND\n"
-            "                   | foreground | post HWND MSG WPARAM LPARAM | hold MS TITLE\n");
+            "                   | foreground | post HWND MSG WPARAM LPARAM | hold MS TITLE | key HWND KEY...\n");
     return 2;
 }
