@@ -1,10 +1,8 @@
 // Windows console program for tests/exe/check-win32-runtime.sh, built with the
 // same flags and runtime as QUILLMOR.EXE. The first argument picks one C++
 // runtime failure, which must end the process with exit code 1 before the next
-// statement ("survived" on stdout means it did not); or "snprintf" and
-// "versions", which print what the formatting calls and the version rule gave.
-#include "engine/image.h"
-
+// statement ("survived" on stdout means it did not); or "snprintf", which
+// prints what the formatting calls gave.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -53,27 +51,11 @@ int Snprintf() {
     return 0;
 }
 
-// Versions that differ as text but not as numbers, neither of them exact in
-// binary: the rule must find no update whichever side is computed first.
-int Versions() {
-    const char* pairs[][2] = {{"1.10", "1.1 "}, {"1.1 ", "1.10"}, {"1.30", "1.3 "}, {"2.2 ", "2.20"}};
-    for (const auto& pair : pairs) {
-        VersionRecord record{};
-        std::strcpy(record.currentVersion, pair[0]);
-        std::strcpy(record.imageVersion, pair[1]);
-        std::strcpy(record.driveDate, "090821");
-        std::strcpy(record.imageDate, "090821");
-        std::printf("%s %s %d\n", pair[0], pair[1], IsUpdateNeeded(record) ? 1 : 0);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string which = argc > 1 ? argv[1] : "";
     if (which == "snprintf") return Snprintf();
-    if (which == "versions") return Versions();
     if (which == "new") {
         char* p = new char[g_huge];
         std::printf("%p\n", static_cast<void*>(p));
@@ -95,7 +77,7 @@ int main(int argc, char** argv) {
     } else if (which == "terminate") {
         std::terminate();
     } else {
-        std::printf("usage: win32_runtime_check snprintf|versions|new|nothrow-new|vector|string|map|pure|terminate\n");
+        std::printf("usage: win32_runtime_check snprintf|new|nothrow-new|vector|string|map|pure|terminate\n");
         return 2;
     }
     std::printf("survived\n");
