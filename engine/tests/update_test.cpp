@@ -1,6 +1,6 @@
 // The update sequence against the emulated drive: a refusal at every command
 // position of a full update, validation failures, and faults of the image file.
-#include "engine/tests/engine_fixture.h"
+#include "testing/engine_fixture.h"
 
 #include "commands/commands.h"
 #include "engine/messages.h"

@@ -1,7 +1,7 @@
 // The ASPI back-end against an in-process manager: loading, the request block,
 // the completion event, and a manager that is missing.
 #include "sim/drive.h"
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 namespace {
 

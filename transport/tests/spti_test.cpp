@@ -1,6 +1,6 @@
 // The SPTI back-end: the record it hands to the system, the status it derives,
 // and what it does when the system refuses the request.
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 #include "os/platform.h"
 
