@@ -4,6 +4,7 @@
 #pragma once
 #include "os/virtual_time.h"
 #include "testing/fake_aspi.h"
+#include "testing/os_fakes.h"
 #include "testing/scripted_device.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
