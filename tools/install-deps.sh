@@ -10,7 +10,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   gcc-multilib
   wine wine64
