@@ -22,6 +22,8 @@
 # line per command) and status.txt (revision, digest, ...), same format.
 
 QM_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+# shellcheck source=testing/missing.sh
+. "$QM_TOOLS/../testing/missing.sh"
 QM_FAILED=0
 QM_TRANSPORT=spti
 QM_WINE_BUILD=${QM_WINE_BUILD:-win64}
@@ -29,7 +31,8 @@ QM_WINE_BUILD=${QM_WINE_BUILD:-win64}
 # manager's files): the session's own processes must not inherit a test's.
 QM_EXE_ENV=()
 
-# Skips (exit 77) unless everything a run needs is here.
+# Skips (exit 77; fails in CI) unless everything a run needs is here; without
+# 32-bit Wine alone, the i686 build's runs skip in CI too (testing/missing.sh).
 qm_wine_require() {
   local missing='' build_dir
   [ -n "${QM_DRIVE_SERVER:-}" ] && [ -n "${QM_SG_PRELOAD:-}" ] && [ -n "${QM_MAKE_IMAGE:-}" ] ||
@@ -46,22 +49,24 @@ qm_wine_require() {
     2>/dev/null | head -n 1)
   [ -n "$QM_EXE" ] || missing="QUILLMOR.EXE in ${build_dir:-?} (tools/build.sh $QM_WINE_BUILD)"
   if [ "$QM_WINE_BUILD" = win32 ]; then
-    [ -n "${QM_SG_PRELOAD_32:-}" ] && [ -e "$QM_SG_PRELOAD_32" ] ||
+    if [ -z "${QM_SG_PRELOAD_32:-}" ] || [ ! -e "$QM_SG_PRELOAD_32" ]; then
       missing="32-bit preload library (a 32-bit C compiler: gcc-multilib)"
-    # shellcheck disable=SC1091
-    (. "$QM_TOOLS/wine-env.sh" 2>/dev/null && [ -n "$QM_WINE32" ]) ||
-      missing="32-bit Wine (wine32:i386 is not installed): the i686 QUILLMOR.EXE cannot run"
+    fi
   fi
-  if [ -n "$missing" ]; then
-    echo "SKIP: no $missing"
-    exit 77
+  [ -z "$missing" ] || qm_missing "no $missing"
+  # shellcheck source=tools/wine-env.sh
+  . "$QM_TOOLS/wine-env.sh" 2>/dev/null || qm_missing "no wine"
+  if [ "$QM_WINE_BUILD" = win32 ] && [ -z "$QM_WINE32" ]; then
+    qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed): the i686 QUILLMOR.EXE cannot run"
   fi
 }
 
 # Joins the run's Wine session, or re-runs the calling script inside a private
 # Xvfb (and, in qm_wine_start, a wineserver of its own) when there is none.
 qm_wine_display() {
+  # shellcheck source=tools/wine-env.sh
   . "$QM_TOOLS/wine-env.sh"
+  # shellcheck source=tools/wine-session.sh
   . "$QM_TOOLS/wine-session.sh"
   if qm_session_use "$QM_WINE_PREFIX"; then
     QM_SESSION=1
@@ -78,6 +83,7 @@ qm_wine_display() {
 # a session, every Wine process of the test (the wineserver included) starts
 # afresh here, so none lingers from before with another environment.
 qm_wine_start() {
+  # shellcheck source=tools/drive-server.sh
   . "$QM_TOOLS/drive-server.sh"
   WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
   export WINEPREFIX
@@ -125,7 +131,7 @@ qm_kill_tree() {
   kill "$1" 2>/dev/null || true
 }
 
-qm_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+qm_winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # qm_drive TRANSPORT SCENARIO_TEXT: the emulated drives for this run.
 qm_drive() {
@@ -146,7 +152,7 @@ qm_drive() {
 # 32-bit program's system directory in a WoW64 prefix is syswow64.
 qm_aspi_on() {
   local system=system32
-  [ -n "${QM_WNASPI32:-}" ] && [ -e "$QM_WNASPI32" ] || { echo "SKIP: wnaspi32.dll is not built"; exit 77; }
+  if [ -z "${QM_WNASPI32:-}" ] || [ ! -e "$QM_WNASPI32" ]; then qm_missing "wnaspi32.dll is not built"; fi
   if [ "$QM_WINE_BUILD" = win32 ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then system=syswow64; fi
   cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/$system/wnaspi32.dll"
   QM_EXE_ENV=(WINEDLLOVERRIDES=wnaspi32=n "QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario")"

@@ -11,14 +11,17 @@
 set -euo pipefail
 prefix=$1 build=$2 exe=$3 output=$4 pattern=$5
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
+# shellcheck source=testing/missing.sh
+. "$tools/../testing/missing.sh"
 
-[ -e "$exe" ] || { echo "SKIP: no $exe (tools/build.sh $build)"; exit 77; }
-[ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
+[ -e "$exe" ] || qm_missing "no $exe (tools/build.sh $build)"
+[ -e "$prefix/.qm-wine-prefix" ] || qm_missing "no Wine prefix (wine or Xvfb missing)"
+# shellcheck source=tools/wine-env.sh
 . "$tools/wine-env.sh"
+# shellcheck source=tools/wine-session.sh
 . "$tools/wine-session.sh"
 if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
-  echo "SKIP: no 32-bit Wine (wine32:i386 is not installed)"
-  exit 77
+  qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed)"
 fi
 if qm_session_use "$prefix"; then
   qm_session_ready "$prefix"
