@@ -32,7 +32,7 @@ seed=$(mktemp)
 trap 'rm -f "$seed"' EXIT
 "$dir/sim/qm-make-image" -o "$seed" --length 320 >/dev/null
 for lengthByte in 00 80 7f; do
-  { printf "\\x$lengthByte"; cat "$seed"; } >"$dir/corpus/image/seed-$lengthByte"
+  { printf '%b' "\\x$lengthByte"; cat "$seed"; } >"$dir/corpus/image/seed-$lengthByte"
 done
 # The replies target: an empty input lets the drive answer itself; so do 256 zero
 # bytes, which give the mutator a byte for each command of a whole run to change

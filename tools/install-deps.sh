@@ -15,7 +15,7 @@ packages=(
   gcc-multilib
   wine wine64
   xvfb xdotool x11-utils imagemagick
-  sg3-utils
+  sg3-utils shellcheck
   fonts-ipafont-gothic locales
   clang libclang-rt-14-dev
 )
