@@ -7,26 +7,9 @@
 # Usage: check-win32-runtime.sh PREFIX BUILD EXE   (BUILD: win32 or win64)
 set -euo pipefail
 prefix=$1 build=$2 exe=$3
-tools=$(cd "$(dirname "$0")/../../tools" && pwd)
-# shellcheck source=testing/missing.sh
-. "$tools/../testing/missing.sh"
-
-[ -e "$exe" ] || qm_missing "no $exe (tools/build.sh $build)"
-[ -e "$prefix/.qm-wine-prefix" ] || qm_missing "no Wine prefix (wine or Xvfb missing)"
-# shellcheck source=tools/wine-env.sh
-. "$tools/wine-env.sh"
-# shellcheck source=tools/wine-session.sh
-. "$tools/wine-session.sh"
-if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
-  qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed)"
-fi
-if qm_session_use "$prefix"; then
-  qm_session_ready "$prefix"
-elif [ -z "${QM_IN_XVFB:-}" ]; then
-  QM_IN_XVFB=1 exec "$tools/with-xvfb.sh" "$0" "$@"
-fi
-WINEPREFIX=$(realpath "$prefix")
-export WINEPREFIX
+# shellcheck source=tests/wine/lib.sh
+. "$(dirname "$0")/../wine/lib.sh"
+qm_wine_program "$prefix" "$build" "$exe" "$0" "$@"
 
 # case|exit code|what it prints (lines joined by ';'). A failure prints nothing:
 # "survived" would mean the program went on after it.

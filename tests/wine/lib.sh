@@ -2,7 +2,8 @@
 # Sourced by the Wine scenarios and tools/screenshots.sh: QUILLMOR.EXE under
 # Wine against the emulated drive, over SPTI (the drive server and the SG_IO
 # preload library) or ASPI (our wnaspi32.dll holding the drive in-process),
-# with its windows read by wintool.exe and driven by xdotool.
+# with its windows read by wintool.exe and driven by xdotool. Also by the
+# scripts that run one of our Windows test programs (qm_wine_program).
 #
 # Expects in the environment:
 #   QM_WINE_PREFIX     the prefix (tools/wine-prefix.sh; D: and E: mapped)
@@ -75,6 +76,32 @@ qm_wine_display() {
   else
     QM_SESSION=0
   fi
+}
+
+# qm_wine_program PREFIX BUILD EXE SCRIPT [ARG...]: what a script needs to run
+# one of our Windows test programs, EXE of BUILD (win32 or win64), in the run's
+# prefix: skips (fails in CI) without the program or the prefix, and without
+# 32-bit Wine for win32 (which skips in CI too); joins the run's session, or
+# runs SCRIPT with its ARGs again inside a private Xvfb; exports WINEPREFIX.
+qm_wine_program() {
+  local prefix=$1 build=$2 exe=$3
+  shift 3
+  [ -e "$exe" ] || qm_missing "no $exe (tools/build.sh $build)"
+  [ -e "$prefix/.qm-wine-prefix" ] || qm_missing "no Wine prefix (wine or Xvfb missing)"
+  # shellcheck source=tools/wine-env.sh
+  . "$QM_TOOLS/wine-env.sh"
+  # shellcheck source=tools/wine-session.sh
+  . "$QM_TOOLS/wine-session.sh"
+  if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
+    qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed)"
+  fi
+  if qm_session_use "$prefix"; then
+    qm_session_ready "$prefix"
+  elif [ -z "${QM_IN_XVFB:-}" ]; then
+    QM_IN_XVFB=1 exec "$QM_TOOLS/with-xvfb.sh" "$@"
+  fi
+  WINEPREFIX=$(realpath "$prefix")
+  export WINEPREFIX
 }
 
 # Work folder, Wine environment, cleanup. In the session, a first program with
