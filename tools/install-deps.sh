@@ -7,6 +7,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make
+  libsystemd-dev
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
