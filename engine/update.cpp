@@ -5,6 +5,7 @@
 #include "engine/messages.h"
 #include "os/file.h"
 #include "os/guard.h"
+#include "os/inhibit.h"
 #include "transport/aspi.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -78,8 +79,12 @@ int DownloadImage(WorkerHost& owner) {
     return ReadDriveState() == 0 ? 0 : 1;
 }
 
-int RunUpdate(WorkerHost& owner) {
-    if (!ValidateImage(owner)) return 0;
+namespace {
+
+constexpr char kInhibitWhy[] = "Writing the DVD-RW drive's firmware: cut off, the drive may not start again";
+
+// Everything after the validation: the drive's preparation and the download.
+int PrepareAndDownload(WorkerHost& owner) {
     CmdTestUnitReady();
     CmdTestUnitReady();
     if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
@@ -88,5 +93,18 @@ int RunUpdate(WorkerHost& owner) {
     OsEnterDownloadMode();
     const int updated = DownloadImage(owner);
     OsLeaveDownloadMode();
+    return updated;
+}
+
+}  // namespace
+
+int RunUpdate(WorkerHost& owner) {
+    if (!ValidateImage(owner)) return 0;
+    // A machine that sleeps or powers off mid-download leaves the drive as unusable
+    // as a killed process does: held off from before the first command that changes
+    // the drive (the eject) until the update has ended, either way.
+    OsInhibit().Hold(kInhibitWhy);
+    const int updated = PrepareAndDownload(owner);
+    OsInhibit().Release();
     return updated;
 }

@@ -28,5 +28,6 @@ bool SendModeSwitch();
 // The state check, the first mode switch, NOTIFY_TRANSFER_STARTED, the 60 blocks
 // straight from g_imagePath, the last mode switch and the final state check.
 int DownloadImage(WorkerHost& owner);
-// The whole update; 1 on success. Shows its own messages owned by `owner`.
+// The whole update; 1 on success. Shows its own messages owned by `owner`. Once the
+// image is valid, sleep and shutdown are held off (OsInhibit) until it returns.
 int RunUpdate(WorkerHost& owner);
