@@ -9,6 +9,7 @@ packages=(
   cmake g++ make
   libsystemd-dev
   libgtest-dev googletest libbenchmark-dev
+  dbus-daemon python3-dbusmock
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
   xvfb xdotool x11-utils imagemagick
