@@ -5,6 +5,7 @@
 #include "engine/messages.h"
 #include "os/file.h"
 #include "os/guard.h"
+#include "os/inhibit.h"
 #include "transport/aspi.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -64,8 +65,10 @@ int ImageChanged(WorkerHost& owner) {
     return 0;
 }
 
-int UpdateSteps(WorkerHost& owner) {
-    if (!ValidateImage(owner)) return 0;
+constexpr char kInhibitWhy[] = "Writing the DVD-RW drive's firmware: cut off, the drive may not start again";
+
+// Everything after the validation: the drive's preparation and the download.
+int PrepareAndDownload(WorkerHost& owner) {
     CmdTestUnitReady();
     CmdTestUnitReady();
     if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
@@ -108,7 +111,15 @@ int DownloadImage(WorkerHost& owner) {
 }
 
 int RunUpdate(WorkerHost& owner) {
-    const int ok = UpdateSteps(owner);
+    int updated = 0;
+    if (ValidateImage(owner)) {
+        // A machine that sleeps or powers off mid-download leaves the drive as
+        // unusable as a killed process does: held off from before the first command
+        // that changes the drive (the eject) until the update has ended, either way.
+        OsInhibit().Hold(kInhibitWhy);
+        updated = PrepareAndDownload(owner);
+        OsInhibit().Release();
+    }
     CloseImage();
-    return ok;
+    return updated;
 }

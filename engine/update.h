@@ -41,5 +41,6 @@ bool SendModeSwitch();
 // switch is not.
 int DownloadImage(WorkerHost& owner);
 // The whole update; 1 on success. Shows its own messages owned by `owner`. The image
-// is held from validation to the end and closed on return.
+// is held from validation to the end and closed on return; once it is valid, sleep
+// and shutdown are held off (OsInhibit) until the update has ended.
 int RunUpdate(WorkerHost& owner);

@@ -10,7 +10,9 @@ set -euo pipefail
 
 packages=(
   cmake g++ make
+  libsystemd-dev
   libgtest-dev googletest
+  dbus-daemon python3-dbusmock
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   gcc-multilib
   wine wine64

@@ -1,8 +1,10 @@
 // The native program: the dialogs on the headless back-end, rendered on the
 // terminal. `quillmor` asks and updates interactively; `quillmor /au` runs
-// unattended and exits 0 (updated) or 1.
+// unattended and exits 0 (updated) or 1. Either way, logind holds off sleep and
+// shutdown while the drive is written.
 #include "app/updater_app.h"
 #include "os/guard.h"
+#include "os/inhibit.h"
 #include "os/process.h"
 #include "ui/terminal/terminal.h"
 
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
     terminal::FrontEnd frontEnd(options);
     frontEnd.Install();
     terminal::GuardSignalsDuringUpdate();
+    OsSetInhibit(&OsSystemInhibit());
     const int exitCode = AfxWinMain();
     frontEnd.Uninstall();
     return exitCode;

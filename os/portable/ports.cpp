@@ -1,4 +1,5 @@
 // Which implementation of each replaceable service is in force.
+#include "os/inhibit.h"
 #include "os/system_ports.h"
 
 #include <atomic>
@@ -10,6 +11,13 @@ std::atomic<TimePort*> g_timePort{nullptr};
 std::atomic<PlatformPort*> g_platformPort{nullptr};
 std::atomic<LibraryPort*> g_libraryPort{nullptr};
 std::atomic<SessionPort*> g_sessionPort{nullptr};
+std::atomic<InhibitPort*> g_inhibitPort{nullptr};
+
+class NoInhibit : public InhibitPort {
+public:
+    void Hold(const char*) override {}
+    void Release() override {}
+} g_noInhibit;
 
 template <typename Port>
 Port& Current(std::atomic<Port*>& slot, Port& (*system)()) {
@@ -28,3 +36,9 @@ LibraryPort& OsLibraries() { return Current(g_libraryPort, &SystemLibraries); }
 void OsSetLibraries(LibraryPort* port) { g_libraryPort.store(port, std::memory_order_release); }
 SessionPort& OsSession() { return Current(g_sessionPort, &SystemSession); }
 void OsSetSession(SessionPort* port) { g_sessionPort.store(port, std::memory_order_release); }
+
+InhibitPort& OsInhibit() {
+    InhibitPort* port = g_inhibitPort.load(std::memory_order_acquire);
+    return port ? *port : g_noInhibit;
+}
+void OsSetInhibit(InhibitPort* port) { g_inhibitPort.store(port, std::memory_order_release); }

@@ -1,10 +1,11 @@
 // The native quillmor as a whole process, run unattended against the emulated
 // drive served by qm-drive-server through the preload library (drive D is
 // /dev/sr1): two runs on one drive, signals during the download, a reader of
-// standard error that has gone, closed standard descriptors. Each test has a
-// drive server of its own. Nothing waits on a clock: the test goes by what the
+// standard error that has gone, closed standard descriptors, sleep and shutdown
+// held off through logind. Each test has a drive server of its own. Nothing waits on a clock: the test goes by what the
 // server writes into its transcript (watched with inotify) and by the processes'
 // ends.
+#include "os/tests/mock_logind.h"
 #include "sim/drive.h"
 #include "sim/image.h"
 
@@ -82,6 +83,8 @@ struct RunOptions {
     bool closeStandard = false;    // starts with descriptors 0-2 closed
     int errFd = -1;                // standard error; -1: a file in the work folder
     bool listCommands = false;     // the preload library lists its commands on standard error
+    std::string systemBus{};       // DBUS_SYSTEM_BUS_ADDRESS; "": a socket nobody listens on,
+                                   // so that no run reaches this machine's own logind
 };
 
 // The opcodes of the commands a run sent, from the preload library's list.
@@ -138,7 +141,10 @@ protected:
         ::mkdir(options.runtimeDir.c_str(), 0700);
         std::vector<std::string> env = {"LD_PRELOAD=" QM_SG_PRELOAD, "QM_SG_DEVICE=" + FencedDevices(),
                                         "QM_SG_SOCKET=" + Socket(), "XDG_RUNTIME_DIR=" + options.runtimeDir,
-                                        "LC_ALL=C"};
+                                        "LC_ALL=C",
+                                        "DBUS_SYSTEM_BUS_ADDRESS=" +
+                                            (options.systemBus.empty() ? "unix:path=" + work_ + "/no-bus"
+                                                                       : options.systemBus)};
         if (options.listCommands) env.push_back("QM_SG_DEBUG=1");
         child.pid = Spawn({QM_QUILLMOR, "/au"}, env, [&] {
             ::setpgid(0, 0);  // stops from the terminal are not discarded for it
@@ -367,5 +373,68 @@ TEST_F(Quillmor, ClosedStandardDescriptorsNeverBecomeTheDrive) {
     EXPECT_EQ(Wait(run), 0);
     EXPECT_EQ(Digest(), imageDigest_ + "\n");
 }
+
+// --- Sleep and shutdown ------------------------------------------------------------
+
+const char kNotHeldOff[] = "quillmor: warning: sleep and shutdown are not held off during the update (";
+
+TEST_F(Quillmor, HoldsOffSleepAndShutdownWhileItWritesTheDrive) {
+    MockLogind logind;
+    if (!logind.Start()) return;
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    RunOptions options{RunDir("run")};
+    options.systemBus = logind.Address();
+    const Child run = StartUpdater(options);
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_EQ(::kill(run.pid, SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(run.pid, &status, WUNTRACED), run.pid);
+    ASSERT_TRUE(WIFSTOPPED(status));
+
+    std::vector<MockInhibitor> held;
+    ASSERT_TRUE(logind.Inhibitors(&held));
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].what, "sleep:shutdown:idle");
+    EXPECT_EQ(held[0].who, "quillmor");
+    EXPECT_EQ(held[0].mode, "block");
+
+    ASSERT_EQ(::kill(run.pid, SIGCONT), 0);
+    EXPECT_EQ(Wait(run), 0);
+    EXPECT_EQ(ReadFile(run.errPath).find(kNotHeldOff), std::string::npos) << ReadFile(run.errPath);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+}
+
+struct NoLogindCase {
+    const char* name;
+    bool bus;            // a system bus runs, with nobody on it as logind
+    const char* reason;  // in the warning's parentheses
+};
+void PrintTo(const NoLogindCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorWithoutLogind : public Quillmor, public testing::WithParamInterface<NoLogindCase> {};
+
+TEST_P(QuillmorWithoutLogind, WarnsOnceAndUpdates) {
+    const NoLogindCase& c = GetParam();
+    MockLogind bus;
+    RunOptions options{RunDir("run")};
+    if (c.bus) {
+        if (!bus.Start(false)) return;
+        options.systemBus = bus.Address();
+    }
+    StartServer("");
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), 0);
+    const std::string err = ReadFile(run.errPath);
+    EXPECT_EQ(CountLines(err, kNotHeldOff), 1) << err;
+    EXPECT_NE(err.find(std::string(kNotHeldOff) + c.reason), std::string::npos) << err;
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorWithoutLogind,
+    testing::Values(NoLogindCase{"NoSystemBus", false, "no system bus: "},
+                    NoLogindCase{"NobodyOnTheBus", true, "no systemd-logind on the system bus)"}),
+    [](const testing::TestParamInfo<NoLogindCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,95 @@
+// Sleep, shutdown and idle held off on Linux through systemd-logind: Inhibit over
+// the system bus answers with a descriptor, and that descriptor is the lock, held
+// until it is closed (or the process ends).
+#include "os/inhibit.h"
+
+#include <systemd/sd-bus.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kWhat[] = "sleep:shutdown:idle";
+constexpr char kWho[] = "quillmor";
+constexpr char kMode[] = "block";  // not merely delayed: held off until released
+
+// What the bus said, on one line whatever it sent.
+std::string OneLine(const char* text) {
+    std::string line = text ? text : "";
+    for (char& ch : line)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+    return line;
+}
+
+// The lock's descriptor (3 or above, closed on exec), or -1 with the reason in
+// `problem`.
+int TakeLock(const char* why, std::string* problem) {
+    sd_bus* bus = nullptr;
+    int r = sd_bus_open_system(&bus);
+    if (r < 0) {
+        *problem = std::string("no system bus: ") + std::strerror(-r);
+        return -1;
+    }
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int lock = -1;
+    r = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss", kWhat, kWho,
+                           why, kMode);
+    if (r < 0) {
+        if (sd_bus_error_has_names(&error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
+            *problem = "no systemd-logind on the system bus";
+        } else if (sd_bus_error_is_set(&error)) {
+            *problem = "systemd-logind refused: " + OneLine(error.message ? error.message : error.name);
+        } else {
+            *problem = std::string("system bus: ") + std::strerror(-r);
+        }
+    } else {
+        int sent = -1;
+        // The descriptor belongs to the reply and goes with it: ours is a copy.
+        if (sd_bus_message_read(reply, "h", &sent) >= 0) lock = ::fcntl(sent, F_DUPFD_CLOEXEC, 3);
+        if (lock < 0) *problem = "no lock in systemd-logind's answer";
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    return lock;
+}
+
+class LogindInhibit : public InhibitPort {
+public:
+    void Hold(const char* why) override {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_lock >= 0) return;
+        std::string problem;
+        m_lock = TakeLock(why ? why : "", &problem);
+        if (m_lock >= 0) return;
+        std::fprintf(stderr,
+                     "quillmor: warning: sleep and shutdown are not held off during the update (%s); keep "
+                     "the computer running until the update has ended.\n",
+                     problem.c_str());
+        std::fflush(stderr);
+    }
+
+    void Release() override {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_lock < 0) return;
+        ::close(m_lock);
+        m_lock = -1;
+    }
+
+private:
+    std::mutex m_mutex;
+    int m_lock = -1;
+};
+
+LogindInhibit g_systemInhibit;
+
+}  // namespace
+
+InhibitPort& OsSystemInhibit() { return g_systemInhibit; }
