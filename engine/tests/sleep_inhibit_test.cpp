@@ -4,7 +4,7 @@
 // once the update has ended, whichever way it ended.
 #include "testing/engine_fixture.h"
 #include "os/inhibit.h"
-#include "os/tests/mock_logind.h"
+#include "testing/mock_logind.h"
 
 #include <cstdlib>
 #include <string>
