@@ -9,8 +9,6 @@
 constexpr char IMAGE_FILE_NAME[] = "Q5518306.707";
 constexpr char IMAGE_BUILD_DATE[] = "09/08/21";
 constexpr int LOCATE_PATH_SIZE = 1024;
-// READ BUFFER mode of the identification block (buffer BUFFER_ID_BLOCK).
-constexpr uint8_t BUFFER_MODE_ID_BLOCK = 0x02;
 
 // Header fields: file offset and length.
 constexpr uint32_t IMAGE_ID_OFFSET = 96;
