@@ -69,11 +69,11 @@ bool CAutoDlg::OnInitDialog() {
     WorkerScanHost scanHost(this);
     const int count = ScanWithRetry(&ScanDrivesSpti, scanHost);
     if (count == 0) {
-        StopWithMessage(MSG_NO_TARGET);
+        StopWithMessage(IDS_NO_TARGET);
         return true;
     }
     if (count > 1) {
-        StopWithMessage(MSG_MORE_THAN_ONE_TARGET);
+        StopWithMessage(IDS_MORE_THAN_ONE_TARGET);
         return true;
     }
 
@@ -106,7 +106,7 @@ bool CAutoDlg::OnInitDialog() {
     if (needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
         // An image that cannot be read (absent, locked, too short) is not found.
-        StopWithMessage(needed == IMAGE_UNREADABLE ? MSG_IMAGE_NOT_FOUND : MSG_UPDATE_NOT_NEEDED);
+        StopWithMessage(needed == IMAGE_UNREADABLE ? IDS_IMAGE_NOT_FOUND : IDS_UPDATE_NOT_NEEDED);
         return true;
     }
 
@@ -116,7 +116,7 @@ bool CAutoDlg::OnInitDialog() {
     if (!StartWorker(this, letter, false)) {
         // No worker, so no report would ever end the run: a failed update.
         CloseDevice(g_hDevice);
-        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        ShowEngineMessage(*this, IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
         Stop(1, false);
         return true;
     }
@@ -149,7 +149,7 @@ intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
         m_updating = false;
         g_updateRunning = false;
         CloseIndicator(g_autoIndicator);
-        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        ShowEngineMessage(*this, IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
         AfxPostQuitMessage(1);
         break;
     default:
@@ -173,6 +173,6 @@ bool CAutoDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, int
 bool CAutoDlg::OnQueryEndSession() {
     if (!CDialog::OnQueryEndSession()) return false;
     if (m_endSessionAllowed != 0) return true;
-    ShowEngineMessage(*this, MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
+    ShowEngineMessage(*this, IDS_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
     return false;
 }

@@ -3,11 +3,10 @@
 // quit message. Its start-up runs inside its creation, in the constructor.
 #pragma once
 #include "engine/worker.h"
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
 
 #include <cstdint>
-
-constexpr unsigned IDD_AUTO_DIALOG = 130;
 
 class CAutoDlg;
 extern CAutoDlg* g_autoDlg;
@@ -35,7 +34,7 @@ protected:
 private:
     // Ends the run with `exitCode`; `closeSelf` posts the close request first.
     void Stop(int exitCode, bool closeSelf);
-    // Shows string `id` (caption 112, exclamation), then stops with 1 and the close request.
+    // Shows string `id` (caption IDS_CAPTION, exclamation), then stops with 1 and the close request.
     void StopWithMessage(unsigned id);
     intptr_t OnWorkerNotify(uintptr_t code, intptr_t lParam);
 

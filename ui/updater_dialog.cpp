@@ -79,7 +79,7 @@ void CUpdaterDlg::DriveListScan::AddDriveListItem(const char* text) {
 
 CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_UPDATER_DIALOG, parent) {
     CWinApp* app = AfxGetApp();
-    m_hIcon = app ? app->LoadIcon(IDR_MAINFRAME) : nullptr;
+    m_hIcon = app ? app->LoadIcon(IDI_MAINFRAME) : nullptr;
     g_mainDlg = this;
 }
 
@@ -124,7 +124,7 @@ bool CUpdaterDlg::OnInitDialog() {
     PublishWindowHandle(g_instanceMapping ? *g_instanceMapping : nullptr, m_hWnd);
 
     if (CMenu* menu = GetSystemMenu(false)) {
-        std::string about = LoadMessageText(MSG_ABOUT_ITEM);
+        std::string about = LoadMessageText(IDS_ABOUT_ITEM);
         if (!about.empty()) {
             menu->AppendMenu(MF_SEPARATOR);
             menu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
@@ -134,7 +134,7 @@ bool CUpdaterDlg::OnInitDialog() {
     SetIcon(m_hIcon, false);
 
     // Only an explicit Yes goes on.
-    if (ShowStringBox(MSG_SAFETY_WARNING, std::string(), MB_YESNO | MB_ICONINFORMATION) != IDYES) {
+    if (ShowStringBox(IDS_SAFETY_WARNING, std::string(), MB_YESNO | MB_ICONINFORMATION) != IDYES) {
         CloseSelf();
         return true;
     }
@@ -153,7 +153,7 @@ bool CUpdaterDlg::OnInitDialog() {
 
     // A missing ASPI manager finds no adapter here: no entry point is ever called.
     if (ScanWithRetry(g_transport == TRANSPORT_ASPI ? &ScanDrivesAspi : &ScanDrivesSpti, m_scanHost) == 0) {
-        ShowStringBox(MSG_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
+        ShowStringBox(IDS_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
         CloseSelf();
         return true;
     }
@@ -167,7 +167,7 @@ bool CUpdaterDlg::OnInitDialog() {
 bool CUpdaterDlg::CheckSelectedDrive() {
     std::memset(m_imagePath, 0, sizeof m_imagePath);
     if (!LocateImage(m_imagePath)) {
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return false;
     }
     g_workerOp = OP_READ_INQUIRY;
@@ -195,17 +195,17 @@ void CUpdaterDlg::CheckImageVersion() {
 
     if (needed == IMAGE_UNREADABLE) {
         // Found a moment ago, but gone, locked or too short now: no version to show.
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         if (m_checkAtStart) CloseSelf();
         return;
     }
     if (needed == IMAGE_NOT_NEEDED) {
-        ShowStringBox(MSG_UPDATE_NOT_NEEDED, std::string(), MB_ICONEXCLAMATION);
+        ShowStringBox(IDS_UPDATE_NOT_NEEDED, std::string(), MB_ICONEXCLAMATION);
         CloseSelf();
         return;
     }
     if (std::strcmp(m_currentVersion, "0000") != 0 && IsDiscPresent()) {
-        ShowStringBox(MSG_DISC_IN_DRIVE, std::string(), MB_OKCANCEL | MB_ICONEXCLAMATION);
+        ShowStringBox(IDS_DISC_IN_DRIVE, std::string(), MB_OKCANCEL | MB_ICONEXCLAMATION);
     }
     SetDlgItemText(IDC_CURRENT_VERSION, m_currentVersion);
     SetDlgItemText(IDC_NEW_VERSION, m_imageVersion);
@@ -249,7 +249,7 @@ void CUpdaterDlg::OnUpdate() {
     if (g_selectedDevice != m_versionsOf) return;
     if (!SetImagePath(m_imagePath)) {
         // A cut path could name another file: refuse it whole.
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return;
     }
     // The update sends only the image whose version was judged and shown.
@@ -275,7 +275,7 @@ void CUpdaterDlg::OnUpdateFailed() {
     g_updateRunning = false;
     EnableControls(true);
     CloseIndicator(g_mainIndicator);
-    ShowStringBox(MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+    ShowStringBox(IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
 }
 
 intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
@@ -382,6 +382,6 @@ UiIcon CUpdaterDlg::OnQueryDragIcon() { return m_hIcon; }
 bool CUpdaterDlg::OnQueryEndSession() {
     if (!CDialog::OnQueryEndSession()) return false;
     if (m_endSessionAllowed != 0) return true;
-    ShowStringBox(MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
+    ShowStringBox(IDS_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
     return false;
 }

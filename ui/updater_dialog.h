@@ -11,29 +11,12 @@
 #include "engine/scan_probe.h"
 #include "engine/worker.h"
 #include "os/types.h"
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-
-constexpr int IDC_DRIVE_COMBO = 1000;
-constexpr int IDC_UPDATE = 1002;
-constexpr int IDC_DRIVE_NAME = 1004;
-constexpr int IDC_CURRENT_VERSION = 1005;
-constexpr int IDC_NEW_VERSION = 1006;
-
-constexpr unsigned IDD_UPDATER_DIALOG = 102;
-constexpr unsigned IDR_MAINFRAME = 128;  // the icon
-
-// String-table entries the two updater dialogs show themselves.
-constexpr unsigned MSG_ABOUT_ITEM = 101;
-constexpr unsigned MSG_NO_TARGET = 102;
-constexpr unsigned MSG_SAFETY_WARNING = 113;
-constexpr unsigned MSG_END_SESSION_REFUSED = 115;
-constexpr unsigned MSG_UPDATE_FAILED = 116;
-constexpr unsigned MSG_DISC_IN_DRIVE = 123;
-constexpr unsigned MSG_MORE_THAN_ONE_TARGET = 127;
 
 constexpr char UPDATER_MUTEX_NAME[] = "VARN_UPDATER_BY_TORVELL";
 constexpr uint32_t DISCOVERY_RETRY_MS = 3500;
@@ -81,11 +64,12 @@ public:
     int ShowMessageBox(const char* text, const char* caption, unsigned style) override;
 
     // Locates the image and starts the worker that reads the selected drive's
-    // INQUIRY data. False when the image is missing (message 114 shown) or the drive
+    // INQUIRY data. False when the image is missing (IDS_IMAGE_NOT_FOUND shown) or the drive
     // cannot be opened.
     bool CheckSelectedDrive();
     // On the identification's arrival: closes the dialog when no update is needed
-    // (message 121), else shows the versions (after message 123 when a disc is in).
+    // (IDS_UPDATE_NOT_NEEDED), else shows the versions (after IDS_DISC_IN_DRIVE when
+    // a disc is in).
     void CheckImageVersion();
     // The disc check of the selected drive, waited for at most 5000 ms.
     bool IsDiscPresent();

@@ -4,6 +4,8 @@
 // failures.
 #include "ui/framework/win32/win32.h"
 
+#include "res/resource.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,8 +51,8 @@ public:
     }
     void DoDataExchange(CDataExchange* dx) override {
         CDialog::DoDataExchange(dx);
-        if (GetDlgItem(1000)) DDX_Control(dx, 1000, combo);
-        if (GetDlgItem(1007)) DDX_Control(dx, 1007, bar);
+        if (GetDlgItem(IDC_DRIVE_COMBO)) DDX_Control(dx, IDC_DRIVE_COMBO, combo);
+        if (GetDlgItem(IDC_PROGRESS)) DDX_Control(dx, IDC_PROGRESS, bar);
     }
     void OnTimer(uintptr_t id) override {
         if (onTimer) onTimer(id);
@@ -73,7 +75,7 @@ void Step(uintptr_t) {
     switch (g_step++) {
     case 0: {
         // Controls by id, bound by data exchange, in the resource language.
-        std::string update = g_main->GetDlgItemText(1002);
+        std::string update = g_main->GetDlgItemText(IDC_UPDATE);
         Check(update == "update" || !update.empty(), "update button text");
         Check(g_main->combo.m_hWnd != 0, "combo bound");
         g_main->combo.InsertString(-1, "Z: second");
@@ -85,11 +87,11 @@ void Step(uintptr_t) {
         Check(menu != nullptr, "system menu");
         if (menu) {
             Check(menu->AppendMenu(MF_SEPARATOR), "append separator");
-            Check(menu->AppendMenu(MF_STRING, 0x0010, "about..."), "append item");
+            Check(menu->AppendMenu(MF_STRING, IDM_ABOUT, "about..."), "append item");
         }
         // The progress indicator: hidden when created, shown by its owner.
-        g_indicator = new Probe(129);
-        Check(g_indicator->Create(129), "indicator created");
+        g_indicator = new Probe(IDD_INDICATOR);
+        Check(g_indicator->Create(IDD_INDICATOR), "indicator created");
         Check(!g_indicator->IsWindowVisible(), "indicator hidden at first");
         g_indicator->ShowWindow(SW_SHOW);
         g_indicator->bar.SetRange32(0, 34);
@@ -143,8 +145,8 @@ class SmokeApp : public CWinApp {
 public:
     bool InitInstance() override {
         AfxInitCommonControls();
-        g_main = new Probe(102);
-        Check(g_main->Create(102), "main dialog created");
+        g_main = new Probe(IDD_UPDATER_DIALOG);
+        Check(g_main->Create(IDD_UPDATER_DIALOG), "main dialog created");
         Check(g_main->IsWindowVisible(), "main dialog visible from its template");
         m_pMainWnd = g_main;
         g_main->onTimer = &Step;

@@ -126,7 +126,10 @@ void SetResponder(MessageBoxResponder* responder) { g_responder.store(responder)
 int MatchStringId(const std::string& text) {
     int best = 0;
     size_t bestLength = 0;
-    for (unsigned id = 101; id <= 127; ++id) {
+    int count = 0;
+    const unsigned* ids = ResourceStringIds(&count);
+    for (int i = 0; i < count; ++i) {
+        const unsigned id = ids[i];
         const char* s = ResourceString(id, Language());
         if (!s || !*s) continue;
         size_t n = std::strlen(s);
