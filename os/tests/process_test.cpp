@@ -2,6 +2,7 @@
 #include "os/platform.h"
 #include "os/process.h"
 #include "res/resource.h"
+#include "res/strings.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,13 @@ TEST(LoadString, LanguageFollowsTheMessagesLocale) {
         EXPECT_STREQ(buf, "firmware updater");
         EXPECT_EQ(OsLoadString(9999, buf, sizeof buf), 0);  // no such string
         EXPECT_STREQ(buf, "");
+        // A fixed language comes before the locale until it is released.
+        OsSetResourceLanguage(LANG_JAPANESE_JP);
+        EXPECT_EQ(OsResourceLanguage(), LANG_JAPANESE_JP);
+        EXPECT_GT(OsLoadString(IDS_CAPTION, buf, sizeof buf), 0);
+        EXPECT_STRNE(buf, "firmware updater");
+        OsSetResourceLanguage(0);
+        EXPECT_EQ(OsLoadString(IDS_CAPTION, buf, sizeof buf), 16);
     }
     {
         LocaleEnvironment env(nullptr, "LC_MESSAGES", "ja_JP.UTF-8", "en_US.UTF-8");

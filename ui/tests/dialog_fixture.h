@@ -8,6 +8,7 @@
 #include "engine/worker.h"
 #include "os/device.h"
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/session.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
@@ -135,7 +136,7 @@ public:
         OsSetDevices(&devices);
         OsSetPlatform(&platform);
         OsSetSession(&session);
-        headless::SetLanguage(LANG_ENGLISH_US);
+        OsSetResourceLanguage(LANG_ENGLISH_US);
         headless::SetResponder(&boxes);
         g_transport = 0;
         g_hDevice = nullptr;

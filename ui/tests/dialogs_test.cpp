@@ -5,6 +5,7 @@
 #include "ui/framework/headless/headless.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "res/strings.h"
@@ -42,7 +43,7 @@ protected:
     // The resource language and the string loader both follow the locale.
     void UseLanguage(const char* locale) {
         setenv("LC_ALL", locale, 1);
-        headless::SetLanguage(0);
+        OsSetResourceLanguage(0);
     }
     headless::WindowState State(WindowHandle hwnd) {
         headless::WindowState s;

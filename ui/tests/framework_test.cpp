@@ -4,6 +4,7 @@
 #include "ui/framework/headless/headless.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "res/resource.h"
@@ -85,7 +86,7 @@ protected:
     void SetUp() override {
         OsSetTime(&m_time);
         OsSetPlatform(&m_platform);
-        headless::SetLanguage(LANG_ENGLISH_US);
+        OsSetResourceLanguage(LANG_ENGLISH_US);
         headless::SetResponder(&m_boxes);
     }
     void TearDown() override {
@@ -429,7 +430,7 @@ TEST_F(Framework, DataExchangeBindsControlsOfTheTemplate) {
 // --- The window model ----------------------------------------------------------------------
 
 TEST_F(Framework, ModelComesFromTheTemplateInTheResourceLanguage) {
-    headless::SetLanguage(LANG_JAPANESE_JP);
+    OsSetResourceLanguage(LANG_JAPANESE_JP);
     ProbeDialog dialog;
     bool visibleDuringInit = true;
     dialog.onInit = [&](ProbeDialog& d) { visibleDuringInit = d.IsWindowVisible(); };
@@ -449,24 +450,46 @@ TEST_F(Framework, ModelComesFromTheTemplateInTheResourceLanguage) {
     EXPECT_FALSE(missing.Create(999));
 }
 
+// A language a test fixes holds for the templates, the string loader and the ids
+// of message boxes alike, whatever the locale says.
+TEST_F(Framework, AFixedLanguageHoldsForTemplatesAndStringsAlike) {
+    struct EnglishLocale {
+        EnglishLocale() : had(std::getenv("LC_ALL") != nullptr), old(had ? std::getenv("LC_ALL") : "") {
+            setenv("LC_ALL", "C", 1);
+        }
+        ~EnglishLocale() { had ? setenv("LC_ALL", old.c_str(), 1) : unsetenv("LC_ALL"); }
+        bool had;
+        std::string old;
+    } english;
+    OsSetResourceLanguage(LANG_JAPANESE_JP);
+    ProbeDialog dialog;
+    ASSERT_TRUE(dialog.Create(kMainTemplate));
+    char caption[128];
+    ASSERT_GT(OsLoadString(IDS_CAPTION, caption, sizeof caption), 0);
+    EXPECT_STREQ(caption, ResourceString(IDS_CAPTION, LANG_JAPANESE_JP));
+    EXPECT_EQ(State(dialog.m_hWnd).caption, caption);
+    dialog.MessageBox(caption, caption);
+    EXPECT_EQ(m_boxes.ShownIds(), std::vector<int>{IDS_CAPTION});
+}
+
 TEST_F(Framework, SystemMenuItemsCanBeAppendedAndDisabled) {
     ProbeDialog dialog;
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     CMenu* menu = dialog.GetSystemMenu(false);
     ASSERT_NE(menu, nullptr);
     menu->AppendMenu(MF_SEPARATOR);
-    menu->AppendMenu(MF_STRING, 0x0010, "firmware updater Version(&A)...");
+    menu->AppendMenu(MF_STRING, IDM_ABOUT, "firmware updater Version(&A)...");
     EXPECT_EQ(menu->EnableMenuItem(SC_CLOSE, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED), MF_ENABLED);
     EXPECT_EQ(menu->EnableMenuItem(0x4242, MF_BYCOMMAND | MF_ENABLED), 0xFFFFFFFFu);
 
     headless::WindowState s = State(dialog.m_hWnd);
-    ASSERT_NE(s.MenuItem(0x0010), nullptr);
-    EXPECT_EQ(s.MenuItem(0x0010)->text, "firmware updater Version(&A)...");
-    EXPECT_EQ(s.systemMenu.back().id, 0x0010u);
+    ASSERT_NE(s.MenuItem(IDM_ABOUT), nullptr);
+    EXPECT_EQ(s.MenuItem(IDM_ABOUT)->text, "firmware updater Version(&A)...");
+    EXPECT_EQ(s.systemMenu.back().id, static_cast<unsigned>(IDM_ABOUT));
     EXPECT_FALSE(s.MenuItem(SC_CLOSE)->Enabled());
 
     // Choosing the appended item reaches the dialog as a system command.
-    headless::ChooseSystemCommand(dialog.m_hWnd, 0x0010);
+    headless::ChooseSystemCommand(dialog.m_hWnd, IDM_ABOUT);
     headless::Pump();
     EXPECT_FALSE(dialog.m_ended);
 }

@@ -8,13 +8,12 @@
 #include "ui/framework/headless/headless.h"
 #include "ui/framework/headless/internal.h"
 
+#include "os/process.h"
 #include "os/time.h"
 #include "res/strings.h"
 #include "res/templates.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <limits>
 #include <map>
@@ -61,7 +60,6 @@ WindowHandle g_nextHandle = 0x00010000;
 WindowHandle g_foreground = 0;
 std::function<bool()> g_idleHook;
 headless::WindowObserver* g_observer = nullptr;
-int g_languageOverride = 0;
 // Gives the loop's event of `q` back to the clock that made it, while that clock is
 // the one in force (a test's earlier clock may be gone and is not called).
 void ReleaseEventLocked(Queue& q) {
@@ -350,7 +348,7 @@ std::vector<headless::MenuItemState> DefaultSystemMenu() {
 }
 
 bool CreateFromTemplate(CDialog* dialog, unsigned templateId, WindowHandle owner, bool modal) {
-    const ResDialog* t = ResourceDialog(templateId, headless::Language());
+    const ResDialog* t = ResourceDialog(templateId, OsResourceLanguage());
     if (!t) t = ResourceDialog(templateId, LANG_ENGLISH_US);
     if (!t) return false;
     WindowHandle hwnd;
@@ -1033,23 +1031,6 @@ void SetObserver(WindowObserver* observer) {
     g_observer = observer;
 }
 
-int Language() {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_languageOverride != 0) return g_languageOverride;
-    }
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "ja", 2) == 0 ? LANG_JAPANESE_JP : LANG_ENGLISH_US;
-    }
-    return LANG_ENGLISH_US;
-}
-
-void SetLanguage(int language) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_languageOverride = language;
-}
-
 void Reset() {
     std::vector<CDialog*> dialogs;
     {
@@ -1060,13 +1041,13 @@ void Reset() {
         g_foreground = 0;
         g_idleHook = nullptr;
         g_observer = nullptr;
-        g_languageOverride = 0;
         // The test's clock is still in force: the loop's event goes back to it.
         if (t_queue.queue) ReleaseEventLocked(*t_queue.queue);
         t_queue.queue.reset();
     }
     for (CDialog* d : dialogs) d->m_hWnd = 0;
     SetResponder(nullptr);
+    OsSetResourceLanguage(0);
 }
 
 }  // namespace headless

@@ -3,6 +3,7 @@
 #include "ui/framework/headless/internal.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "res/strings.h"
 
 #include <iconv.h>
@@ -130,7 +131,7 @@ int MatchStringId(const std::string& text) {
     const unsigned* ids = ResourceStringIds(&count);
     for (int i = 0; i < count; ++i) {
         const unsigned id = ids[i];
-        const char* s = ResourceString(id, Language());
+        const char* s = ResourceString(id, OsResourceLanguage());
         if (!s || !*s) continue;
         size_t n = std::strlen(s);
         if (n > bestLength && text.compare(0, n, s) == 0) {
