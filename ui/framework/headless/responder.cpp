@@ -1,5 +1,4 @@
 // Message boxes of the headless back-end, and the conversion of texts to UTF-8.
-#include "ui/framework/headless/headless.h"
 #include "ui/framework/headless/internal.h"
 
 #include "os/platform.h"
