@@ -9,8 +9,10 @@
 // The text of string `id` in the user's language; empty when there is none.
 std::string LoadMessageText(unsigned id);
 
-// Shows string `id` followed by `tail`, caption IDS_CAPTION, and returns the button pressed.
+// Shows string `id` followed by `tail`, caption IDS_CAPTION, and returns the
+// button pressed.
 int ShowEngineMessage(WorkerHost& owner, unsigned id, const std::string& tail, unsigned style);
 
-// IDS_COMMAND_ERROR, "command error occured", CR LF, and the report of the failed command.
+// IDS_COMMAND_ERROR, "command error occured", CR LF, and the report of the
+// failed command.
 void ShowCommandError(WorkerHost& owner);

@@ -5,11 +5,10 @@
 #include "engine/messages.h"
 #include "engine/scan_probe.h"
 #include "engine/update.h"
-#include "os/time.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 #include "ui/indicator_dialog.h"
-#include "ui/updater_dialog.h"
+#include "ui/updater_common.h"
 
 #include <cstring>
 #include <string>
@@ -22,12 +21,7 @@ CAutoDlg::CAutoDlg(CWnd* parent) : CDialog(IDD_AUTO_DIALOG, parent) {
     Create(IDD_AUTO_DIALOG, parent);
 }
 
-CAutoDlg::~CAutoDlg() {
-    WaitForWorker(OS_WAIT_FOREVER);
-    CloseDevice(g_hDevice);
-    FreeTransferBuffers();
-    RestoreScreenSaver(m_screenSaverWasActive);
-}
+CAutoDlg::~CAutoDlg() { EndUpdaterSession(m_screenSaverWasActive); }
 
 void CAutoDlg::PostWorkerNotify(unsigned code, long lParam) {
     PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
@@ -49,25 +43,17 @@ void CAutoDlg::StopWithMessage(unsigned id) {
 
 bool CAutoDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    if (!TakeUpdaterMutex()) {
+    if (!BeginUpdaterStartUp(*this, &m_screenSaverWasActive)) {
         Stop(1, true);
         return true;
     }
-    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
-    if (!AllocateTransferBuffers()) {
-        // Nothing can be sent without them: stop before any drive is touched.
-        Stop(1, true);
-        return true;
-    }
-    ResetCommandState();
-    ChooseTransport();
     if (g_transport == TRANSPORT_ASPI) {
         Stop(1, false);  // unattended runs on the NT family only
         return true;
     }
 
     WorkerScanHost scanHost(this);
-    const int count = ScanWithRetry(&ScanDrivesSpti, scanHost);
+    const int count = DiscoverDrives(scanHost);
     if (count == 0) {
         StopWithMessage(IDS_NO_TARGET);
         return true;
@@ -125,10 +111,7 @@ bool CAutoDlg::OnInitDialog() {
     return true;
 }
 
-intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
-    if (lParam == LPARAM_WORKER_ENDED) {
-        if (!HandleWorkerEndedReport()) return 0;  // a stale report
-    }
+void CAutoDlg::OnWorkerReport(unsigned code) {
     switch (code) {
     case NOTIFY_TRANSFER_STARTED:
         if (m_updating) OpenIndicator(g_autoIndicator);
@@ -155,24 +138,13 @@ intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
     default:
         break;
     }
-    return 0;
 }
 
 bool CAutoDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
-    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
-        *result = BROADCAST_QUERY_DENY;
-        return true;
-    }
-    if (message == WM_WORKER_NOTIFY) {
-        *result = OnWorkerNotify(wParam, lParam);
-        return true;
-    }
-    return CDialog::OnWndMsg(message, wParam, lParam, result);
+    return RouteUpdaterMessage(*this, message, wParam, lParam, result) ||
+           CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 bool CAutoDlg::OnQueryEndSession() {
-    if (!CDialog::OnQueryEndSession()) return false;
-    if (m_endSessionAllowed != 0) return true;
-    ShowEngineMessage(*this, IDS_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
-    return false;
+    return CDialog::OnQueryEndSession() && AllowEndOfSession(*this, m_endSessionAllowed);
 }

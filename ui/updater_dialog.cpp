@@ -3,72 +3,24 @@
 #include "engine/messages.h"
 #include "engine/restart.h"
 #include "engine/update.h"
-#include "os/named.h"
-#include "os/session.h"
 #include "os/time.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 #include "ui/about_dialog.h"
 #include "ui/indicator_dialog.h"
+#include "ui/updater_common.h"
 
 #include <cstring>
 
-OsHandle* g_instanceMapping = nullptr;
-std::atomic<bool> g_updateRunning{false};
 CUpdaterDlg* g_mainDlg = nullptr;
 
 namespace {
-// Kept open, never released, until the process ends: its existence is what stops
-// a second updater.
-OsHandle g_updaterMutex = nullptr;
-
 template <size_t N>
 void CopyField(char (&to)[N], const char* from) {
     std::strncpy(to, from, N - 1);
     to[N - 1] = '\0';
 }
 }  // namespace
-
-// --- Shared by both updater dialogs ---------------------------------------------
-
-void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd) {
-    if (mapping == nullptr || !AfxIsWindow(hwnd)) return;
-    OsPublishSharedValue(mapping, hwnd);  // a view that cannot be mapped: not published
-}
-
-bool TakeUpdaterMutex() {
-    if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) return false;
-    OsHandle mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME);
-    if (mutex == nullptr) return false;
-    if (g_updaterMutex == nullptr) g_updaterMutex = mutex;
-    return true;
-}
-
-void SwitchScreenSaverOff(CWnd& owner, int* wasActive) {
-    int active = 0;
-    if (!OsSession().GetScreenSaverActive(&active)) {
-        owner.MessageBox("FALSE", "FALSE", MB_OK);
-        return;
-    }
-    *wasActive = active;
-    if (active == 1) OsSession().SetScreenSaverActive(false);
-}
-
-void RestoreScreenSaver(int wasActive) {
-    if (wasActive == 1) OsSession().SetScreenSaverActive(true);
-}
-
-int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host) {
-    int count = scan(host);
-    if (count == 0) {
-        // A drive that is still coming up after power-on answers a moment later.
-        OsTime().Sleep(DISCOVERY_RETRY_MS);
-        count = scan(host);
-    }
-    return count;
-}
-
-// --- The main dialog ---------------------------------------------------------------
 
 void CUpdaterDlg::DriveListScan::ClearDriveList() { m_dialog->m_driveCombo.ResetContent(); }
 
@@ -83,13 +35,7 @@ CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_UPDATER_DIALOG, parent) {
     g_mainDlg = this;
 }
 
-CUpdaterDlg::~CUpdaterDlg() {
-    // A worker may still hold the buffers (a dialog torn down mid-operation).
-    WaitForWorker(OS_WAIT_FOREVER);
-    CloseDevice(g_hDevice);
-    FreeTransferBuffers();
-    RestoreScreenSaver(m_screenSaverWasActive);
-}
+CUpdaterDlg::~CUpdaterDlg() { EndUpdaterSession(m_screenSaverWasActive); }
 
 void CUpdaterDlg::PostWorkerNotify(unsigned code, long lParam) {
     PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
@@ -138,21 +84,11 @@ bool CUpdaterDlg::OnInitDialog() {
         CloseSelf();
         return true;
     }
-    if (!TakeUpdaterMutex()) {
+    if (!BeginUpdaterStartUp(*this, &m_screenSaverWasActive)) {
         CloseSelf();
         return true;
     }
-    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
-    if (!AllocateTransferBuffers()) {
-        // Nothing can be sent without them: stop before any drive is touched.
-        CloseSelf();
-        return true;
-    }
-    ResetCommandState();
-    ChooseTransport();
-
-    // A missing ASPI manager finds no adapter here: no entry point is ever called.
-    if (ScanWithRetry(g_transport == TRANSPORT_ASPI ? &ScanDrivesAspi : &ScanDrivesSpti, m_scanHost) == 0) {
+    if (DiscoverDrives(m_scanHost) == 0) {
         ShowStringBox(IDS_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
         CloseSelf();
         return true;
@@ -278,12 +214,7 @@ void CUpdaterDlg::OnUpdateFailed() {
     ShowStringBox(IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
 }
 
-intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
-    if (lParam == LPARAM_WORKER_ENDED) {
-        // A late report of a worker that another has followed: the device handle is
-        // the newer one's, and the report's news is old.
-        if (!HandleWorkerEndedReport()) return 0;
-    }
+void CUpdaterDlg::OnWorkerReport(unsigned code) {
     switch (code) {
     case NOTIFY_UPDATE_OK:
         if (m_awaiting != Awaiting::Update) break;
@@ -320,19 +251,11 @@ intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
     default:
         break;
     }
-    return 0;
 }
 
 bool CUpdaterDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
-    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
-        *result = BROADCAST_QUERY_DENY;
-        return true;
-    }
-    if (message == WM_WORKER_NOTIFY) {
-        *result = OnWorkerNotify(wParam, lParam);
-        return true;
-    }
-    return CDialog::OnWndMsg(message, wParam, lParam, result);
+    return RouteUpdaterMessage(*this, message, wParam, lParam, result) ||
+           CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 bool CUpdaterDlg::OnCommand(unsigned id, unsigned notifyCode) {
@@ -380,8 +303,5 @@ void CUpdaterDlg::OnPaint() {
 UiIcon CUpdaterDlg::OnQueryDragIcon() { return m_hIcon; }
 
 bool CUpdaterDlg::OnQueryEndSession() {
-    if (!CDialog::OnQueryEndSession()) return false;
-    if (m_endSessionAllowed != 0) return true;
-    ShowStringBox(IDS_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
-    return false;
+    return CDialog::OnQueryEndSession() && AllowEndOfSession(*this, m_endSessionAllowed);
 }

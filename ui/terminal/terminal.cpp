@@ -1,5 +1,6 @@
 #include "ui/terminal/terminal.h"
 
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 
 #include <csignal>

@@ -18,6 +18,7 @@
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
 #include "ui/indicator_dialog.h"
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 #include "res/strings.h"
 
