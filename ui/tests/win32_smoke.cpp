@@ -27,10 +27,33 @@ void Check(bool ok, const char* what) {
     }
 }
 
+RECT WindowRect(const CWnd& window) {
+    RECT rect = {0, 0, 0, 0};
+    ::GetWindowRect(win32::H(window.m_hWnd), &rect);
+    return rect;
+}
+
+RECT WorkArea() {
+    RECT area = {0, 0, 0, 0};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
+}
+
+// Centres within a pixel (a halved odd size rounds).
+bool CentredOver(const RECT& inner, const RECT& outer) {
+    return std::abs((inner.left + inner.right) - (outer.left + outer.right)) <= 2 &&
+           std::abs((inner.top + inner.bottom) - (outer.top + outer.bottom)) <= 2;
+}
+
 class Probe : public CDialog {
 public:
     explicit Probe(unsigned templateId) : CDialog(templateId) {}
 
+    bool OnInitDialog() override {
+        const bool result = CDialog::OnInitDialog();
+        if (placeAt10) ::SetWindowPos(win32::H(m_hWnd), nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        return result;
+    }
     bool OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) override {
         if (message == WM_PROBE) {
             posted.push_back(wParam);
@@ -62,6 +85,7 @@ public:
     CProgressCtrl bar;
     std::vector<uintptr_t> posted;
     int escapes = 0;
+    bool placeAt10 = false;  // places itself during the initialisation
     void (*onTimer)(uintptr_t) = nullptr;
 };
 
@@ -93,6 +117,15 @@ void Step(uintptr_t) {
         g_indicator = new Probe(IDD_INDICATOR);
         Check(g_indicator->Create(IDD_INDICATOR), "indicator created");
         Check(!g_indicator->IsWindowVisible(), "indicator hidden at first");
+        Check(CentredOver(WindowRect(*g_indicator), WindowRect(*g_main)), "indicator centred over its owner");
+        {
+            Probe placed(IDD_ABOUTBOX);
+            placed.placeAt10 = true;
+            Check(placed.Create(IDD_ABOUTBOX), "self-placing dialog created");
+            const RECT rect = WindowRect(placed);
+            Check(rect.left == 10 && rect.top == 10, "a dialog placed during its initialisation stays there");
+            placed.DestroyWindow();
+        }
         g_indicator->ShowWindow(SW_SHOW);
         g_indicator->bar.SetRange32(0, 34);
         g_indicator->bar.SetPos(0);
@@ -148,6 +181,7 @@ public:
         g_main = new Probe(IDD_UPDATER_DIALOG);
         Check(g_main->Create(IDD_UPDATER_DIALOG), "main dialog created");
         Check(g_main->IsWindowVisible(), "main dialog visible from its template");
+        Check(CentredOver(WindowRect(*g_main), WorkArea()), "main dialog without owner centred on the work area");
         m_pMainWnd = g_main;
         g_main->onTimer = &Step;
         g_main->SetTimer(1, 200);
