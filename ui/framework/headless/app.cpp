@@ -291,10 +291,13 @@ void AfxInitCommonControls() {}
 
 namespace headless {
 
-void Pump() {
+namespace {
+// The loop the tests run: until nothing is left (or, with `wait`, until OsTime()
+// reaches `until`); a quit message stays queued for the loop that owns it.
+void RunLoop(bool wait, uint64_t until) {
     for (;;) {
         Msg msg;
-        Next next = GetNextMessage(&msg, false, kNoLimit);
+        Next next = GetNextMessage(&msg, wait, until);
         if (next == Next::Timeout) return;
         if (next == Next::Quit) {
             RepostQuit(static_cast<int>(msg.wParam));
@@ -303,20 +306,11 @@ void Pump() {
         DispatchMessage(msg);
     }
 }
+}  // namespace
 
-void RunFor(uint32_t ms) {
-    const uint64_t until = OsTime().NowMs() + ms;
-    for (;;) {
-        Msg msg;
-        Next next = GetNextMessage(&msg, true, until);
-        if (next == Next::Timeout) return;
-        if (next == Next::Quit) {
-            RepostQuit(static_cast<int>(msg.wParam));
-            return;
-        }
-        DispatchMessage(msg);
-    }
-}
+void Pump() { RunLoop(false, kNoLimit); }
+
+void RunFor(uint32_t ms) { RunLoop(true, OsTime().NowMs() + ms); }
 
 void SetIdleHook(std::function<bool()> hook) {
     std::lock_guard<std::mutex> lock(g_mutex);
