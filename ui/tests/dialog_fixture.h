@@ -8,6 +8,7 @@
 #include "engine/worker.h"
 #include "os/device.h"
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/session.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
@@ -17,6 +18,7 @@
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
 #include "ui/indicator_dialog.h"
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 #include "res/strings.h"
 
@@ -135,7 +137,7 @@ public:
         OsSetDevices(&devices);
         OsSetPlatform(&platform);
         OsSetSession(&session);
-        headless::SetLanguage(LANG_ENGLISH_US);
+        OsSetResourceLanguage(LANG_ENGLISH_US);
         headless::SetResponder(&boxes);
         g_transport = 0;
         g_hDevice = nullptr;
