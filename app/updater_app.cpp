@@ -3,6 +3,7 @@
 #include "os/named.h"
 #include "os/process.h"
 #include "ui/auto_dialog.h"
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 
 bool IsUnattendedCommandLine(const char* commandLine) {

@@ -3,6 +3,7 @@
 #include "commands/commands.h"
 
 #include "transport/aspi.h"
+#include "transport/discovery.h"
 #include "transport/transport.h"
 
 namespace {
@@ -52,6 +53,13 @@ bool Refuse() {
 constexpr uint32_t kField24 = 0xFFFFFF;
 constexpr uint32_t kField16 = 0xFFFF;
 
+// The disc check's fixed fields: what it asks for and how many bytes it takes.
+constexpr uint8_t kTocTrack = 1;
+constexpr uint8_t kTocLength = 48;
+constexpr uint8_t kMediaEventClass = 0x10;
+constexpr uint8_t kEventStatusLength = 8;
+constexpr uint8_t kDiscInfoLength = 34;
+
 // READ BUFFER and WRITE BUFFER share one layout.
 Cdb BufferCdb(uint8_t opcode, uint8_t bufferId, uint8_t mode, uint32_t offset, uint32_t length) {
     Cdb cdb;
@@ -67,77 +75,74 @@ Cdb BufferCdb(uint8_t opcode, uint8_t bufferId, uint8_t mode, uint32_t offset, u
 
 bool CmdTestUnitReady() {
     Cdb cdb;
-    cdb.b[0] = 0x00;
+    cdb.b[0] = TUR_CMD;
     return Send(6, DIR_NONE, 0, cdb);
 }
 
 bool CmdInquiry(uint8_t allocationLength) {
     Cdb cdb;
-    cdb.b[0] = 0x12;
+    cdb.b[0] = INQUIRY_CMD;
     cdb.b[4] = allocationLength;
     return Send(6, DIR_IN, allocationLength, cdb);
 }
 
 bool CmdScanInquiry() {
     Cdb cdb;
-    cdb.b[0] = 0x12;
-    cdb.b[4] = 0xFE;
-    return Send(6, DIR_IN, 0xFE, cdb, Address::Probe);
+    cdb.b[0] = INQUIRY_CMD;
+    cdb.b[4] = SCAN_INQUIRY_LENGTH;
+    return Send(6, DIR_IN, SCAN_INQUIRY_LENGTH, cdb, Address::Probe);
 }
 
 bool CmdStartStopUnit(int eject) {
     Cdb cdb;
-    cdb.b[0] = 0x1B;
+    cdb.b[0] = START_STOP_CMD;
     cdb.b[4] = static_cast<uint8_t>((eject & 1) << 1);  // LoEj; Start stays 0
     return Send(6, DIR_NONE, 0, cdb);
 }
 
 bool CmdReadBuffer(uint8_t bufferId, uint8_t mode, uint32_t offset, uint32_t length) {
     if (offset > kField24 || length > kField24) return Refuse();
-    return Send(12, DIR_IN, length, BufferCdb(0x3C, bufferId, mode, offset, length));
+    return Send(12, DIR_IN, length, BufferCdb(READ_BUFFER_CMD, bufferId, mode, offset, length));
 }
 
 bool CmdScanReadIdBlock() {
-    Cdb cdb;
-    cdb.b[0] = 0x3C;
-    cdb.b[1] = 0x02;
-    cdb.b[2] = 0xF1;
-    cdb.b[8] = 0x30;
-    return Send(12, DIR_IN, 0x30, cdb, Address::Probe);
+    return Send(12, DIR_IN, DRIVE_ID_BLOCK_LENGTH,
+                BufferCdb(READ_BUFFER_CMD, BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH),
+                Address::Probe);
 }
 
 bool CmdWriteBuffer(uint8_t bufferId, uint8_t mode, uint32_t offset, uint32_t length) {
     if (offset > kField24 || length > kField24) return Refuse();
-    return Send(12, DIR_OUT, length, BufferCdb(0x3B, bufferId, mode, offset, length));
+    return Send(12, DIR_OUT, length, BufferCdb(WRITE_BUFFER_CMD, bufferId, mode, offset, length));
 }
 
 bool CmdReadToc() {
     Cdb cdb;
-    cdb.b[0] = 0x43;
-    cdb.b[6] = 0x01;
-    cdb.b[8] = 0x30;
-    return Send(10, DIR_IN, 0x30, cdb);
+    cdb.b[0] = READ_TOC_CMD;
+    cdb.b[6] = kTocTrack;
+    cdb.b[8] = kTocLength;
+    return Send(10, DIR_IN, kTocLength, cdb);
 }
 
 bool CmdGetEventStatus() {
     Cdb cdb;
-    cdb.b[0] = 0x4A;
-    cdb.b[4] = 0x10;  // media event class; Polled (byte 1) stays clear
-    cdb.b[8] = 0x08;
-    return Send(10, DIR_IN, 8, cdb);
+    cdb.b[0] = GET_EVENT_STATUS_CMD;
+    cdb.b[4] = kMediaEventClass;  // Polled (byte 1) stays clear
+    cdb.b[8] = kEventStatusLength;
+    return Send(10, DIR_IN, kEventStatusLength, cdb);
 }
 
 bool CmdReadDiscInfo() {
     Cdb cdb;
-    cdb.b[0] = 0x51;
-    cdb.b[8] = 0x22;
-    return Send(10, DIR_IN, 0x22, cdb);
+    cdb.b[0] = READ_DISC_INFO_CMD;
+    cdb.b[8] = kDiscInfoLength;
+    return Send(10, DIR_IN, kDiscInfoLength, cdb);
 }
 
 bool CmdReadTrackInfo(uint8_t addressType, uint32_t address, uint32_t allocationLength) {
     if (allocationLength > kField16) return Refuse();
     Cdb cdb;
-    cdb.b[0] = 0x52;
+    cdb.b[0] = READ_TRACK_INFO_CMD;
     cdb.b[1] = addressType;
     cdb.b[2] = static_cast<uint8_t>(address >> 24);
     cdb.b[3] = static_cast<uint8_t>(address >> 16);

@@ -295,7 +295,7 @@ int ValidateImage(WorkerHost& owner) {
         !g_checkedImage.set || std::strcmp(g_checkedImage.version, version) != 0 ||
         std::strcmp(g_checkedImage.date, dateDigits) != 0) {
         CloseImage();
-        ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
+        ShowEngineMessage(owner, IDS_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND);
         return 0;
     }
     g_imageDigest = digest;

@@ -9,8 +9,6 @@
 constexpr char IMAGE_FILE_NAME[] = "Q5518306.707";
 constexpr char IMAGE_BUILD_DATE[] = "09/08/21";
 constexpr int LOCATE_PATH_SIZE = 1024;
-// READ BUFFER mode of the identification block (buffer BUFFER_ID_BLOCK).
-constexpr uint8_t BUFFER_MODE_ID_BLOCK = 0x02;
 
 // Header fields: file offset and length.
 constexpr uint32_t IMAGE_ID_OFFSET = 96;
@@ -31,7 +29,8 @@ constexpr uint32_t IMAGE_HEADER_END = IMAGE_DATE_OFFSET + IMAGE_DATE_LENGTH;
 int LocateImage(char* path);
 
 // Copies `path` into g_imagePath. False, leaving g_imagePath empty, when it does not
-// fit (the caller shows message 114): a cut path must never name another file.
+// fit (the caller shows IDS_IMAGE_NOT_FOUND): a cut path must never name another
+// file.
 bool SetImagePath(const char* path);
 
 // What the version check compares, each field NUL-terminated.
@@ -69,7 +68,8 @@ constexpr int IMAGE_NEEDED = 1;
 // image, and applies the version rule. IMAGE_DRIVE_UNKNOWN when the drive's revision
 // did not arrive (the image is then not read), or its date did not and the
 // revisions are equal as text: the dialogs end as for a failed INQUIRY.
-// IMAGE_UNREADABLE when the image cannot be read (the dialog shows message 114).
+// IMAGE_UNREADABLE when the image cannot be read (the dialog shows
+// IDS_IMAGE_NOT_FOUND).
 int ImageUpdateNeeded(const uint8_t* inquiry, uint32_t inquiryLength, const char* imagePath,
                       VersionRecord& record);
 
@@ -109,8 +109,9 @@ bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header = nullptr);
 // drive: its signature against the drive's identification block, its build date, its
 // drive identification, that it holds the whole transfer, and that it is the image
 // the version check judged (g_checkedImage). Every field comes from the one reading
-// that the digest is taken of. Shows 119 (block unreadable, or without its state
-// byte) or 118 (mismatch, or an image too short for its header or for the
-// 1,966,080 bytes sent) owned by `owner`; an image that cannot be opened fails with
-// no message. Returns 1, holding the image in g_hImage, when it may be sent.
+// that the digest is taken of. Shows IDS_COMMAND_ERROR (block unreadable, or
+// without its state byte) or IDS_INCOMPATIBLE_IMAGE (mismatch, or an image too short
+// for its header or for the 1,966,080 bytes sent) owned by `owner`; an image that
+// cannot be opened fails with no message. Returns 1, holding the image in g_hImage,
+// when it may be sent.
 int ValidateImage(WorkerHost& owner);

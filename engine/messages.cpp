@@ -13,12 +13,12 @@ std::string LoadMessageText(unsigned id) {
 
 int ShowEngineMessage(WorkerHost& owner, unsigned id, const std::string& tail, unsigned style) {
     std::string text = LoadMessageText(id) + tail;
-    std::string caption = LoadMessageText(MSG_CAPTION);
+    std::string caption = LoadMessageText(IDS_CAPTION);
     return owner.ShowMessageBox(text.c_str(), caption.c_str(), style);
 }
 
 void ShowCommandError(WorkerHost& owner) {
     std::string report;
     FormatCommandReport(report);
-    ShowEngineMessage(owner, MSG_COMMAND_ERROR, "\r\n" + report, MB_ICONHAND_STYLE);
+    ShowEngineMessage(owner, IDS_COMMAND_ERROR, "\r\n" + report, MB_ICONHAND);
 }

@@ -9,8 +9,7 @@
 void RestartWindows(WorkerHost& dialog) {
     SessionPort& session = OsSession();
     if (g_transport != TRANSPORT_ASPI) {
-        ShowEngineMessage(dialog, MSG_RESTART, std::string(),
-                          MB_SYSTEMMODAL_STYLE | MB_ICONINFORMATION_STYLE);
+        ShowEngineMessage(dialog, IDS_RESTART, std::string(), MB_SYSTEMMODAL | MB_ICONINFORMATION);
         session.EnableShutdownPrivilege();
     }
     session.ForceRestart();

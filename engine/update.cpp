@@ -61,7 +61,7 @@ bool SendImageBlocks(WorkerHost& owner, uint64_t* sent) {
 // The image no longer holds the bytes validated (written over in place: the held
 // descriptor still names the same file).
 int ImageChanged(WorkerHost& owner) {
-    ShowEngineMessage(owner, MSG_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND_STYLE);
+    ShowEngineMessage(owner, IDS_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND);
     return 0;
 }
 

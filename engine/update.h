@@ -36,9 +36,9 @@ int ReadDriveState();
 bool SendModeSwitch();
 // The state check, the first mode switch, NOTIFY_TRANSFER_STARTED, the 60 blocks
 // straight from the image validation holds (g_hImage), the last mode switch and the
-// final state check. An image that no longer digests as validated shows 118: found
-// before the state check, nothing more is sent; found after the blocks, the final
-// switch is not.
+// final state check. An image that no longer digests as validated shows
+// IDS_INCOMPATIBLE_IMAGE: found before the state check, nothing more is sent; found
+// after the blocks, the final switch is not.
 int DownloadImage(WorkerHost& owner);
 // The whole update; 1 on success. Shows its own messages owned by `owner`. The image
 // is held from validation to the end and closed on return; once it is valid, sleep

@@ -1,6 +1,8 @@
 // Lengthy drive operations run on a short-lived worker thread, one at a time, and
 // report to the dialog that started them with a posted notification.
 #pragma once
+#include "os/message_box.h"
+
 #include <cstdint>
 
 constexpr uint32_t OP_SCAN_INQUIRY = 274;
@@ -20,15 +22,6 @@ constexpr long LPARAM_WORKER_ENDED = 5;
 constexpr uint32_t WORKER_WAIT_MS = 5000;
 constexpr int INQUIRY_LENGTH = 254;
 constexpr int IMAGE_PATH_SIZE = 500;
-
-// Message box styles the engine and the dialogs use (the Win32 values).
-constexpr unsigned MB_OK_STYLE = 0x00;
-constexpr unsigned MB_OKCANCEL_STYLE = 0x01;
-constexpr unsigned MB_YESNO_STYLE = 0x04;
-constexpr unsigned MB_ICONHAND_STYLE = 0x10;
-constexpr unsigned MB_ICONEXCLAMATION_STYLE = 0x30;
-constexpr unsigned MB_ICONINFORMATION_STYLE = 0x40;
-constexpr unsigned MB_SYSTEMMODAL_STYLE = 0x1000;
 
 // What the worker needs of the dialog that owns it; the dialogs implement it.
 class WorkerHost {

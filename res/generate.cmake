@@ -1,6 +1,6 @@
-# Turns resources.cmake into the Windows resource script (RC_OUT) and the C++
-# tables of the Linux build (CPP_OUT). Run as:
-#   cmake -DSRC=resources.cmake -DRC_OUT=... -DCPP_OUT=... -DRES_DIR=... -P generate.cmake
+# Turns resources.cmake into the header of named ids (IDS_OUT), the Windows
+# resource script (RC_OUT) and the C++ tables of the Linux build (CPP_OUT). Run as:
+#   cmake -DSRC=resources.cmake -DIDS_OUT=... -DRC_OUT=... -DCPP_OUT=... -DRES_DIR=... -P generate.cmake
 cmake_minimum_required(VERSION 3.20)
 
 # Win32 values of the style names the templates use, for the C++ tables.
@@ -26,6 +26,11 @@ set(QM_STYLE_SS_LEFT 0x0)
 set(QM_STYLE_SS_NOPREFIX 0x80)
 set(QM_STYLE_CBS_DROPDOWN 0x2)
 set(QM_STYLE_CBS_SORT 0x100)
+
+# The system's own ids that the templates use: <windows.h> names them for the
+# resource compiler; the C++ tables take their values.
+set(QM_SYSTEM_ID_IDOK 1)
+set(QM_SYSTEM_ID_IDCANCEL 2)
 
 function(qm_style_value out names)
   string(REPLACE "|" ";" list "${names}")
@@ -56,15 +61,50 @@ function(qm_language_rc out lang)
   endif()
 endfunction()
 
+set(QM_IDS "")
 set(QM_LANGUAGES "")
 set(QM_STRINGS "")
 set(QM_DIALOGS "")
 set(QM_ICONS "")
+set(QM_ICON_VALUES "")
+
+# Names an id once; every other use goes by the name. The prefix says what it
+# names: IDD_ template, IDC_ control, IDS_ string, IDI_ icon, IDM_ menu command.
+function(qm_id name value)
+  if(NOT name MATCHES "^ID[DCSIM]_[A-Z0-9_]+$")
+    message(FATAL_ERROR "id name '${name}' lacks one of the prefixes IDD_ IDC_ IDS_ IDI_ IDM_")
+  endif()
+  if(DEFINED QM_ID_${name} OR DEFINED QM_SYSTEM_ID_${name})
+    message(FATAL_ERROR "id ${name} named twice")
+  endif()
+  math(EXPR number "${value}")
+  string(SUBSTRING "${name}" 0 4 prefix)
+  if(DEFINED QM_ID_VALUE_${prefix}_${number})
+    message(FATAL_ERROR "${name} and ${QM_ID_VALUE_${prefix}_${number}} share the value ${value}")
+  endif()
+  set(QM_ID_VALUE_${prefix}_${number} ${name} PARENT_SCOPE)
+  set(QM_ID_${name} ${value} PARENT_SCOPE)
+  set(QM_ID_DOC_${name} "${ARGN}" PARENT_SCOPE)
+  set(QM_IDS ${QM_IDS} ${name} PARENT_SCOPE)
+endfunction()
+
+# The value of id `name`, which must carry `prefix` (or be one of the system's
+# ids where `system` allows them).
+function(qm_id_value out name prefix system)
+  if(DEFINED QM_ID_${name} AND name MATCHES "^${prefix}")
+    set(${out} ${QM_ID_${name}} PARENT_SCOPE)
+  elseif(system AND DEFINED QM_SYSTEM_ID_${name})
+    set(${out} ${QM_SYSTEM_ID_${name}} PARENT_SCOPE)
+  else()
+    message(FATAL_ERROR "'${name}' is no ${prefix} id named by qm_id")
+  endif()
+endfunction()
 
 # Strings and dialogs are kept per language, as rc fragments and C++ rows. These
 # are functions, not macros: a macro would expand the \r\n escapes of its texts.
 function(qm_string lang id text)
   qm_check_text("${text}")
+  qm_id_value(value ${id} IDS_ FALSE)
   if(NOT "${lang}" IN_LIST QM_LANGUAGES)
     set(QM_LANGUAGES ${QM_LANGUAGES} ${lang} PARENT_SCOPE)
   endif()
@@ -73,11 +113,12 @@ function(qm_string lang id text)
   endif()
   set(QM_STR_${lang}_${id} 1 PARENT_SCOPE)
   set(QM_RC_STRINGS_${lang} "${QM_RC_STRINGS_${lang}}    ${id}, \"${text}\"\n" PARENT_SCOPE)
-  set(QM_CPP_STRINGS "${QM_CPP_STRINGS}    {${id}, ${lang}, \"${text}\"},\n" PARENT_SCOPE)
+  set(QM_CPP_STRINGS "${QM_CPP_STRINGS}    {${value}, ${lang}, \"${text}\"},\n" PARENT_SCOPE)
 endfunction()
 
 function(qm_dialog lang id cx cy style exstyle fontsize fontname caption)
   qm_check_text("${caption}")
+  qm_id_value(value ${id} IDD_ FALSE)
   if(NOT "${lang}" IN_LIST QM_LANGUAGES)
     set(QM_LANGUAGES ${QM_LANGUAGES} ${lang} PARENT_SCOPE)
   endif()
@@ -95,7 +136,7 @@ function(qm_dialog lang id cx cy style exstyle fontsize fontname caption)
   string(APPEND rc "CAPTION \"${caption}\"\nFONT ${fontsize}, \"${fontname}\"\nBEGIN\n")
   set(QM_RC_DLG_${cur} "${rc}" PARENT_SCOPE)
   set(QM_CPP_DLG_${cur}
-      "${id}, ${lang}, ${style_value}, ${exstyle_value}, ${cx}, ${cy}, ${fontsize}, \"${fontname}\", \"${caption}\""
+      "${value}, ${lang}, ${style_value}, ${exstyle_value}, ${cx}, ${cy}, ${fontsize}, \"${fontname}\", \"${caption}\""
       PARENT_SCOPE)
   set(QM_CPP_CTL_${cur} "" PARENT_SCOPE)
   set(QM_CTL_COUNT_${cur} 0 PARENT_SCOPE)
@@ -107,28 +148,58 @@ function(qm_control text id class style x y cx cy)
     message(FATAL_ERROR "qm_control before any qm_dialog")
   endif()
   set(cur ${QM_CUR})
+  qm_id_value(value ${id} IDC_ TRUE)
   qm_style_value(style_value "WS_CHILD|WS_VISIBLE|${style}")
   string(REPLACE "|" " | " rc_style "WS_CHILD|WS_VISIBLE|${style}")
   set(QM_RC_DLG_${cur}
       "${QM_RC_DLG_${cur}}    CONTROL \"${text}\", ${id}, \"${class}\", ${rc_style}, ${x}, ${y}, ${cx}, ${cy}\n"
       PARENT_SCOPE)
   set(QM_CPP_CTL_${cur}
-      "${QM_CPP_CTL_${cur}}    {${id}, \"${class}\", \"${text}\", ${style_value}, ${x}, ${y}, ${cx}, ${cy}},\n"
+      "${QM_CPP_CTL_${cur}}    {${value}, \"${class}\", \"${text}\", ${style_value}, ${x}, ${y}, ${cx}, ${cy}},\n"
       PARENT_SCOPE)
   math(EXPR count "${QM_CTL_COUNT_${cur}} + 1")
   set(QM_CTL_COUNT_${cur} ${count} PARENT_SCOPE)
 endfunction()
 
 function(qm_icon id file)
+  qm_id_value(value ${id} IDI_ FALSE)
   set(QM_ICONS ${QM_ICONS} ${id} PARENT_SCOPE)
+  set(QM_ICON_VALUES ${QM_ICON_VALUES} ${value} PARENT_SCOPE)
   set(QM_ICON_FILE_${id} "${RES_DIR}/${file}" PARENT_SCOPE)
 endfunction()
 
 include(${SRC})
 
+# --- The header of named ids --------------------------------------------------------
+set(ids "// Generated from resources.cmake; edit that file instead.\n")
+string(APPEND ids "// The resource ids, by name: dialog templates (IDD_), their controls (IDC_),\n")
+string(APPEND ids "// strings (IDS_), the icon (IDI_) and the system-menu command (IDM_). The code,\n")
+string(APPEND ids "// the resource script and the tests all use these names.\n#pragma once\n\n")
+set(string_ids "")
+set(last_prefix "")
+foreach(name IN LISTS QM_IDS)
+  string(SUBSTRING "${name}" 0 4 prefix)
+  if(NOT last_prefix STREQUAL "" AND NOT prefix STREQUAL last_prefix)
+    string(APPEND ids "\n")
+  endif()
+  set(last_prefix ${prefix})
+  set(value ${QM_ID_${name}})
+  if(value MATCHES "^-")
+    set(value "(${value})")
+  endif()
+  set(line "#define ${name} ${value}")
+  if(NOT "${QM_ID_DOC_${name}}" STREQUAL "")
+    string(APPEND line "  // ${QM_ID_DOC_${name}}")
+  endif()
+  string(APPEND ids "${line}\n")
+  if(name MATCHES "^IDS_")
+    list(APPEND string_ids ${QM_ID_${name}})
+  endif()
+endforeach()
+
 # --- Windows resource script ------------------------------------------------------
 set(rc "// Generated from resources.cmake; edit that file instead.\n")
-string(APPEND rc "#pragma code_page(65001)\n#include <windows.h>\n#include <commctrl.h>\n\n")
+string(APPEND rc "#pragma code_page(65001)\n#include <windows.h>\n#include <commctrl.h>\n#include \"res/resource.h\"\n\n")
 string(APPEND rc "LANGUAGE 0, 0\n")
 string(APPEND rc "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${RES_DIR}/quillmor.manifest\"\n\n")
 foreach(lang IN LISTS QM_LANGUAGES)
@@ -160,8 +231,10 @@ foreach(dlg IN LISTS QM_DIALOGS)
   endif()
 endforeach()
 string(APPEND cpp "const ResDialog kDialogs[] = {\n${dialog_rows}};\n\n")
-string(REPLACE ";" ", " icon_list "${QM_ICONS}")
-string(APPEND cpp "const unsigned kIcons[] = {${icon_list}};\n\n}  // namespace\n\n")
+string(REPLACE ";" ", " icon_list "${QM_ICON_VALUES}")
+string(REPLACE ";" ", " string_id_list "${string_ids}")
+string(APPEND cpp "const unsigned kIcons[] = {${icon_list}};\n\n")
+string(APPEND cpp "const unsigned kStringIds[] = {${string_id_list}};\n\n}  // namespace\n\n")
 string(APPEND cpp [=[
 const char* ResourceString(unsigned id, int language) {
     for (const StringRow& row : kStrings) {
@@ -183,10 +256,15 @@ bool ResourceIconExists(unsigned id) {
     }
     return false;
 }
+
+const unsigned* ResourceStringIds(int* count) {
+    *count = static_cast<int>(sizeof kStringIds / sizeof kStringIds[0]);
+    return kStringIds;
+}
 ]=])
 
 # Rewrite only on change, so that a regeneration does not rebuild dependants.
-foreach(pair "RC_OUT;rc" "CPP_OUT;cpp")
+foreach(pair "IDS_OUT;ids" "RC_OUT;rc" "CPP_OUT;cpp")
   list(GET pair 0 path_var)
   list(GET pair 1 content_var)
   if(DEFINED ${path_var})

@@ -7,6 +7,7 @@
 #include "engine/image.h"
 #include "engine/worker.h"
 #include "os/device.h"
+#include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
@@ -16,6 +17,7 @@
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
 #include "ui/indicator_dialog.h"
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 #include "res/strings.h"
 
@@ -93,7 +95,7 @@ public:
         OsSetDevices(&devices);
         OsSetPlatform(&platform);
         OsSetSession(&session);
-        headless::SetLanguage(LANG_ENGLISH_US);
+        OsSetResourceLanguage(LANG_ENGLISH_US);
         headless::SetResponder(&boxes);
         g_transport = 0;
         g_hDevice = nullptr;

@@ -71,26 +71,26 @@ date = 09/07/15
 fault = opcode=0x3B buffer=0xF0 delay=100'
   qm_image --version 1.10
   qm_exe_start 120
-  qm_window 30000 "$title" 6! 7!
+  qm_window 30000 "$title" IDYES! IDNO!
   shot warning
   qm_key Return
-  qm_window 30000 "$title" 1005=1.00 1006=1.10
+  qm_window 30000 "$title" IDC_CURRENT_VERSION=1.00 IDC_NEW_VERSION=1.10
   main=$QM_HWND
   shot main
-  # What the system menu's about item sends (IDM_ABOUT).
-  qm_tool post "$main" 0x0112 0x0010 0
-  qm_window 10000 "$about" 1!
+  # What the system menu's about item sends: WM_SYSCOMMAND with IDM_ABOUT.
+  qm_tool post "$main" 0x0112 "$(qm_id IDM_ABOUT)" 0
+  qm_window 10000 "$about" IDOK!
   shot about
   qm_key Return
   qm_tool gone 10000 "$QM_HWND" || qm_fatal "the about box did not close"
-  qm_window 5000 "$title" 1002!
-  qm_click 1002
-  qm_window 30000 "$progress" 1007!
+  qm_window 5000 "$title" IDC_UPDATE!
+  qm_click IDC_UPDATE
+  qm_window 30000 "$progress" IDC_PROGRESS!
   sleep 2  # a few seconds counted down
-  qm_window 1000 "$progress" 1007!
+  qm_window 1000 "$progress" IDC_PROGRESS!
   shot progress
   # The update ends with the restart notice; confirming it ends the program.
-  qm_window 60000 "$title" 1!
+  qm_window 60000 "$title" IDOK!
   qm_key Return
   qm_exe_wait
   qm_finish

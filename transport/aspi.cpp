@@ -3,6 +3,7 @@
 
 #include "os/library.h"
 #include "os/time.h"
+#include "res/resource.h"
 #include "transport/transport.h"
 
 #include <cstring>
@@ -137,14 +138,14 @@ int LoadAspiManager() {
     int failure = 0;
     if (!g_hAspiDll) g_hAspiDll = OsLibraries().LoadSystemLibrary("wnaspi32");
     if (!g_hAspiDll) {
-        failure = 103;  // "cannot load wnaspi32.dll"
+        failure = IDS_ASPI_NOT_LOADED;
     } else {
         g_pfnGetASPI32SupportInfo = EntryPoint<PfnGetASPI32SupportInfo>("GetASPI32SupportInfo");
         g_pfnSendASPI32Command = EntryPoint<PfnSendASPI32Command>("SendASPI32Command");
         if (!g_pfnGetASPI32SupportInfo)
-            failure = 104;  // "cannot get addres of ASPI32SupportInfo()"
+            failure = IDS_ASPI_NO_SUPPORT_INFO;
         else if (!g_pfnSendASPI32Command)
-            failure = 105;  // "cannot get address of SendASPI32Command()"
+            failure = IDS_ASPI_NO_SEND_COMMAND;
     }
     g_transport = TRANSPORT_ASPI;
     return failure;

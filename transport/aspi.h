@@ -88,7 +88,8 @@ extern uint8_t g_scanTarget;
 extern uint8_t g_scanLun;
 
 // Loads "wnaspi32" from the system directory and both entry points; returns the
-// string id naming the failure (103, 104, 105) or 0. Sets TRANSPORT_ASPI either way.
+// string id naming the failure (IDS_ASPI_NOT_LOADED, IDS_ASPI_NO_SUPPORT_INFO,
+// IDS_ASPI_NO_SEND_COMMAND) or 0. Sets TRANSPORT_ASPI either way.
 int LoadAspiManager();
 // True when both entry points are present. Without them nothing is ever called:
 // every executor fails with SS_NO_ASPI and discovery finds no adapter.

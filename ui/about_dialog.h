@@ -1,12 +1,11 @@
 // The about box: names the program and its version. Opened modally from the main
 // dialog's system menu; OK, Escape and the close box all end it.
 #pragma once
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
-
-constexpr unsigned IDM_ABOUT = 0x0010;  // the system-menu command that opens it
 
 class CAboutDlg : public CDialog {
 public:
-    static constexpr unsigned IDD = 100;
+    static constexpr unsigned IDD = IDD_ABOUTBOX;
     CAboutDlg() : CDialog(IDD) {}
 };

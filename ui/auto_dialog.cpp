@@ -5,11 +5,10 @@
 #include "engine/messages.h"
 #include "engine/scan_probe.h"
 #include "engine/update.h"
-#include "os/time.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 #include "ui/indicator_dialog.h"
-#include "ui/updater_dialog.h"
+#include "ui/updater_common.h"
 
 #include <cstring>
 #include <string>
@@ -22,12 +21,7 @@ CAutoDlg::CAutoDlg(CWnd* parent) : CDialog(IDD_AUTO_DIALOG, parent) {
     Create(IDD_AUTO_DIALOG, parent);
 }
 
-CAutoDlg::~CAutoDlg() {
-    WaitForWorker(OS_WAIT_FOREVER);
-    CloseDevice(g_hDevice);
-    FreeTransferBuffers();
-    RestoreScreenSaver(m_screenSaverWasActive);
-}
+CAutoDlg::~CAutoDlg() { EndUpdaterSession(m_screenSaverWasActive); }
 
 void CAutoDlg::PostWorkerNotify(unsigned code, long lParam) {
     PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
@@ -49,31 +43,23 @@ void CAutoDlg::StopWithMessage(unsigned id) {
 
 bool CAutoDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    if (!TakeUpdaterMutex()) {
+    if (!BeginUpdaterStartUp(*this, &m_screenSaverWasActive)) {
         Stop(1, true);
         return true;
     }
-    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
-    if (!AllocateTransferBuffers()) {
-        // Nothing can be sent without them: stop before any drive is touched.
-        Stop(1, true);
-        return true;
-    }
-    ResetCommandState();
-    ChooseTransport();
     if (g_transport == TRANSPORT_ASPI) {
         Stop(1, false);  // unattended runs on the NT family only
         return true;
     }
 
     WorkerScanHost scanHost(this);
-    const int count = ScanWithRetry(&ScanDrivesSpti, scanHost);
+    const int count = DiscoverDrives(scanHost);
     if (count == 0) {
-        StopWithMessage(MSG_NO_TARGET);
+        StopWithMessage(IDS_NO_TARGET);
         return true;
     }
     if (count > 1) {
-        StopWithMessage(MSG_MORE_THAN_ONE_TARGET);
+        StopWithMessage(IDS_MORE_THAN_ONE_TARGET);
         return true;
     }
 
@@ -106,7 +92,7 @@ bool CAutoDlg::OnInitDialog() {
     if (needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
         // An image that cannot be read (absent, locked, too short) is not found.
-        StopWithMessage(needed == IMAGE_UNREADABLE ? MSG_IMAGE_NOT_FOUND : MSG_UPDATE_NOT_NEEDED);
+        StopWithMessage(needed == IMAGE_UNREADABLE ? IDS_IMAGE_NOT_FOUND : IDS_UPDATE_NOT_NEEDED);
         return true;
     }
 
@@ -116,7 +102,7 @@ bool CAutoDlg::OnInitDialog() {
     if (!StartWorker(this, letter, false)) {
         // No worker, so no report would ever end the run: a failed update.
         CloseDevice(g_hDevice);
-        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        ShowEngineMessage(*this, IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
         Stop(1, false);
         return true;
     }
@@ -125,10 +111,7 @@ bool CAutoDlg::OnInitDialog() {
     return true;
 }
 
-intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
-    if (lParam == LPARAM_WORKER_ENDED) {
-        if (!HandleWorkerEndedReport()) return 0;  // a stale report
-    }
+void CAutoDlg::OnWorkerReport(unsigned code) {
     switch (code) {
     case NOTIFY_TRANSFER_STARTED:
         if (m_updating) OpenIndicator(g_autoIndicator);
@@ -149,30 +132,19 @@ intptr_t CAutoDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
         m_updating = false;
         g_updateRunning = false;
         CloseIndicator(g_autoIndicator);
-        ShowEngineMessage(*this, MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+        ShowEngineMessage(*this, IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
         AfxPostQuitMessage(1);
         break;
     default:
         break;
     }
-    return 0;
 }
 
 bool CAutoDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
-    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
-        *result = BROADCAST_QUERY_DENY;
-        return true;
-    }
-    if (message == WM_WORKER_NOTIFY) {
-        *result = OnWorkerNotify(wParam, lParam);
-        return true;
-    }
-    return CDialog::OnWndMsg(message, wParam, lParam, result);
+    return RouteUpdaterMessage(*this, message, wParam, lParam, result) ||
+           CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 bool CAutoDlg::OnQueryEndSession() {
-    if (!CDialog::OnQueryEndSession()) return false;
-    if (m_endSessionAllowed != 0) return true;
-    ShowEngineMessage(*this, MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
-    return false;
+    return CDialog::OnQueryEndSession() && AllowEndOfSession(*this, m_endSessionAllowed);
 }

@@ -3,11 +3,10 @@
 // quit message. Its start-up runs inside its creation, in the constructor.
 #pragma once
 #include "engine/worker.h"
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
 
 #include <cstdint>
-
-constexpr unsigned IDD_AUTO_DIALOG = 130;
 
 class CAutoDlg;
 extern CAutoDlg* g_autoDlg;
@@ -19,6 +18,8 @@ public:
 
     void PostWorkerNotify(unsigned code, long lParam) override;
     int ShowMessageBox(const char* text, const char* caption, unsigned style) override;
+    // The worker's report (WM_WORKER_NOTIFY), once RouteUpdaterMessage let it through.
+    void OnWorkerReport(unsigned code);
 
     char m_imageVersion[5] = {};
     char m_currentVersion[5] = {};
@@ -35,9 +36,9 @@ protected:
 private:
     // Ends the run with `exitCode`; `closeSelf` posts the close request first.
     void Stop(int exitCode, bool closeSelf);
-    // Shows string `id` (caption 112, exclamation), then stops with 1 and the close request.
+    // Shows string `id` (caption IDS_CAPTION, exclamation), then stops with 1 and
+    // the close request.
     void StopWithMessage(unsigned id);
-    intptr_t OnWorkerNotify(uintptr_t code, intptr_t lParam);
 
     bool m_updating = false;
 };

@@ -56,7 +56,7 @@ void CDlgIndicater::OnTimer(uintptr_t id) {
         SetDlgItemText(IDC_SECONDS_LEFT, g_countdownText);
         m_progress.OffsetPos(1);
     } else {
-        if (OsLoadString(kStringPleaseWait, g_countdownText, sizeof g_countdownText) == 0) g_countdownText[0] = '\0';
+        if (OsLoadString(IDS_PLEASE_WAIT, g_countdownText, sizeof g_countdownText) == 0) g_countdownText[0] = '\0';
         SetDlgItemText(IDC_SECONDS_LEFT, g_countdownText);
     }
     CDialog::OnTimer(id);

@@ -3,19 +3,17 @@
 // the real transfer). The main and the unattended dialog open it when the worker
 // reports that the transfer starts and close it when the update has ended.
 #pragma once
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
 
 #include <cstdint>
 
 class CDlgIndicater : public CDialog {
 public:
-    static constexpr unsigned IDD = 129;
-    static constexpr int IDC_PROGRESS = 1007;
-    static constexpr int IDC_SECONDS_LEFT = 1008;
+    static constexpr unsigned IDD = IDD_INDICATOR;
     static constexpr int32_t kEstimatedSeconds = 34;
     static constexpr uintptr_t kTimerId = 1;
     static constexpr unsigned kTimerPeriodMs = 1000;
-    static constexpr unsigned kStringPleaseWait = 122;
 
     explicit CDlgIndicater(CWnd* parent = nullptr);
     ~CDlgIndicater() override;

@@ -3,72 +3,24 @@
 #include "engine/messages.h"
 #include "engine/restart.h"
 #include "engine/update.h"
-#include "os/named.h"
-#include "os/session.h"
 #include "os/time.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 #include "ui/about_dialog.h"
 #include "ui/indicator_dialog.h"
+#include "ui/updater_common.h"
 
 #include <cstring>
 
-OsHandle* g_instanceMapping = nullptr;
-std::atomic<bool> g_updateRunning{false};
 CUpdaterDlg* g_mainDlg = nullptr;
 
 namespace {
-// Kept open, never released, until the process ends: its existence is what stops
-// a second updater.
-OsHandle g_updaterMutex = nullptr;
-
 template <size_t N>
 void CopyField(char (&to)[N], const char* from) {
     std::strncpy(to, from, N - 1);
     to[N - 1] = '\0';
 }
 }  // namespace
-
-// --- Shared by both updater dialogs ---------------------------------------------
-
-void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd) {
-    if (mapping == nullptr || !AfxIsWindow(hwnd)) return;
-    OsPublishSharedValue(mapping, hwnd);  // a view that cannot be mapped: not published
-}
-
-bool TakeUpdaterMutex() {
-    if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) return false;
-    OsHandle mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME);
-    if (mutex == nullptr) return false;
-    if (g_updaterMutex == nullptr) g_updaterMutex = mutex;
-    return true;
-}
-
-void SwitchScreenSaverOff(CWnd& owner, int* wasActive) {
-    int active = 0;
-    if (!OsSession().GetScreenSaverActive(&active)) {
-        owner.MessageBox("FALSE", "FALSE", MB_OK);
-        return;
-    }
-    *wasActive = active;
-    if (active == 1) OsSession().SetScreenSaverActive(false);
-}
-
-void RestoreScreenSaver(int wasActive) {
-    if (wasActive == 1) OsSession().SetScreenSaverActive(true);
-}
-
-int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host) {
-    int count = scan(host);
-    if (count == 0) {
-        // A drive that is still coming up after power-on answers a moment later.
-        OsTime().Sleep(DISCOVERY_RETRY_MS);
-        count = scan(host);
-    }
-    return count;
-}
-
-// --- The main dialog ---------------------------------------------------------------
 
 void CUpdaterDlg::DriveListScan::ClearDriveList() { m_dialog->m_driveCombo.ResetContent(); }
 
@@ -79,17 +31,11 @@ void CUpdaterDlg::DriveListScan::AddDriveListItem(const char* text) {
 
 CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_UPDATER_DIALOG, parent) {
     CWinApp* app = AfxGetApp();
-    m_hIcon = app ? app->LoadIcon(IDR_MAINFRAME) : nullptr;
+    m_hIcon = app ? app->LoadIcon(IDI_MAINFRAME) : nullptr;
     g_mainDlg = this;
 }
 
-CUpdaterDlg::~CUpdaterDlg() {
-    // A worker may still hold the buffers (a dialog torn down mid-operation).
-    WaitForWorker(OS_WAIT_FOREVER);
-    CloseDevice(g_hDevice);
-    FreeTransferBuffers();
-    RestoreScreenSaver(m_screenSaverWasActive);
-}
+CUpdaterDlg::~CUpdaterDlg() { EndUpdaterSession(m_screenSaverWasActive); }
 
 void CUpdaterDlg::PostWorkerNotify(unsigned code, long lParam) {
     PostMessage(WM_WORKER_NOTIFY, code, static_cast<intptr_t>(lParam));
@@ -124,7 +70,7 @@ bool CUpdaterDlg::OnInitDialog() {
     PublishWindowHandle(g_instanceMapping ? *g_instanceMapping : nullptr, m_hWnd);
 
     if (CMenu* menu = GetSystemMenu(false)) {
-        std::string about = LoadMessageText(MSG_ABOUT_ITEM);
+        std::string about = LoadMessageText(IDS_ABOUT_ITEM);
         if (!about.empty()) {
             menu->AppendMenu(MF_SEPARATOR);
             menu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
@@ -134,26 +80,16 @@ bool CUpdaterDlg::OnInitDialog() {
     SetIcon(m_hIcon, false);
 
     // Only an explicit Yes goes on.
-    if (ShowStringBox(MSG_SAFETY_WARNING, std::string(), MB_YESNO | MB_ICONINFORMATION) != IDYES) {
+    if (ShowStringBox(IDS_SAFETY_WARNING, std::string(), MB_YESNO | MB_ICONINFORMATION) != IDYES) {
         CloseSelf();
         return true;
     }
-    if (!TakeUpdaterMutex()) {
+    if (!BeginUpdaterStartUp(*this, &m_screenSaverWasActive)) {
         CloseSelf();
         return true;
     }
-    SwitchScreenSaverOff(*this, &m_screenSaverWasActive);
-    if (!AllocateTransferBuffers()) {
-        // Nothing can be sent without them: stop before any drive is touched.
-        CloseSelf();
-        return true;
-    }
-    ResetCommandState();
-    ChooseTransport();
-
-    // A missing ASPI manager finds no adapter here: no entry point is ever called.
-    if (ScanWithRetry(g_transport == TRANSPORT_ASPI ? &ScanDrivesAspi : &ScanDrivesSpti, m_scanHost) == 0) {
-        ShowStringBox(MSG_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
+    if (DiscoverDrives(m_scanHost) == 0) {
+        ShowStringBox(IDS_NO_TARGET, std::string(), MB_ICONEXCLAMATION);
         CloseSelf();
         return true;
     }
@@ -167,7 +103,7 @@ bool CUpdaterDlg::OnInitDialog() {
 bool CUpdaterDlg::CheckSelectedDrive() {
     std::memset(m_imagePath, 0, sizeof m_imagePath);
     if (!LocateImage(m_imagePath)) {
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return false;
     }
     g_workerOp = OP_READ_INQUIRY;
@@ -195,17 +131,17 @@ void CUpdaterDlg::CheckImageVersion() {
 
     if (needed == IMAGE_UNREADABLE) {
         // Found a moment ago, but gone, locked or too short now: no version to show.
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         if (m_checkAtStart) CloseSelf();
         return;
     }
     if (needed == IMAGE_NOT_NEEDED) {
-        ShowStringBox(MSG_UPDATE_NOT_NEEDED, std::string(), MB_ICONEXCLAMATION);
+        ShowStringBox(IDS_UPDATE_NOT_NEEDED, std::string(), MB_ICONEXCLAMATION);
         CloseSelf();
         return;
     }
     if (std::strcmp(m_currentVersion, "0000") != 0 && IsDiscPresent()) {
-        ShowStringBox(MSG_DISC_IN_DRIVE, std::string(), MB_OKCANCEL | MB_ICONEXCLAMATION);
+        ShowStringBox(IDS_DISC_IN_DRIVE, std::string(), MB_OKCANCEL | MB_ICONEXCLAMATION);
     }
     SetDlgItemText(IDC_CURRENT_VERSION, m_currentVersion);
     SetDlgItemText(IDC_NEW_VERSION, m_imageVersion);
@@ -249,7 +185,7 @@ void CUpdaterDlg::OnUpdate() {
     if (g_selectedDevice != m_versionsOf) return;
     if (!SetImagePath(m_imagePath)) {
         // A cut path could name another file: refuse it whole.
-        ShowStringBox(MSG_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
+        ShowStringBox(IDS_IMAGE_NOT_FOUND, std::string("\r\n") + m_imagePath, MB_ICONINFORMATION);
         return;
     }
     // The update sends only the image whose version was judged and shown.
@@ -275,15 +211,10 @@ void CUpdaterDlg::OnUpdateFailed() {
     g_updateRunning = false;
     EnableControls(true);
     CloseIndicator(g_mainIndicator);
-    ShowStringBox(MSG_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
+    ShowStringBox(IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
 }
 
-intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
-    if (lParam == LPARAM_WORKER_ENDED) {
-        // A late report of a worker that another has followed: the device handle is
-        // the newer one's, and the report's news is old.
-        if (!HandleWorkerEndedReport()) return 0;
-    }
+void CUpdaterDlg::OnWorkerReport(unsigned code) {
     switch (code) {
     case NOTIFY_UPDATE_OK:
         if (m_awaiting != Awaiting::Update) break;
@@ -320,19 +251,11 @@ intptr_t CUpdaterDlg::OnWorkerNotify(uintptr_t code, intptr_t lParam) {
     default:
         break;
     }
-    return 0;
 }
 
 bool CUpdaterDlg::OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) {
-    if (message == WM_POWERBROADCAST && wParam == PBT_APMQUERYSUSPEND) {
-        *result = BROADCAST_QUERY_DENY;
-        return true;
-    }
-    if (message == WM_WORKER_NOTIFY) {
-        *result = OnWorkerNotify(wParam, lParam);
-        return true;
-    }
-    return CDialog::OnWndMsg(message, wParam, lParam, result);
+    return RouteUpdaterMessage(*this, message, wParam, lParam, result) ||
+           CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 bool CUpdaterDlg::OnCommand(unsigned id, unsigned notifyCode) {
@@ -380,8 +303,5 @@ void CUpdaterDlg::OnPaint() {
 UiIcon CUpdaterDlg::OnQueryDragIcon() { return m_hIcon; }
 
 bool CUpdaterDlg::OnQueryEndSession() {
-    if (!CDialog::OnQueryEndSession()) return false;
-    if (m_endSessionAllowed != 0) return true;
-    ShowStringBox(MSG_END_SESSION_REFUSED, std::string(), MB_ICONEXCLAMATION);
-    return false;
+    return CDialog::OnQueryEndSession() && AllowEndOfSession(*this, m_endSessionAllowed);
 }

@@ -2,71 +2,17 @@
 // finds the supported drives and lists them, shows the selected drive's firmware
 // revision next to the image's version, and conducts the update that the user
 // starts with "update": the worker writes the image, the progress dialog counts
-// down, and the end is a restart (success) or a retry (failure).
-//
-// Also here: what both updater dialogs share (the updater mutex, the screen saver,
-// discovery with its one retry, the instance mapping's publishing procedure).
+// down, and the end is a restart (success) or a retry (failure). What it does as
+// the unattended dialog does is in ui/updater_common.h.
 #pragma once
 #include "engine/image.h"
 #include "engine/scan_probe.h"
 #include "engine/worker.h"
-#include "os/types.h"
+#include "res/resource.h"
 #include "ui/framework/afxwin.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-
-constexpr int IDC_DRIVE_COMBO = 1000;
-constexpr int IDC_UPDATE = 1002;
-constexpr int IDC_DRIVE_NAME = 1004;
-constexpr int IDC_CURRENT_VERSION = 1005;
-constexpr int IDC_NEW_VERSION = 1006;
-
-constexpr unsigned IDD_UPDATER_DIALOG = 102;
-constexpr unsigned IDR_MAINFRAME = 128;  // the icon
-
-// String-table entries the two updater dialogs show themselves.
-constexpr unsigned MSG_ABOUT_ITEM = 101;
-constexpr unsigned MSG_NO_TARGET = 102;
-constexpr unsigned MSG_SAFETY_WARNING = 113;
-constexpr unsigned MSG_END_SESSION_REFUSED = 115;
-constexpr unsigned MSG_UPDATE_FAILED = 116;
-constexpr unsigned MSG_DISC_IN_DRIVE = 123;
-constexpr unsigned MSG_MORE_THAN_ONE_TARGET = 127;
-
-constexpr char UPDATER_MUTEX_NAME[] = "VARN_UPDATER_BY_TORVELL";
-constexpr uint32_t DISCOVERY_RETRY_MS = 3500;
-
-// --- Shared by both updater dialogs ---------------------------------------------
-
-// The instance mapping's handle in the process that created it (the application
-// object's m_hMapping); start-up points this at it. nullptr: nothing to publish to.
-extern OsHandle* g_instanceMapping;
-// The publishing procedure: stores `hwnd` at offset 0 of `mapping` and flushes it;
-// nothing when the mapping is null or the window does not exist, and silently
-// nothing when no view can be mapped.
-void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd);
-
-// Takes the updater mutex for the rest of the process. False when another
-// updater holds it (or took it at the same moment): the caller stops silently.
-bool TakeUpdaterMutex();
-
-// Reads the screen saver state into *wasActive and switches it off when it was on.
-// When the state cannot be read, shows the "FALSE" box owned by `owner` and leaves
-// *wasActive at 0, so that nothing is restored later.
-void SwitchScreenSaverOff(CWnd& owner, int* wasActive);
-// Switches the screen saver back on when it was on at the start.
-void RestoreScreenSaver(int wasActive);
-
-// Runs `scan` and, when it finds nothing, once more after DISCOVERY_RETRY_MS.
-int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host);
-
-// True while an OP_UPDATE worker started by either dialog has not reported its end:
-// the terminal front-end keeps the process from being interrupted meanwhile.
-extern std::atomic<bool> g_updateRunning;
-
-// --- The main dialog ---------------------------------------------------------------
 
 class CUpdaterDlg;
 extern CUpdaterDlg* g_mainDlg;
@@ -81,14 +27,17 @@ public:
     int ShowMessageBox(const char* text, const char* caption, unsigned style) override;
 
     // Locates the image and starts the worker that reads the selected drive's
-    // INQUIRY data. False when the image is missing (message 114 shown) or the drive
-    // cannot be opened.
+    // INQUIRY data. False when the image is missing (IDS_IMAGE_NOT_FOUND shown) or
+    // the drive cannot be opened.
     bool CheckSelectedDrive();
     // On the identification's arrival: closes the dialog when no update is needed
-    // (message 121), else shows the versions (after message 123 when a disc is in).
+    // (IDS_UPDATE_NOT_NEEDED), else shows the versions (after IDS_DISC_IN_DRIVE when
+    // a disc is in).
     void CheckImageVersion();
     // The disc check of the selected drive, waited for at most 5000 ms.
     bool IsDiscPresent();
+    // The worker's report (WM_WORKER_NOTIFY), once RouteUpdaterMessage let it through.
+    void OnWorkerReport(unsigned code);
 
     UiIcon m_hIcon = nullptr;
     CComboBox m_driveCombo;
@@ -134,7 +83,6 @@ private:
     char SelectedDriveLetter() const;
     void OnSelectionChange();
     void OnUpdate();
-    intptr_t OnWorkerNotify(uintptr_t code, intptr_t lParam);
     void OnUpdateFailed();
     void EnableControls(bool enable);
     int ShowStringBox(unsigned id, const std::string& tail, unsigned style);

@@ -125,7 +125,7 @@ TEST_F(StartUp, InteractiveRunsTheMainDialogThatPublishesItsWindowFirst) {
         EXPECT_EQ(AfxWinMain(), 0);
         EXPECT_EQ(app.m_hMapping, nullptr);  // closed by ExitInstance
     }
-    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{113});
+    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{IDS_SAFETY_WARNING});
     EXPECT_NE(publishedAtWarning, 0u);
     EXPECT_EQ(boxes.Shown()[0].owner, publishedAtWarning);
     // Every handle is closed: the next start finds no other instance.

@@ -39,7 +39,7 @@ std::vector<Command> FullUpdate(bool blankState) {
 
 struct Expectation {
     bool ok;
-    bool commandError;     // message 119 from the worker
+    bool commandError;     // IDS_COMMAND_ERROR from the worker
     bool transferStarted;  // NOTIFY_TRANSFER_STARTED posted
 };
 
@@ -128,7 +128,7 @@ protected:
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, text);
         EXPECT_EQ(boxes[0].caption, "firmware updater");
-        EXPECT_EQ(boxes[0].style, MB_ICONHAND_STYLE);
+        EXPECT_EQ(boxes[0].style, MB_ICONHAND);
         EXPECT_NE(boxes[0].thread, std::this_thread::get_id());
         EXPECT_EQ(boxes[0].notesBefore, notesBefore);
     }
@@ -224,7 +224,7 @@ struct ShortCase {
     uint32_t bytes;   // what it moves
     SimAfterSwitch after;
     bool ok;
-    bool commandError;  // message 119
+    bool commandError;  // IDS_COMMAND_ERROR
 };
 void PrintTo(const ShortCase& c, std::ostream* os) { *os << c.name; }
 
@@ -342,8 +342,8 @@ TEST_F(UpdateTest, EjectWithoutMediumGoesOn) {
     }
 }
 
-// Images that do not belong to the drive: message 118 and not one command after
-// the identification block was read.
+// Images that do not belong to the drive: IDS_INCOMPATIBLE_IMAGE and not one command
+// after the identification block was read.
 struct BadImage {
     const char* name;
     SimImageOptions options;

@@ -1,8 +1,9 @@
-// The raw command line and the string table on Linux.
+// The raw command line, the string table and its language on Linux.
 #include "os/process.h"
 #include "os/linux/linux_internal.h"
 #include "res/strings.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -11,6 +12,8 @@ std::string& CommandLine() {
     static std::string line;
     return line;
 }
+
+std::atomic<int> g_fixedLanguage{0};
 }  // namespace
 
 const char* OsGetCommandLine() { return CommandLine().c_str(); }
@@ -39,7 +42,14 @@ int CopyStringTruncated(const char* text, char* buffer, int size) {
     return static_cast<int>(length);
 }
 
+int OsResourceLanguage() {
+    const int fixed = g_fixedLanguage.load();
+    if (fixed != 0) return fixed;
+    return LocaleIsJapanese("LC_MESSAGES") ? LANG_JAPANESE_JP : LANG_ENGLISH_US;
+}
+
+void OsSetResourceLanguage(int language) { g_fixedLanguage.store(language); }
+
 int OsLoadString(unsigned id, char* buffer, int size) {
-    const int language = LocaleIsJapanese("LC_MESSAGES") ? LANG_JAPANESE_JP : LANG_ENGLISH_US;
-    return CopyStringTruncated(ResourceString(id, language), buffer, size);
+    return CopyStringTruncated(ResourceString(id, OsResourceLanguage()), buffer, size);
 }

@@ -1,6 +1,8 @@
 #include "os/linux/linux_internal.h"
 #include "os/platform.h"
 #include "os/process.h"
+#include "res/resource.h"
+#include "res/strings.h"
 
 #include <gtest/gtest.h>
 
@@ -107,14 +109,21 @@ TEST(LoadString, LanguageFollowsTheMessagesLocale) {
     char buf[128];
     {
         LocaleEnvironment env(nullptr, "LC_MESSAGES", nullptr, "en_US.UTF-8");
-        EXPECT_EQ(OsLoadString(112, buf, sizeof buf), 16);
+        EXPECT_EQ(OsLoadString(IDS_CAPTION, buf, sizeof buf), 16);
         EXPECT_STREQ(buf, "firmware updater");
         EXPECT_EQ(OsLoadString(9999, buf, sizeof buf), 0);  // no such string
         EXPECT_STREQ(buf, "");
+        // A fixed language comes before the locale until it is released.
+        OsSetResourceLanguage(LANG_JAPANESE_JP);
+        EXPECT_EQ(OsResourceLanguage(), LANG_JAPANESE_JP);
+        EXPECT_GT(OsLoadString(IDS_CAPTION, buf, sizeof buf), 0);
+        EXPECT_STRNE(buf, "firmware updater");
+        OsSetResourceLanguage(0);
+        EXPECT_EQ(OsLoadString(IDS_CAPTION, buf, sizeof buf), 16);
     }
     {
         LocaleEnvironment env(nullptr, "LC_MESSAGES", "ja_JP.UTF-8", "en_US.UTF-8");
-        EXPECT_GT(OsLoadString(112, buf, sizeof buf), 0);
+        EXPECT_GT(OsLoadString(IDS_CAPTION, buf, sizeof buf), 0);
         EXPECT_STRNE(buf, "firmware updater");
     }
 }

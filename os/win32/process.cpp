@@ -13,3 +13,7 @@ int OsLoadString(unsigned id, char* buffer, int size) {
     buffer[0] = '\0';
     return LoadStringA(GetModuleHandleA(nullptr), id, buffer, size);
 }
+
+int OsResourceLanguage() { return 0; }
+
+void OsSetResourceLanguage(int) {}

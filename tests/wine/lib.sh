@@ -49,6 +49,8 @@ qm_wine_require() {
   QM_EXE=$(find "${build_dir:-/nonexistent}" -name QUILLMOR.EXE -type f -not -path '*/CMakeFiles/*' \
     2>/dev/null | head -n 1)
   [ -n "$QM_EXE" ] || missing="QUILLMOR.EXE in ${build_dir:-?} (tools/build.sh $QM_WINE_BUILD)"
+  QM_RESOURCE_IDS=${build_dir:-/nonexistent}/res/generated/include/res/resource.h
+  [ -f "$QM_RESOURCE_IDS" ] || missing="res/resource.h in ${build_dir:-?} (tools/build.sh $QM_WINE_BUILD)"
   if [ "$QM_WINE_BUILD" = win32 ]; then
     if [ -z "${QM_SG_PRELOAD_32:-}" ] || [ ! -e "$QM_SG_PRELOAD_32" ]; then
       missing="32-bit preload library (a 32-bit C compiler: gcc-multilib)"
@@ -226,11 +228,44 @@ qm_exe_wait() {
 
 qm_tool() { "$QM_WINE" "$QM_WINTOOL" "$@"; }
 
-# qm_window TIMEOUT_MS TITLE [CONDITIONS]: waits for the window (see wintool.c);
-# its description lands in $QM_WINDOW, its handles in QM_HWND and QM_X11.
-# Failing to appear ends the scenario.
+# The value of a resource id by its name in the build's res/resource.h; the
+# buttons of the system's message boxes by their Win32 names. An unknown name
+# is said on standard error and yields nothing, so the step that used it fails.
+qm_id() {
+  local value
+  case $1 in
+    IDOK) value=1 ;;
+    IDCANCEL) value=2 ;;
+    IDYES) value=6 ;;
+    IDNO) value=7 ;;
+    *) value=$(awk -v name="$1" '$1 == "#define" && $2 == name { gsub(/[()]/, "", $3); print $3 }' \
+         "$QM_RESOURCE_IDS") ;;
+  esac
+  [ -n "$value" ] || { echo "lib.sh: no resource id named $1" >&2; return 1; }
+  printf '%s\n' "$value"
+}
+
+# Each argument with the id name it begins with (IDC_UPDATE!, IDOK, ...) replaced
+# by its value, one a line; other arguments as they are.
+qm_ids() {
+  local arg
+  for arg in "$@"; do
+    if [[ $arg =~ ^(ID[A-Z0-9_]+)(.*)$ ]]; then
+      printf '%s%s\n' "$(qm_id "${BASH_REMATCH[1]}")" "${BASH_REMATCH[2]}"
+    else
+      printf '%s\n' "$arg"
+    fi
+  done
+}
+
+# qm_window TIMEOUT_MS TITLE [CONDITIONS]: waits for the window (see wintool.c;
+# a condition's control may be given by its id name); its description lands in
+# $QM_WINDOW, its handles in QM_HWND and QM_X11. Failing to appear ends the
+# scenario.
 qm_window() {
-  if ! qm_tool wait "$@" >"$QM_WORK/window" 2>&1; then
+  local conditions=()
+  [ $# -le 2 ] || mapfile -t conditions < <(qm_ids "${@:3}")
+  if ! qm_tool wait "$1" "$2" ${conditions[@]+"${conditions[@]}"} >"$QM_WORK/window" 2>&1; then
     qm_fatal "no window '$2' with ${*:3} within $1 ms"
   fi
   QM_WINDOW=$(cat "$QM_WORK/window")
@@ -245,18 +280,22 @@ qm_window() {
   qm_fatal "window '$2' has no viewable X window (x11=${QM_X11:-none})"
 }
 
-# The text of control ID of the last window found (\r and \n as written by wintool).
-qm_control_text() { sed -n "s/^  control $1 .* text=//p" <<<"$QM_WINDOW" | head -n 1; }
-qm_control_enabled() { sed -n "s/^  control $1 .* enabled=\([01]\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1; }
+# The text of control ID (a value or an id name) of the last window found (\r and
+# \n as written by wintool).
+qm_control_text() { sed -n "s/^  control $(qm_ids "$1") .* text=//p" <<<"$QM_WINDOW" | head -n 1; }
+qm_control_enabled() {
+  sed -n "s/^  control $(qm_ids "$1") .* enabled=\([01]\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1
+}
 
 # Keys to the last window found, through Wine's keyboard input (wintool.c
 # tells why not through its X11 window).
 qm_key() { qm_tool key "$QM_HWND" "$@" >>"$QM_WORK/wine.log" 2>&1 || qm_fatal "could not type $* into the window"; }
 
-# A real mouse click in the middle of control ID of the last window found.
+# A real mouse click in the middle of control ID (a value or an id name) of the last
+# window found.
 qm_click() {
   local rect l t r b
-  rect=$(sed -n "s/^  control $1 .* rect=\([-0-9,]*\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1)
+  rect=$(sed -n "s/^  control $(qm_ids "$1") .* rect=\([-0-9,]*\) .*/\1/p" <<<"$QM_WINDOW" | head -n 1)
   [ -n "$rect" ] || qm_fatal "no control $1 to click"
   IFS=, read -r l t r b <<<"$rect"
   xdotool mousemove $(((l + r) / 2)) $(((t + b) / 2)) click 1 2>>"$QM_WORK/xdotool.log"

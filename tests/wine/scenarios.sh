@@ -34,17 +34,19 @@ restart_requested() {
 # the main dialog lists the drive as COMBO and shows 1.00 -> 1.10.
 main_dialog_ready() {
   qm_box "$warning"
-  qm_window 30000 "firmware updater" 1005=1.00 1006=1.10 1002!
-  [ "$(qm_control_text 1000)" = "$1" ] || qm_bad "the drive list shows '$(qm_control_text 1000)', not '$1'"
-  [ "$(qm_control_text 1004)" = "TORVELL DVD-RW  " ] || qm_bad "the drive name reads '$(qm_control_text 1004)'"
+  qm_window 30000 "firmware updater" IDC_CURRENT_VERSION=1.00 IDC_NEW_VERSION=1.10 IDC_UPDATE!
+  [ "$(qm_control_text IDC_DRIVE_COMBO)" = "$1" ] ||
+    qm_bad "the drive list shows '$(qm_control_text IDC_DRIVE_COMBO)', not '$1'"
+  [ "$(qm_control_text IDC_DRIVE_NAME)" = "TORVELL DVD-RW  " ] ||
+    qm_bad "the drive name reads '$(qm_control_text IDC_DRIVE_NAME)'"
 }
 
 # Update pressed; the progress dialog opens while the blocks go out (the drive
 # takes 100 ms per block here, so it stays ~6 s) and the main dialog is locked.
 update_with_progress() {
-  qm_click 1002
-  qm_window 30000 "now updating..." 1008~second
-  qm_window 5000 "firmware updater" 1002? 2? 1000?
+  qm_click IDC_UPDATE
+  qm_window 30000 "now updating..." IDC_SECONDS_LEFT~second
+  qm_window 5000 "firmware updater" IDC_UPDATE? IDCANCEL? IDC_DRIVE_COMBO?
 }
 
 case $name in
@@ -158,7 +160,7 @@ fault = opcode=0x3B buffer=0xF0 delay=100"
   qm_window 30000 "firmware updater" '65535=Firmware update completes.\r\nrestart PC.'
   box=$QM_HWND
   # Before the notice the list was scanned again and the progress dialog closed.
-  qm_window 1000 "firmware updater" "1000=D: TORVELL DVD-RW  WKZ4471 1.10 09/08/21" 1002?
+  qm_window 1000 "firmware updater" "IDC_DRIVE_COMBO=D: TORVELL DVD-RW  WKZ4471 1.10 09/08/21" IDC_UPDATE?
   qm_no_window "now updating..."
   QM_HWND=$box qm_key Return
   qm_exe_wait
@@ -192,8 +194,8 @@ second-instance)
   [ "$(grep -c . "$QM_STATE/transcript.txt")" = "$commands" ] || qm_bad "the second QUILLMOR.EXE reached the drive"
   qm_kill_tree $holder
   # The first one is still usable: close ends it.
-  qm_window 5000 "firmware updater" 1002! 2!
-  qm_click 2
+  qm_window 5000 "firmware updater" IDC_UPDATE! IDCANCEL!
+  qm_click IDCANCEL
   qm_exe_wait
   qm_expect_rc 0
   qm_expect_untouched D

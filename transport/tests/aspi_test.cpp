@@ -1,5 +1,6 @@
 // The ASPI back-end against an in-process manager: loading, the request block,
 // the completion event, and a manager that is missing.
+#include "res/resource.h"
 #include "sim/drive.h"
 #include "testing/transport_fixture.h"
 
@@ -222,9 +223,9 @@ TEST_F(AspiTest, MissingManagerIsNeverCalled) {
         bool library, supportInfo, sendCommand;
         int message;
     } cases[] = {
-        {false, true, true, 103},
-        {true, false, true, 104},
-        {true, true, false, 105},
+        {false, true, true, IDS_ASPI_NOT_LOADED},
+        {true, false, true, IDS_ASPI_NO_SUPPORT_INFO},
+        {true, true, false, IDS_ASPI_NO_SEND_COMMAND},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -8,10 +8,13 @@
 // the tests and by the Linux terminal front-end). Portable code includes only this
 // header, never <windows.h>.
 //
-// The constants below carry the Win32 names and values. A Win32 back-end file must
-// include this header before <windows.h> (through win32/win32.h): the system's
-// macros then replace the names with the same values.
+// The constants below (and the message-box styles and answers of os/message_box.h)
+// carry the Win32 names and values. A Win32 back-end file must include this header
+// before <windows.h> (through win32/win32.h): the system's macros then replace the
+// names with the same values.
 #pragma once
+#include "os/message_box.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -46,20 +49,6 @@ constexpr unsigned VK_ESCAPE = 0x1B;
 constexpr unsigned BN_CLICKED = 0;
 constexpr unsigned CBN_SELCHANGE = 1;
 constexpr int CB_ERR = -1;
-
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDYES = 6;
-constexpr int IDNO = 7;
-
-constexpr unsigned MB_OK = 0x0000;
-constexpr unsigned MB_OKCANCEL = 0x0001;
-constexpr unsigned MB_YESNO = 0x0004;
-constexpr unsigned MB_TYPEMASK = 0x000F;
-constexpr unsigned MB_ICONHAND = 0x0010;
-constexpr unsigned MB_ICONEXCLAMATION = 0x0030;
-constexpr unsigned MB_ICONINFORMATION = 0x0040;
-constexpr unsigned MB_SYSTEMMODAL = 0x1000;
 
 constexpr unsigned MF_BYCOMMAND = 0x0000;
 constexpr unsigned MF_STRING = 0x0000;

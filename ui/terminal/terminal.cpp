@@ -1,5 +1,6 @@
 #include "ui/terminal/terminal.h"
 
+#include "ui/updater_common.h"
 #include "ui/updater_dialog.h"
 
 #include <csignal>
@@ -10,8 +11,6 @@ namespace terminal {
 
 namespace {
 
-constexpr unsigned kIndicatorTemplate = 129;
-constexpr int kCountdownControl = 1008;
 constexpr int kMaxAttempts = 5;
 
 std::string WithoutCarriageReturns(const std::string& text) {
@@ -156,7 +155,7 @@ void FrontEnd::OnWindowChanged(WindowHandle hwnd) {
     if (!headless::GetWindowState(hwnd, &state)) return;
     if (state.templateId == IDD_UPDATER_DIALOG) {
         ShowMainDialog(state);
-    } else if (state.templateId == kIndicatorTemplate) {
+    } else if (state.templateId == IDD_INDICATOR) {
         ShowCountdown(hwnd, &state);
     }
 }
@@ -227,7 +226,7 @@ void FrontEnd::ShowCountdown(WindowHandle hwnd, const headless::WindowState* sta
     const std::string previous = c.text;
     if (state) {
         c.caption = state->caption;
-        c.text = ControlText(*state, kCountdownControl);
+        c.text = ControlText(*state, IDC_SECONDS_LEFT);
     }
     const std::string line = c.caption + " " + c.text;
     if (live && !c.started) {

@@ -56,23 +56,24 @@ const RunEnd kRunEnds[] = {
     {"UpdaterMutexExists", "",
      [](AutoDialog&) { ASSERT_NE(OsCreateNamedMutex(UPDATER_MUTEX_NAME), nullptr); }, {}, true, 1},
     {"AspiPlatform", "", [](AutoDialog& t) { t.platform.platformId = OS_PLATFORM_WIN32_WINDOWS; }, {}, false, 1},
-    {"NoDrive", nullptr, NoChange, {102}, true, 1},
-    {"TwoDrives", "drive = D\ndrive = E\n", NoChange, {127}, true, 1},
+    {"NoDrive", nullptr, NoChange, {IDS_NO_TARGET}, true, 1},
+    {"TwoDrives", "drive = D\ndrive = E\n", NoChange, {IDS_MORE_THAN_ONE_TARGET}, true, 1},
     {"DeviceCannotBeOpened", "", [](AutoDialog& t) { t.devices.openLimit = 1; }, {}, false, 1},
     // Another updater (another runtime directory, so another updater mutex) holds it.
     {"DriveHeldByAnotherUpdater", "", [](AutoDialog& t) { ASSERT_NE(t.devices.sim.OpenForUpdate('D'), nullptr); },
      {}, false, 1},
     {"InquiryFails", "fault = nth=3 opcode=0x12 sense=04/44/00\n", NoChange, {}, false, 1},
-    {"ImageMissing", "", [](AutoDialog& t) { std::remove(t.ImagePath().c_str()); }, {114}, true, 1},
+    {"ImageMissing", "", [](AutoDialog& t) { std::remove(t.ImagePath().c_str()); }, {IDS_IMAGE_NOT_FOUND}, true, 1},
     {"ImageTooShort", "",
      [](AutoDialog& t) {
          SimImageOptions shortImage;
          shortImage.length = 300;  // ends before the build date
          t.WriteImage(shortImage);
      },
-     {114}, true, 1},
-    {"ImageNotNewer", "revision = 1.10\ndate = 09/08/21\n", NoChange, {121}, true, 1},
-    {"UpdateFails", "fault = opcode=0x3B buffer=0xF0 offset=0x8000 sense=03/0C/00\n", NoChange, {119, 116}, false, 1},
+     {IDS_IMAGE_NOT_FOUND}, true, 1},
+    {"ImageNotNewer", "revision = 1.10\ndate = 09/08/21\n", NoChange, {IDS_UPDATE_NOT_NEEDED}, true, 1},
+    {"UpdateFails", "fault = opcode=0x3B buffer=0xF0 offset=0x8000 sense=03/0C/00\n", NoChange,
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, false, 1},
     {"UpdateSucceeds", "", NoChange, {}, false, 0},
     // The INQUIRY reply ends before the revision, or (equal revisions) before the
     // date: as a failed INQUIRY.
@@ -84,7 +85,7 @@ const RunEnd kRunEnds[] = {
     // After the final switch the drive answers, but not as far as its state byte
     // (which reads blank): no success was shown.
     {"FinalStateNotShown", "after_switch = blank\nfault = opcode=0x3C buffer=0xF1 nth=71 short=32\n", NoChange,
-     {116}, false, 1},
+     {IDS_UPDATE_FAILED}, false, 1},
 };
 
 TEST_P(AutoDialogRun, EndsWithItsMessageAndExitCode) {
@@ -98,9 +99,9 @@ TEST_P(AutoDialogRun, EndsWithItsMessageAndExitCode) {
     EXPECT_EQ(ClosedItself(), c.closesItself);
     for (const auto& box : boxes.Shown()) {
         EXPECT_EQ(box.owner, dlg->GetSafeHwnd());
-        EXPECT_EQ(box.caption, Text(112));
-        // 114 without a path: the bare name is the current directory's.
-        if (box.stringId != 119) {
+        EXPECT_EQ(box.caption, Text(IDS_CAPTION));
+        // IDS_IMAGE_NOT_FOUND without a path: the bare name is the current directory's.
+        if (box.stringId != IDS_COMMAND_ERROR) {
             EXPECT_EQ(box.text, Text(static_cast<unsigned>(box.stringId)));
         }
     }
@@ -134,7 +135,7 @@ TEST_F(AutoDialog, MessagesTellTheStopWithTheirStyle) {
     AddDrives("revision = 1.10\ndate = 09/08/21\n");
     WriteImage();
     EXPECT_EQ(Run(), 1);
-    ASSERT_EQ(boxes.ShownIds(), std::vector<int>{121});
+    ASSERT_EQ(boxes.ShownIds(), std::vector<int>{IDS_UPDATE_NOT_NEEDED});
     EXPECT_EQ(boxes.Shown()[0].style, MB_ICONEXCLAMATION);
 }
 
@@ -200,13 +201,13 @@ TEST_F(AutoDialog, RefusesLogOffUntilSuccessAndSuspendAlways) {
     headless::RunFor(1000);
     const WindowHandle hwnd = dlg->GetSafeHwnd();
     EXPECT_EQ(headless::SendMessage(hwnd, WM_QUERYENDSESSION, 0, 0), 0);
-    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{115});
+    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{IDS_END_SESSION_REFUSED});
     EXPECT_EQ(headless::SendMessage(hwnd, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), BROADCAST_QUERY_DENY);
 
     EXPECT_EQ(app.Run(), 0);
     EXPECT_EQ(headless::SendMessage(hwnd, WM_QUERYENDSESSION, 0, 0), 1);
     EXPECT_EQ(headless::SendMessage(hwnd, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), BROADCAST_QUERY_DENY);
-    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{115});
+    EXPECT_EQ(boxes.ShownIds(), std::vector<int>{IDS_END_SESSION_REFUSED});
 }
 
 }  // namespace

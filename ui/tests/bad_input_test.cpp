@@ -161,40 +161,43 @@ void ValidImage(BadInput&) {}
 
 const Case kCases[] = {
     // --- The image file ---
-    {"EmptyFile", "", [](BadInput& t) { t.WriteBytes({}); }, {114}, 0},
-    {"OneHundredBytes", "", [](BadInput& t) { t.WriteBytes(std::vector<uint8_t>(100, 'A')); }, {114}, 0},
+    {"EmptyFile", "", [](BadInput& t) { t.WriteBytes({}); }, {IDS_IMAGE_NOT_FOUND}, 0},
+    {"OneHundredBytes", "", [](BadInput& t) { t.WriteBytes(std::vector<uint8_t>(100, 'A')); },
+     {IDS_IMAGE_NOT_FOUND}, 0},
     {"HeaderOneByteShort", "",
-     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.length = IMAGE_HEADER_END - 1; }); }, {114}, 0},
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.length = IMAGE_HEADER_END - 1; }); },
+     {IDS_IMAGE_NOT_FOUND}, 0},
     {"WholeHeaderButOneByteShortOfTheTransfer", "",
      [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.length = IMAGE_TRANSFER_SIZE - 1; }); },
-     {118, 116}, 0},
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"NulInsideTheIdentification", "",
      [](BadInput& t) {
          t.WriteImageWith([](SimImageOptions& o) { o.identification = std::string("TORVELL\0DVD-RW  WKZ4471 ", 24); });
      },
-     {118, 116}, 0},
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"SignatureOfNuls", "",
      [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.signature = std::string(16, '\0'); }); },
-     {118, 116}, 0},
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"VersionOfNuls", "",  // reads as version 0: never newer than the drive's
      [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.version = std::string(4, '\0'); }); },
-     {121}, 0},
+     {IDS_UPDATE_NOT_NEEDED}, 0},
     {"WrongIdentification", "",
      [](BadInput& t) {
          t.WriteImageWith([](SimImageOptions& o) { o.identification = "TORVELL DVD-RW  WKZ4470 "; });
      },
-     {118, 116}, 0},
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"WrongSignature", "",
      [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.signature = "0082VARNDT  5519"; }); },
-     {118, 116}, 0},
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"WrongDate", "",
-     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.buildDate = "09/08/20"; }); }, {118, 116}, 0},
+     [](BadInput& t) { t.WriteImageWith([](SimImageOptions& o) { o.buildDate = "09/08/20"; }); },
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"DirectoryInItsPlace", "",
      [](BadInput& t) {
          std::remove(t.ImagePath().c_str());
          ASSERT_EQ(mkdir(t.ImagePath().c_str(), 0755), 0);
      },
-     {114}, 0},
+     {IDS_IMAGE_NOT_FOUND}, 0},
     // A FIFO has no data until someone writes to it: opening it must not wait for
     // a writer. (Permission bits would not do here: the tests may run as root.)
     {"UnreadableFifo", "",
@@ -202,17 +205,18 @@ const Case kCases[] = {
          std::remove(t.ImagePath().c_str());
          ASSERT_EQ(mkfifo(t.ImagePath().c_str(), 0600), 0);
      },
-     {114}, 0},
-    {"HeldOpenByAnotherProcess", "", [](BadInput& t) { t.HoldOpenInAnotherProcess(); }, {114}, 0},
+     {IDS_IMAGE_NOT_FOUND}, 0},
+    {"HeldOpenByAnotherProcess", "", [](BadInput& t) { t.HoldOpenInAnotherProcess(); }, {IDS_IMAGE_NOT_FOUND}, 0},
 
     // --- The drive ---
     // Every identification block read comes back cut to 20 bytes: the signature is
     // never seen whole, so the drive is never found.
-    {"ShortIdBlock", "fault = opcode=0x3C buffer=0xF1 short=20\n", ValidImage, {102}, 0},
+    {"ShortIdBlock", "fault = opcode=0x3C buffer=0xF1 short=20\n", ValidImage, {IDS_NO_TARGET}, 0},
     // Only validation's read is short (discovery's two, then validation's): a block
     // without its state byte is a failed read, whatever earlier commands left in
     // the buffer where its signature's tail would be.
-    {"ShortIdBlockAtValidation", "fault = opcode=0x3C buffer=0xF1 nth=4 short=24\n", ValidImage, {119, 116}, 0},
+    {"ShortIdBlockAtValidation", "fault = opcode=0x3C buffer=0xF1 nth=4 short=24\n", ValidImage,
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 0},
     // The INQUIRY of the version check ends before the revision: with nothing to
     // compare, the drive is not flashed.
     {"ShortInquiry", "fault = opcode=0x12 nth=3 short=32\n", ValidImage, {}, 0},
@@ -224,20 +228,21 @@ const Case kCases[] = {
      {}, 0},
     // The state read before the download ends before the state byte: the byte
     // that validation's read left there is not the drive's answer.
-    {"ShortStateReadBeforeTheDownload", "fault = opcode=0x3C buffer=0xF1 nth=8 short=32\n", ValidImage, {116}, 0},
+    {"ShortStateReadBeforeTheDownload", "fault = opcode=0x3C buffer=0xF1 nth=8 short=32\n", ValidImage,
+     {IDS_UPDATE_FAILED}, 0},
     // Data-out commands the drive took only in part.
     {"BlockTakenInPart", "fault = opcode=0x3B buffer=0xF0 offset=0x50000 short=0x4000\n", ValidImage,
-     {119, 116}, 11},
-    {"FinalSwitchTakenInPart", "fault = opcode=0x3B buffer=0xFF nth=70 short=16\n", ValidImage, {119, 116},
-     60},
-    {"GarbageSenseOnTheEject", "fault = opcode=0x1B sense=FF/FF/FF\n", ValidImage, {116}, 0},
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 11},
+    {"FinalSwitchTakenInPart", "fault = opcode=0x3B buffer=0xFF nth=70 short=16\n", ValidImage,
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 60},
+    {"GarbageSenseOnTheEject", "fault = opcode=0x1B sense=FF/FF/FF\n", ValidImage, {IDS_UPDATE_FAILED}, 0},
     {"GarbageSenseOnABlock", "fault = opcode=0x3B buffer=0xF0 offset=0x50000 sense=7F/C3/A5\n", ValidImage,
-     {119, 116}, 11},
-    {"IdBlockReadNeverCompletes", "fault = opcode=0x3C buffer=0xF1 no-answer\n", ValidImage, {102}, 0},
-    {"BlockNeverCompletes", "fault = opcode=0x3B buffer=0xF0 offset=0x80000 no-answer\n", ValidImage, {119, 116},
-     17},
-    {"DriveVanishesMidDownload", "fault = opcode=0x3B buffer=0xF0 offset=0x100000 vanish\n", ValidImage, {119, 116},
-     33},
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 11},
+    {"IdBlockReadNeverCompletes", "fault = opcode=0x3C buffer=0xF1 no-answer\n", ValidImage, {IDS_NO_TARGET}, 0},
+    {"BlockNeverCompletes", "fault = opcode=0x3B buffer=0xF0 offset=0x80000 no-answer\n", ValidImage,
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 17},
+    {"DriveVanishesMidDownload", "fault = opcode=0x3B buffer=0xF0 offset=0x100000 vanish\n", ValidImage,
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 33},
 };
 
 class BadInputRun : public BadInput, public ::testing::WithParamInterface<Case> {};
@@ -252,10 +257,10 @@ TEST_P(BadInputRun, TellsTheUserEndsWith1AndSendsNoBlockUnlessValidated) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(boxes.ShownIds(), c.shown);
     for (const auto& box : boxes.Shown()) {
-        EXPECT_EQ(box.caption, Text(112));
-        if (box.stringId == 120) {
-            EXPECT_EQ(box.text, Text(120) + IMAGE_FILE_NAME);  // the path the update was given
-        } else if (box.stringId != 119) {
+        EXPECT_EQ(box.caption, Text(IDS_CAPTION));
+        if (box.stringId == IDS_FILE_OPEN_ERROR) {
+            EXPECT_EQ(box.text, Text(IDS_FILE_OPEN_ERROR) + IMAGE_FILE_NAME);  // the path the update was given
+        } else if (box.stringId != IDS_COMMAND_ERROR) {
             EXPECT_EQ(box.text, Text(static_cast<unsigned>(box.stringId)));
         }
     }
@@ -293,8 +298,8 @@ INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases),
 // it), written over in place, deleted, or opened by another program, after the
 // version check, during the eject, or between two blocks. The run sends only the
 // bytes that were validated, which are those of the file the version check judged:
-// a change the held file shows stops it with 118 before any block, or before the
-// final switch; a file that took its place is never read.
+// a change the held file shows stops it with IDS_INCOMPATIBLE_IMAGE before any
+// block, or before the final switch; a file that took its place is never read.
 namespace {
 
 enum class Change { Replace, WriteOver, Delete, OpenElsewhere };
@@ -322,15 +327,19 @@ bool IsPhase(Phase phase, int number, const uint8_t* cdb) {
 }
 
 const ChangeCase kChanges[] = {
-    {"ReplacedAfterTheVersionCheck", Change::Replace, Phase::AfterTheVersionCheck, 1, {118, 116}, 0},
-    {"WrittenOverAfterTheVersionCheck", Change::WriteOver, Phase::AfterTheVersionCheck, 1, {118, 116}, 0},
-    {"DeletedAfterTheVersionCheck", Change::Delete, Phase::AfterTheVersionCheck, 1, {116}, 0},
+    {"ReplacedAfterTheVersionCheck", Change::Replace, Phase::AfterTheVersionCheck, 1,
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
+    {"WrittenOverAfterTheVersionCheck", Change::WriteOver, Phase::AfterTheVersionCheck, 1,
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
+    {"DeletedAfterTheVersionCheck", Change::Delete, Phase::AfterTheVersionCheck, 1, {IDS_UPDATE_FAILED}, 0},
     {"ReplacedDuringTheEject", Change::Replace, Phase::DuringTheEject, 0, {}, 60},
-    {"WrittenOverDuringTheEject", Change::WriteOver, Phase::DuringTheEject, 1, {118, 116}, 0},
+    {"WrittenOverDuringTheEject", Change::WriteOver, Phase::DuringTheEject, 1,
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 0},
     {"DeletedDuringTheEject", Change::Delete, Phase::DuringTheEject, 0, {}, 60},
     {"OpenedElsewhereDuringTheEject", Change::OpenElsewhere, Phase::DuringTheEject, 0, {}, 60},
     {"ReplacedBetweenBlocks", Change::Replace, Phase::BetweenBlocks, 0, {}, 60},
-    {"WrittenOverBetweenBlocks", Change::WriteOver, Phase::BetweenBlocks, 1, {118, 116}, 60},
+    {"WrittenOverBetweenBlocks", Change::WriteOver, Phase::BetweenBlocks, 1,
+     {IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}, 60},
     {"DeletedBetweenBlocks", Change::Delete, Phase::BetweenBlocks, 0, {}, 60},
 };
 

@@ -5,6 +5,7 @@
 #include "ui/framework/headless/headless.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "res/strings.h"
@@ -36,15 +37,15 @@ protected:
     // The resource language and the string loader both follow the locale.
     void UseLanguage(const char* locale) {
         setenv("LC_ALL", locale, 1);
-        headless::SetLanguage(0);
+        OsSetResourceLanguage(0);
     }
     headless::WindowState State(WindowHandle hwnd) {
         headless::WindowState s;
         EXPECT_TRUE(headless::GetWindowState(hwnd, &s));
         return s;
     }
-    std::string CountdownText(CDialog& d) { return State(d.m_hWnd).Control(CDlgIndicater::IDC_SECONDS_LEFT)->text; }
-    int Bar(CDialog& d) { return State(d.m_hWnd).Control(CDlgIndicater::IDC_PROGRESS)->pos; }
+    std::string CountdownText(CDialog& d) { return State(d.m_hWnd).Control(IDC_SECONDS_LEFT)->text; }
+    int Bar(CDialog& d) { return State(d.m_hWnd).Control(IDC_PROGRESS)->pos; }
 
     VirtualTime m_time;
     FakePlatform m_platform;
@@ -155,7 +156,7 @@ TEST_F(Dialogs, ASecondUpdateGetsAFreshIndicatorAndKeepsItsReference) {
 
 class Owner : public CDialog {
 public:
-    Owner() : CDialog(102) {}
+    Owner() : CDialog(IDD_UPDATER_DIALOG) {}
 };
 
 struct AboutCase {
@@ -170,7 +171,7 @@ TEST_P(About, EndsThroughOkEscapeAndCloseBoxWithItsOwnerDisabledMeanwhile) {
     // As in the program: no parent, so the application's main window owns it.
     CWinApp app;
     Owner owner;
-    ASSERT_TRUE(owner.Create(102));
+    ASSERT_TRUE(owner.Create(IDD_UPDATER_DIALOG));
     app.m_pMainWnd = &owner;
     CAboutDlg about;
     bool ownerDisabled = false;

@@ -4,8 +4,10 @@
 #include "ui/framework/headless/headless.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
+#include "res/resource.h"
 #include "res/strings.h"
 #include "testing/os_fakes.h"
 
@@ -19,9 +21,9 @@
 
 namespace {
 
-constexpr unsigned kMainTemplate = 102;       // has a cancel button (2), no default button
-constexpr unsigned kIndicatorTemplate = 129;  // no cancel button, hidden when created
-constexpr unsigned kAboutTemplate = 100;      // default button OK (1)
+constexpr unsigned kMainTemplate = IDD_UPDATER_DIALOG;  // has a cancel button, no default button
+constexpr unsigned kIndicatorTemplate = IDD_INDICATOR;  // no cancel button, hidden when created
+constexpr unsigned kAboutTemplate = IDD_ABOUTBOX;       // default button OK
 constexpr unsigned WM_TEST = WM_APP + 1;
 
 // A dialog that records what reaches it.
@@ -59,7 +61,7 @@ public:
     }
     void OnPaint() override {
         if (IsIconic()) {
-            PaintMinimizedIcon(reinterpret_cast<UiIcon>(uintptr_t{128}));
+            PaintMinimizedIcon(reinterpret_cast<UiIcon>(uintptr_t{IDI_MAINFRAME}));
         } else {
             CDialog::OnPaint();
         }
@@ -78,7 +80,7 @@ protected:
     void SetUp() override {
         OsSetTime(&m_time);
         OsSetPlatform(&m_platform);
-        headless::SetLanguage(LANG_ENGLISH_US);
+        OsSetResourceLanguage(LANG_ENGLISH_US);
         headless::SetResponder(&m_boxes);
     }
     void TearDown() override {
@@ -168,9 +170,9 @@ TEST_F(Framework, TheLoopsEventEndsWithItsThread) {
 
 TEST_F(Framework, QuitComesAfterEverythingPostedBeforeItAndCarriesTheExitCode) {
     struct App : CWinApp {
-        ProbeDialog dialog{130};
+        ProbeDialog dialog{IDD_AUTO_DIALOG};
         bool InitInstance() override {
-            dialog.Create(130);
+            dialog.Create(IDD_AUTO_DIALOG);
             // What a hidden dialog does when it stops during its start-up.
             dialog.PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
             dialog.PostMessage(WM_TEST, 7, 0);
@@ -322,25 +324,25 @@ TEST_F(Framework, InputReachesOnlyEnabledControlsAndWindows) {
     ProbeDialog dialog;
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     CComboBox combo;
-    combo.m_hWnd = dialog.GetDlgItem(1000)->m_hWnd;
+    combo.m_hWnd = dialog.GetDlgItem(IDC_DRIVE_COMBO)->m_hWnd;
     combo.InsertString(-1, "D: first");
     combo.InsertString(-1, "E: second");
 
-    dialog.GetDlgItem(1002)->EnableWindow(false);
-    headless::Click(dialog.m_hWnd, 1002);
+    dialog.GetDlgItem(IDC_UPDATE)->EnableWindow(false);
+    headless::Click(dialog.m_hWnd, IDC_UPDATE);
     headless::Pump();
     EXPECT_TRUE(dialog.commands.empty());
 
-    dialog.GetDlgItem(1002)->EnableWindow(true);
-    headless::Click(dialog.m_hWnd, 1002);
-    headless::SelectItem(dialog.m_hWnd, 1000, 1);
+    dialog.GetDlgItem(IDC_UPDATE)->EnableWindow(true);
+    headless::Click(dialog.m_hWnd, IDC_UPDATE);
+    headless::SelectItem(dialog.m_hWnd, IDC_DRIVE_COMBO, 1);
     headless::Pump();
     using Command = std::pair<unsigned, unsigned>;
-    EXPECT_EQ(dialog.commands, (std::vector<Command>{{1002, BN_CLICKED}, {1000, CBN_SELCHANGE}}));
+    EXPECT_EQ(dialog.commands, (std::vector<Command>{{IDC_UPDATE, BN_CLICKED}, {IDC_DRIVE_COMBO, CBN_SELCHANGE}}));
     EXPECT_EQ(combo.GetCurSel(), 1);
 
     // A click queued before the window was disabled (a modal box in front) is lost.
-    headless::Click(dialog.m_hWnd, 1002);
+    headless::Click(dialog.m_hWnd, IDC_UPDATE);
     dialog.EnableWindow(false);
     headless::Pump();
     EXPECT_EQ(dialog.commands.size(), 2u);
@@ -350,15 +352,15 @@ TEST_F(Framework, ComboKeepsInsertionOrderAndProgressStaysInRange) {
     ProbeDialog dialog;
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     CComboBox combo;
-    combo.m_hWnd = dialog.GetDlgItem(1000)->m_hWnd;
+    combo.m_hWnd = dialog.GetDlgItem(IDC_DRIVE_COMBO)->m_hWnd;
     // A sorted-style combo box: inserting at the end must still keep item i = entry i.
     for (const char* item : {"Z: TORVELL", "D: TORVELL", "M: TORVELL"}) combo.InsertString(-1, item);
-    EXPECT_EQ(State(dialog.m_hWnd).Control(1000)->items,
+    EXPECT_EQ(State(dialog.m_hWnd).Control(IDC_DRIVE_COMBO)->items,
               (std::vector<std::string>{"Z: TORVELL", "D: TORVELL", "M: TORVELL"}));
     EXPECT_EQ(combo.SetCurSel(3), CB_ERR);
     EXPECT_EQ(combo.GetCurSel(), CB_ERR);
     EXPECT_EQ(combo.SetCurSel(0), 0);
-    EXPECT_EQ(State(dialog.m_hWnd).Control(1000)->text, "Z: TORVELL");
+    EXPECT_EQ(State(dialog.m_hWnd).Control(IDC_DRIVE_COMBO)->text, "Z: TORVELL");
     combo.ResetContent();
     EXPECT_EQ(combo.GetCount(), 0);
     EXPECT_EQ(combo.GetCurSel(), CB_ERR);
@@ -366,7 +368,7 @@ TEST_F(Framework, ComboKeepsInsertionOrderAndProgressStaysInRange) {
     ProbeDialog indicator(kIndicatorTemplate);
     ASSERT_TRUE(indicator.Create(kIndicatorTemplate));
     CProgressCtrl bar;
-    bar.m_hWnd = indicator.GetDlgItem(1007)->m_hWnd;
+    bar.m_hWnd = indicator.GetDlgItem(IDC_PROGRESS)->m_hWnd;
     bar.SetRange32(0, 34);
     bar.SetPos(33);
     bar.OffsetPos(1);
@@ -381,7 +383,7 @@ TEST_F(Framework, DataExchangeBindsControlsOfTheTemplate) {
         Bound() : ProbeDialog(kIndicatorTemplate) {}
         void DoDataExchange(CDataExchange* dx) override {
             CDialog::DoDataExchange(dx);
-            DDX_Control(dx, 1007, bar);
+            DDX_Control(dx, IDC_PROGRESS, bar);
         }
         CProgressCtrl bar;
     } dialog;
@@ -391,20 +393,20 @@ TEST_F(Framework, DataExchangeBindsControlsOfTheTemplate) {
     int lower = -1, upper = -1;
     dialog.bar.GetRange(lower, upper);
     EXPECT_EQ(upper, 34);
-    EXPECT_EQ(State(dialog.m_hWnd).Control(1007)->rangeUpper, 34);
+    EXPECT_EQ(State(dialog.m_hWnd).Control(IDC_PROGRESS)->rangeUpper, 34);
 }
 
 // --- The window model ----------------------------------------------------------------------
 
 TEST_F(Framework, ModelComesFromTheTemplateInTheResourceLanguage) {
-    headless::SetLanguage(LANG_JAPANESE_JP);
+    OsSetResourceLanguage(LANG_JAPANESE_JP);
     ProbeDialog dialog;
     bool visibleDuringInit = true;
     dialog.onInit = [&](ProbeDialog& d) { visibleDuringInit = d.IsWindowVisible(); };
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     headless::WindowState s = State(dialog.m_hWnd);
     EXPECT_EQ(s.caption, "ファームウェア アップデータ");
-    EXPECT_EQ(s.Control(1002)->text, "アップデート開始");
+    EXPECT_EQ(s.Control(IDC_UPDATE)->text, "アップデート開始");
     EXPECT_FALSE(visibleDuringInit);  // the visible style applies once the initialisation returned
     EXPECT_TRUE(s.visible);
     EXPECT_EQ(headless::FindWindows(kMainTemplate), std::vector<WindowHandle>{dialog.m_hWnd});
@@ -417,24 +419,46 @@ TEST_F(Framework, ModelComesFromTheTemplateInTheResourceLanguage) {
     EXPECT_FALSE(missing.Create(999));
 }
 
+// A language a test fixes holds for the templates, the string loader and the ids
+// of message boxes alike, whatever the locale says.
+TEST_F(Framework, AFixedLanguageHoldsForTemplatesAndStringsAlike) {
+    struct EnglishLocale {
+        EnglishLocale() : had(std::getenv("LC_ALL") != nullptr), old(had ? std::getenv("LC_ALL") : "") {
+            setenv("LC_ALL", "C", 1);
+        }
+        ~EnglishLocale() { had ? setenv("LC_ALL", old.c_str(), 1) : unsetenv("LC_ALL"); }
+        bool had;
+        std::string old;
+    } english;
+    OsSetResourceLanguage(LANG_JAPANESE_JP);
+    ProbeDialog dialog;
+    ASSERT_TRUE(dialog.Create(kMainTemplate));
+    char caption[128];
+    ASSERT_GT(OsLoadString(IDS_CAPTION, caption, sizeof caption), 0);
+    EXPECT_STREQ(caption, ResourceString(IDS_CAPTION, LANG_JAPANESE_JP));
+    EXPECT_EQ(State(dialog.m_hWnd).caption, caption);
+    dialog.MessageBox(caption, caption);
+    EXPECT_EQ(m_boxes.ShownIds(), std::vector<int>{IDS_CAPTION});
+}
+
 TEST_F(Framework, SystemMenuItemsCanBeAppendedAndDisabled) {
     ProbeDialog dialog;
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     CMenu* menu = dialog.GetSystemMenu(false);
     ASSERT_NE(menu, nullptr);
     menu->AppendMenu(MF_SEPARATOR);
-    menu->AppendMenu(MF_STRING, 0x0010, "firmware updater Version(&A)...");
+    menu->AppendMenu(MF_STRING, IDM_ABOUT, "firmware updater Version(&A)...");
     EXPECT_EQ(menu->EnableMenuItem(SC_CLOSE, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED), MF_ENABLED);
     EXPECT_EQ(menu->EnableMenuItem(0x4242, MF_BYCOMMAND | MF_ENABLED), 0xFFFFFFFFu);
 
     headless::WindowState s = State(dialog.m_hWnd);
-    ASSERT_NE(s.MenuItem(0x0010), nullptr);
-    EXPECT_EQ(s.MenuItem(0x0010)->text, "firmware updater Version(&A)...");
-    EXPECT_EQ(s.systemMenu.back().id, 0x0010u);
+    ASSERT_NE(s.MenuItem(IDM_ABOUT), nullptr);
+    EXPECT_EQ(s.MenuItem(IDM_ABOUT)->text, "firmware updater Version(&A)...");
+    EXPECT_EQ(s.systemMenu.back().id, static_cast<unsigned>(IDM_ABOUT));
     EXPECT_FALSE(s.MenuItem(SC_CLOSE)->Enabled());
 
     // Choosing the appended item reaches the dialog as a system command.
-    headless::ChooseSystemCommand(dialog.m_hWnd, 0x0010);
+    headless::ChooseSystemCommand(dialog.m_hWnd, IDM_ABOUT);
     headless::Pump();
     EXPECT_FALSE(dialog.m_ended);
 }
@@ -488,7 +512,7 @@ struct BoxJob {
 void ShowBoxFromWorker(void* arg) {
     auto* job = static_cast<BoxJob*>(arg);
     job->thread = std::this_thread::get_id();
-    job->answer = job->owner->MessageBox(ResourceString(119, LANG_ENGLISH_US), "firmware updater",
+    job->answer = job->owner->MessageBox(ResourceString(IDS_COMMAND_ERROR, LANG_ENGLISH_US), "firmware updater",
                                          MB_ICONHAND);
 }
 
@@ -505,7 +529,7 @@ TEST_F(Framework, MessageBoxFromAWorkerReachesTheResponderWithItsOwner) {
     EXPECT_EQ(shown[0].owner, dialog.m_hWnd);
     EXPECT_EQ(shown[0].thread, job.thread);
     EXPECT_NE(shown[0].thread, std::this_thread::get_id());
-    EXPECT_EQ(shown[0].stringId, 119);
+    EXPECT_EQ(shown[0].stringId, IDS_COMMAND_ERROR);
     EXPECT_EQ(shown[0].caption, "firmware updater");
     EXPECT_EQ(shown[0].style, MB_ICONHAND);
     EXPECT_EQ(job.answer, IDOK);
@@ -515,13 +539,14 @@ TEST_F(Framework, ScriptedAnswersComeInOrderThenTheSafeAnswer) {
     ProbeDialog dialog;
     ASSERT_TRUE(dialog.Create(kMainTemplate));
     m_boxes.Answer(IDYES);
-    EXPECT_EQ(dialog.MessageBox(ResourceString(113, LANG_ENGLISH_US), "firmware updater", MB_YESNO | MB_ICONINFORMATION),
+    EXPECT_EQ(dialog.MessageBox(ResourceString(IDS_SAFETY_WARNING, LANG_ENGLISH_US), "firmware updater",
+                                MB_YESNO | MB_ICONINFORMATION),
               IDYES);
     EXPECT_EQ(dialog.MessageBox("again?", "firmware updater", MB_YESNO), IDNO);
     EXPECT_EQ(dialog.MessageBox("disc", "firmware updater", MB_OKCANCEL), IDCANCEL);
-    std::string withPath = std::string(ResourceString(114, LANG_ENGLISH_US)) + "\r\n/tmp/Q5518306.707";
+    std::string withPath = std::string(ResourceString(IDS_IMAGE_NOT_FOUND, LANG_ENGLISH_US)) + "\r\n/tmp/Q5518306.707";
     dialog.MessageBox(withPath.c_str(), "firmware updater", MB_ICONINFORMATION);
-    EXPECT_EQ(m_boxes.ShownIds(), (std::vector<int>{113, 0, 0, 114}));
+    EXPECT_EQ(m_boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, 0, 0, IDS_IMAGE_NOT_FOUND}));
 }
 
 // --- Texts ------------------------------------------------------------------------------------
@@ -546,8 +571,8 @@ TEST_F(Framework, ShiftJisTextsBecomeUtf8WhenTheOemCodePageIs932) {
     m_platform.oemCodePage = 932;
     ProbeDialog indicator(kIndicatorTemplate);
     ASSERT_TRUE(indicator.Create(kIndicatorTemplate));
-    indicator.SetDlgItemText(1008, sjis);
-    EXPECT_EQ(State(indicator.m_hWnd).Control(1008)->text, "残り5秒");
+    indicator.SetDlgItemText(IDC_SECONDS_LEFT, sjis);
+    EXPECT_EQ(State(indicator.m_hWnd).Control(IDC_SECONDS_LEFT)->text, "残り5秒");
 }
 
 }  // namespace

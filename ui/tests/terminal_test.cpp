@@ -190,7 +190,7 @@ TEST_F(TerminalRun, UpdateRefusedForAnOverlongImagePathAsksAgain) {
     const std::string question = "Update the firmware of D: TORVELL DVD-RW from 1.00 to 1.10? [y/N] ";
     const size_t asked = printed.find(question);
     ASSERT_NE(asked, std::string::npos) << printed;
-    const size_t refused = printed.find(Text(114), asked);
+    const size_t refused = printed.find(Text(IDS_IMAGE_NOT_FOUND), asked);
     ASSERT_NE(refused, std::string::npos) << printed;
     EXPECT_NE(printed.find(question, refused), std::string::npos) << printed;
     EXPECT_EQ(screen.Unread(), "");

@@ -86,52 +86,54 @@ void DefaultDriveAndImage(MainDialog& t) {
 }
 
 const StartStop kStartStops[] = {
-    {"NoAtTheWarning", DefaultDriveAndImage, IDNO, {113}, false, false, 0, 0},
+    {"NoAtTheWarning", DefaultDriveAndImage, IDNO, {IDS_SAFETY_WARNING}, false, false, 0, 0},
     {"UpdaterMutexExists",
      [](MainDialog& t) {
          DefaultDriveAndImage(t);
          ASSERT_NE(OsCreateNamedMutex(UPDATER_MUTEX_NAME), nullptr);
      },
-     IDYES, {113}, true, false, 0, 0},
-    {"NoDriveTwice3500msApart", [](MainDialog& t) { t.WriteImage(); }, IDYES, {113, 102}, true, true, 3500, 0},
+     IDYES, {IDS_SAFETY_WARNING}, true, false, 0, 0},
+    {"NoDriveTwice3500msApart", [](MainDialog& t) { t.WriteImage(); }, IDYES,
+     {IDS_SAFETY_WARNING, IDS_NO_TARGET}, true, true, 3500, 0},
     {"AspiManagerMissing",  // platform 95/98 without wnaspi32: no entry point is called
      [](MainDialog& t) {
          DefaultDriveAndImage(t);
          t.platform.platformId = OS_PLATFORM_WIN32_WINDOWS;
      },
-     IDYES, {113, 102}, true, true, 3500, 0},
-    {"ImageMissing", [](MainDialog& t) { t.AddDrives(""); }, IDYES, {113, 114}, true, true, 0, 1},
+     IDYES, {IDS_SAFETY_WARNING, IDS_NO_TARGET}, true, true, 3500, 0},
+    {"ImageMissing", [](MainDialog& t) { t.AddDrives(""); }, IDYES,
+     {IDS_SAFETY_WARNING, IDS_IMAGE_NOT_FOUND}, true, true, 0, 1},
     {"DriveCannotBeOpened",
      [](MainDialog& t) {
          DefaultDriveAndImage(t);
          t.devices.openLimit = 1;  // discovery's open only
      },
-     IDYES, {113}, true, true, 0, 1},
+     IDYES, {IDS_SAFETY_WARNING}, true, true, 0, 1},
     {"InquiryFails",
      [](MainDialog& t) {
          t.AddDrives("fault = nth=3 opcode=0x12 sense=04/44/00\n");
          t.WriteImage();
      },
-     IDYES, {113}, true, true, 0, 2},
+     IDYES, {IDS_SAFETY_WARNING}, true, true, 0, 2},
     {"NoUpdateNeeded",
      [](MainDialog& t) {
          t.AddDrives("revision = 1.10\ndate = 09/08/21\n");
          t.WriteImage();
      },
-     IDYES, {113, 121}, true, true, 0, 2},
+     IDYES, {IDS_SAFETY_WARNING, IDS_UPDATE_NOT_NEEDED}, true, true, 0, 2},
     // Identification replies without what the version rule needs: as a failed one.
     {"InquiryCutInsideTheRevision",
      [](MainDialog& t) {
          t.AddDrives("revision = 1.20\nfault = nth=3 opcode=0x12 short=34\n");
          t.WriteImage();
      },
-     IDYES, {113}, true, true, 0, 2},
+     IDYES, {IDS_SAFETY_WARNING}, true, true, 0, 2},
     {"InquiryWithoutDateAndEqualRevisions",
      [](MainDialog& t) {
          t.AddDrives("revision = 1.10\nfault = nth=3 opcode=0x12 short=36\n");
          t.WriteImage();
      },
-     IDYES, {113}, true, true, 0, 2},
+     IDYES, {IDS_SAFETY_WARNING}, true, true, 0, 2},
 };
 
 TEST_P(MainDialogStartUp, ClosesWithItsMessage) {
@@ -150,7 +152,7 @@ TEST_P(MainDialogStartUp, ClosesWithItsMessage) {
     }
     for (const auto& box : boxes.Shown()) {
         EXPECT_EQ(box.owner, Hwnd());
-        EXPECT_EQ(box.caption, Text(112));
+        EXPECT_EQ(box.caption, Text(IDS_CAPTION));
     }
     EXPECT_EQ(Versions(), (std::vector<std::string>{"", "", ""}));
 }
@@ -161,10 +163,10 @@ INSTANTIATE_TEST_SUITE_P(Table, MainDialogStartUp, ::testing::ValuesIn(kStartSto
 TEST_F(MainDialog, MessagesOfTheStartUpStopsCarryTheirStyleAndThePathTried) {
     AddDrives("");
     Start();
-    ASSERT_EQ(boxes.ShownIds(), (std::vector<int>{113, 114}));
+    ASSERT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_IMAGE_NOT_FOUND}));
     const auto shown = boxes.Shown();
     EXPECT_EQ(shown[0].style, MB_YESNO | MB_ICONINFORMATION);
-    EXPECT_EQ(shown[1].text, Text(114) + "\r\n" + ImagePath());
+    EXPECT_EQ(shown[1].text, Text(IDS_IMAGE_NOT_FOUND) + "\r\n" + ImagePath());
     EXPECT_EQ(shown[1].style, MB_ICONINFORMATION);
 }
 
@@ -177,7 +179,7 @@ TEST_F(MainDialog, TransferBuffersThatCannotBeHadStopItBeforeAnyDriveIsTouched) 
     auto child = [&] {
         if (!LimitAddressSpace()) _exit(2);
         Start();
-        const bool stopped = Closed() && boxes.ShownIds() == std::vector<int>{113} &&
+        const bool stopped = Closed() && boxes.ShownIds() == std::vector<int>{IDS_SAFETY_WARNING} &&
                              Drive().Transcript().empty() && g_dataIn == nullptr;
         dlg.reset();
         const bool restored =
@@ -207,7 +209,7 @@ TEST_P(MainDialogScreenSaver, OffWhileOpenAndBackOnAfterwardsOnlyWhenItWasOn) {
     dlg.reset();
 
     EXPECT_EQ(session.Calls(), c.calls);
-    std::vector<int> expected = {113};
+    std::vector<int> expected = {IDS_SAFETY_WARNING};
     if (!c.readable) expected.push_back(0);  // the "FALSE" box, not a string of the table
     EXPECT_EQ(boxes.ShownIds(), expected);
     if (!c.readable) {
@@ -227,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Table, MainDialogScreenSaver,
 
 struct VersionCase {
     const char* scenario;
-    bool discWarning;  // message 123
+    bool discWarning;  // IDS_DISC_IN_DRIVE
     bool discChecked;
     const char* current;
 };
@@ -245,8 +247,8 @@ TEST_P(MainDialogVersions, ShownAfterTheDiscCheck) {
     EXPECT_TRUE(ShowsVersions(c.current));
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_EQ(CountCommands(Drive(), kReadDiscInfo) > 0, c.discChecked);
-    std::vector<int> expected = {113};
-    if (c.discWarning) expected.push_back(123);
+    std::vector<int> expected = {IDS_SAFETY_WARNING};
+    if (c.discWarning) expected.push_back(IDS_DISC_IN_DRIVE);
     EXPECT_EQ(boxes.ShownIds(), expected);
     if (c.discWarning) {
         EXPECT_EQ(boxes.Shown()[1].style, MB_OKCANCEL | MB_ICONEXCLAMATION);
@@ -286,7 +288,7 @@ TEST_F(MainDialog, SuccessfulUpdateRescansClosesTheIndicatorAndRestarts) {
     EXPECT_NE(s.Control(IDC_DRIVE_COMBO)->items[0].find("1.10"), std::string::npos);
     EXPECT_EQ(s.Control(IDC_DRIVE_COMBO)->curSel, 0);
 
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 109}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_RESTART}));
     EXPECT_EQ(boxes.Shown()[1].style, MB_SYSTEMMODAL | MB_ICONINFORMATION);
     const std::vector<std::string> calls = session.Calls();
     ASSERT_GE(calls.size(), 2u);
@@ -306,7 +308,7 @@ TEST_F(MainDialog, FailedUpdateUnlocksTheDialogForAnotherTry) {
     headless::RunFor(60000);
 
     EXPECT_FALSE(Closed());
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 119, 116}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}));
     EXPECT_EQ(boxes.Shown()[2].style, MB_ICONINFORMATION);
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_TRUE(ShowsVersions("1.00"));
@@ -316,7 +318,8 @@ TEST_F(MainDialog, FailedUpdateUnlocksTheDialogForAnotherTry) {
     // The same drive, the same image, a second time.
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(60000);
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 119, 116, 109}));
+    EXPECT_EQ(boxes.ShownIds(),
+        (std::vector<int>{IDS_SAFETY_WARNING, IDS_COMMAND_ERROR, IDS_UPDATE_FAILED, IDS_RESTART}));
     EXPECT_EQ(Drive().Revision(), "1.10");
     EXPECT_EQ(headless::FindWindows(CDlgIndicater::IDD).size(), 1u);  // the first one went
 }
@@ -337,10 +340,13 @@ class MainDialogShortReply : public MainDialog, public ::testing::WithParamInter
 const ShortUpdateCase kShortUpdates[] = {
     // Discovery's two probes, the identification read, the disc check (three on an
     // empty tray), then validation's block read: the 7th command.
-    {"ValidationBlockWithoutStateByte", "fault = opcode=0x3C buffer=0xF1 nth=7 short=32\n", {119, 116}, 7, true},
-    {"BlockTakenInPart", "fault = opcode=0x3B buffer=0xF0 offset=0x8000 short=0x100\n", {119, 116}, 0, false},
+    {"ValidationBlockWithoutStateByte", "fault = opcode=0x3C buffer=0xF1 nth=7 short=32\n",
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 7, true},
+    {"BlockTakenInPart", "fault = opcode=0x3B buffer=0xF0 offset=0x8000 short=0x100\n",
+     {IDS_COMMAND_ERROR, IDS_UPDATE_FAILED}, 0, false},
     // The drive's state reads blank after the update, but the reply ends before it.
-    {"FinalStateNotShown", "after_switch = blank\nfault = opcode=0x3C buffer=0xF1 nth=74 short=20\n", {116}, 74,
+    {"FinalStateNotShown", "after_switch = blank\nfault = opcode=0x3C buffer=0xF1 nth=74 short=20\n",
+     {IDS_UPDATE_FAILED}, 74,
      true},
 };
 
@@ -353,7 +359,7 @@ TEST_P(MainDialogShortReply, FailsTheUpdate) {
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(60000);
 
-    std::vector<int> expected = {113};
+    std::vector<int> expected = {IDS_SAFETY_WARNING};
     expected.insert(expected.end(), c.shown.begin(), c.shown.end());
     EXPECT_EQ(boxes.ShownIds(), expected);
     EXPECT_FALSE(Closed());
@@ -386,7 +392,7 @@ TEST_F(MainDialog, ImageReplacedAfterItsVersionWasShownIsRefused) {
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(60000);
 
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 118, 116}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_INCOMPATIBLE_IMAGE, IDS_UPDATE_FAILED}));
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
     EXPECT_EQ(Drive().Revision(), "1.00");
@@ -401,7 +407,7 @@ TEST_F(MainDialog, UpdateWhoseWorkerCannotStartIsAFailedUpdate) {
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(1000);
 
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 116}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_UPDATE_FAILED}));
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_FALSE(g_updateRunning);
     EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
@@ -419,14 +425,14 @@ TEST_F(MainDialog, DriveThatAnotherUpdaterHoldsIsNotTouchedAndCanBeTriedAgain) {
 
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(1000);
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 116}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_UPDATE_FAILED}));
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_EQ(Drive().Transcript().size(), before);  // not even the eject
 
     devices.sim.Close(other);
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(60000);
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 116, 109}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_UPDATE_FAILED, IDS_RESTART}));
     EXPECT_EQ(Drive().Revision(), "1.10");
 }
 
@@ -445,8 +451,8 @@ TEST_F(MainDialog, ImagePathTooLongForTheUpdateIsRefusedWhole) {
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(1000);
 
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 114}));
-    EXPECT_EQ(boxes.Shown()[1].text, Text(114) + "\r\n" + deep + "/" + IMAGE_FILE_NAME);
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_IMAGE_NOT_FOUND}));
+    EXPECT_EQ(boxes.Shown()[1].text, Text(IDS_IMAGE_NOT_FOUND) + "\r\n" + deep + "/" + IMAGE_FILE_NAME);
     EXPECT_TRUE(UserControlsEnabled());
     EXPECT_EQ(CountCommands(Drive(), kWriteBuffer), 0);
 }
@@ -456,7 +462,7 @@ TEST_F(MainDialog, ImagePathTooLongForTheUpdateIsRefusedWhole) {
 TEST_F(MainDialog, SelectionAndUpdateWhileTheIdentificationIsReadWaitForIt) {
     // D's identification read (its third command) is slow; meanwhile the user picks E
     // and presses update. D needs no update: acting on its late report would close
-    // the dialog with 121.
+    // the dialog with IDS_UPDATE_NOT_NEEDED.
     AddDrives(
         "revision = 1.10\ndate = 09/08/21\nfault = nth=3 opcode=0x12 delay=2000\n"
         "drive = E\nrevision = 1.05\n");
@@ -470,7 +476,7 @@ TEST_F(MainDialog, SelectionAndUpdateWhileTheIdentificationIsReadWaitForIt) {
     headless::RunFor(10000);
 
     EXPECT_FALSE(Closed());
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING}));
     EXPECT_EQ(g_selectedDevice, 1);
     EXPECT_TRUE(ShowsVersions("1.05"));
     EXPECT_EQ(CountCommands(Drive('D'), kInquiry), 2);
@@ -494,9 +500,10 @@ class MainDialogSelection : public MainDialog, public ::testing::WithParamInterf
 
 const SelectionCase kSelections[] = {
     {"OlderDriveShowsItsVersions", "revision = 1.05\n", nullptr, {}, false, "1.05"},
-    {"DriveNeedingNoUpdateClosesTheDialog", "revision = 1.10\ndate = 09/08/21\n", nullptr, {121}, true, "1.00"},
+    {"DriveNeedingNoUpdateClosesTheDialog", "revision = 1.10\ndate = 09/08/21\n", nullptr,
+     {IDS_UPDATE_NOT_NEEDED}, true, "1.00"},
     {"ImageGoneKeepsTheDialogAsItWas", "revision = 1.05\n",
-     [](MainDialog& t) { std::remove(t.ImagePath().c_str()); }, {114}, false, "1.00"},
+     [](MainDialog& t) { std::remove(t.ImagePath().c_str()); }, {IDS_IMAGE_NOT_FOUND}, false, "1.00"},
     {"DriveThatWillNotOpenKeepsTheDialogAsItWas", "revision = 1.05\n",
      [](MainDialog& t) { t.devices.refuseOpen = true; }, {}, false, "1.00"},
 };
@@ -512,7 +519,7 @@ TEST_P(MainDialogSelection, ChecksTheNewDrive) {
     ASSERT_TRUE(headless::SelectItem(Hwnd(), IDC_DRIVE_COMBO, 1));
     headless::RunFor(1000);
 
-    std::vector<int> expected = {113};
+    std::vector<int> expected = {IDS_SAFETY_WARNING};
     expected.insert(expected.end(), c.shown.begin(), c.shown.end());
     EXPECT_EQ(boxes.ShownIds(), expected);
     EXPECT_EQ(Closed(), c.closes);
@@ -536,7 +543,7 @@ TEST_F(MainDialog, UpdateAfterASelectionWhoseCheckFailedSendsNothing) {
 
     ASSERT_TRUE(headless::Click(Hwnd(), IDC_UPDATE));
     headless::RunFor(60000);
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING}));
     EXPECT_TRUE(UserControlsEnabled());
     for (char letter : {'D', 'E'}) {
         EXPECT_EQ(CountCommands(Drive(letter), kWriteBuffer), 0) << letter;
@@ -581,10 +588,10 @@ TEST_F(MainDialog, WhileUpdatingNothingButTheWorkersReportEndsIt) {
               BROADCAST_QUERY_DENY);                              // standby
     headless::RunFor(1000);
     EXPECT_FALSE(Closed());
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 115}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_END_SESSION_REFUSED}));
 
     headless::RunFor(60000);
-    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{113, 115, 109}));
+    EXPECT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_END_SESSION_REFUSED, IDS_RESTART}));
     EXPECT_EQ(Drive().Revision(), "1.10");
 }
 
@@ -592,7 +599,7 @@ TEST_F(MainDialog, RefusesTheEndOfTheSessionAndSuspendWhileItShowsTheVersions) {
     DefaultDriveAndImage(*this);
     Start();
     EXPECT_EQ(headless::SendMessage(Hwnd(), WM_QUERYENDSESSION, 0, 0), 0);
-    ASSERT_EQ(boxes.ShownIds(), (std::vector<int>{113, 115}));
+    ASSERT_EQ(boxes.ShownIds(), (std::vector<int>{IDS_SAFETY_WARNING, IDS_END_SESSION_REFUSED}));
     EXPECT_EQ(boxes.Shown()[1].style, MB_ICONEXCLAMATION);
     EXPECT_EQ(headless::SendMessage(Hwnd(), WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), BROADCAST_QUERY_DENY);
     EXPECT_NE(headless::SendMessage(Hwnd(), WM_POWERBROADCAST, 0x0007 /* resume */, 0), BROADCAST_QUERY_DENY);
@@ -608,7 +615,7 @@ TEST_F(MainDialog, SystemMenuOpensTheAboutBoxAndAMinimisedWindowShowsItsIcon) {
     ASSERT_GE(s.systemMenu.size(), 2u);
     EXPECT_TRUE(s.systemMenu[s.systemMenu.size() - 2].flags & MF_SEPARATOR);
     ASSERT_NE(s.MenuItem(IDM_ABOUT), nullptr);
-    EXPECT_EQ(s.MenuItem(IDM_ABOUT)->text, Text(101));
+    EXPECT_EQ(s.MenuItem(IDM_ABOUT)->text, Text(IDS_ABOUT_ITEM));
     EXPECT_NE(s.bigIcon, nullptr);
     EXPECT_EQ(s.smallIcon, s.bigIcon);
 

@@ -4,6 +4,8 @@
 // failures.
 #include "ui/framework/win32/win32.h"
 
+#include "res/resource.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,10 +27,33 @@ void Check(bool ok, const char* what) {
     }
 }
 
+RECT WindowRect(const CWnd& window) {
+    RECT rect = {0, 0, 0, 0};
+    ::GetWindowRect(win32::H(window.m_hWnd), &rect);
+    return rect;
+}
+
+RECT WorkArea() {
+    RECT area = {0, 0, 0, 0};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
+}
+
+// Centres within a pixel (a halved odd size rounds).
+bool CentredOver(const RECT& inner, const RECT& outer) {
+    return std::abs((inner.left + inner.right) - (outer.left + outer.right)) <= 2 &&
+           std::abs((inner.top + inner.bottom) - (outer.top + outer.bottom)) <= 2;
+}
+
 class Probe : public CDialog {
 public:
     explicit Probe(unsigned templateId) : CDialog(templateId) {}
 
+    bool OnInitDialog() override {
+        const bool result = CDialog::OnInitDialog();
+        if (placeAt10) ::SetWindowPos(win32::H(m_hWnd), nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        return result;
+    }
     bool OnWndMsg(unsigned message, uintptr_t wParam, intptr_t lParam, intptr_t* result) override {
         if (message == WM_PROBE) {
             posted.push_back(wParam);
@@ -49,8 +74,8 @@ public:
     }
     void DoDataExchange(CDataExchange* dx) override {
         CDialog::DoDataExchange(dx);
-        if (GetDlgItem(1000)) DDX_Control(dx, 1000, combo);
-        if (GetDlgItem(1007)) DDX_Control(dx, 1007, bar);
+        if (GetDlgItem(IDC_DRIVE_COMBO)) DDX_Control(dx, IDC_DRIVE_COMBO, combo);
+        if (GetDlgItem(IDC_PROGRESS)) DDX_Control(dx, IDC_PROGRESS, bar);
     }
     void OnTimer(uintptr_t id) override {
         if (onTimer) onTimer(id);
@@ -60,6 +85,7 @@ public:
     CProgressCtrl bar;
     std::vector<uintptr_t> posted;
     int escapes = 0;
+    bool placeAt10 = false;  // places itself during the initialisation
     void (*onTimer)(uintptr_t) = nullptr;
 };
 
@@ -73,7 +99,7 @@ void Step(uintptr_t) {
     switch (g_step++) {
     case 0: {
         // Controls by id, bound by data exchange, in the resource language.
-        std::string update = g_main->GetDlgItemText(1002);
+        std::string update = g_main->GetDlgItemText(IDC_UPDATE);
         Check(update == "update" || !update.empty(), "update button text");
         Check(g_main->combo.m_hWnd != 0, "combo bound");
         g_main->combo.InsertString(-1, "Z: second");
@@ -85,12 +111,21 @@ void Step(uintptr_t) {
         Check(menu != nullptr, "system menu");
         if (menu) {
             Check(menu->AppendMenu(MF_SEPARATOR), "append separator");
-            Check(menu->AppendMenu(MF_STRING, 0x0010, "about..."), "append item");
+            Check(menu->AppendMenu(MF_STRING, IDM_ABOUT, "about..."), "append item");
         }
         // The progress indicator: hidden when created, shown by its owner.
-        g_indicator = new Probe(129);
-        Check(g_indicator->Create(129), "indicator created");
+        g_indicator = new Probe(IDD_INDICATOR);
+        Check(g_indicator->Create(IDD_INDICATOR), "indicator created");
         Check(!g_indicator->IsWindowVisible(), "indicator hidden at first");
+        Check(CentredOver(WindowRect(*g_indicator), WindowRect(*g_main)), "indicator centred over its owner");
+        {
+            Probe placed(IDD_ABOUTBOX);
+            placed.placeAt10 = true;
+            Check(placed.Create(IDD_ABOUTBOX), "self-placing dialog created");
+            const RECT rect = WindowRect(placed);
+            Check(rect.left == 10 && rect.top == 10, "a dialog placed during its initialisation stays there");
+            placed.DestroyWindow();
+        }
         g_indicator->ShowWindow(SW_SHOW);
         g_indicator->bar.SetRange32(0, 34);
         g_indicator->bar.SetPos(0);
@@ -143,9 +178,10 @@ class SmokeApp : public CWinApp {
 public:
     bool InitInstance() override {
         AfxInitCommonControls();
-        g_main = new Probe(102);
-        Check(g_main->Create(102), "main dialog created");
+        g_main = new Probe(IDD_UPDATER_DIALOG);
+        Check(g_main->Create(IDD_UPDATER_DIALOG), "main dialog created");
         Check(g_main->IsWindowVisible(), "main dialog visible from its template");
+        Check(CentredOver(WindowRect(*g_main), WorkArea()), "main dialog without owner centred on the work area");
         m_pMainWnd = g_main;
         g_main->onTimer = &Step;
         g_main->SetTimer(1, 200);

@@ -168,16 +168,15 @@ public:
 };
 void SetObserver(WindowObserver* observer);
 
-// --- Language and texts --------------------------------------------------------------------
-// The resource language: Japanese (1041) when LC_ALL, LC_MESSAGES or LANG (the first
-// one set) begins with "ja", else English (1033). Tests may fix it; 0 restores.
-int Language();
-void SetLanguage(int language);
+// --- Texts ---------------------------------------------------------------------------------
+// Templates and the string ids of message boxes are taken in OsResourceLanguage(),
+// the string loader's language.
 // UTF-8 as given; otherwise converted from code page 932 when the OEM code page is
 // 932, else with every invalid byte replaced by '?'.
 std::string ToUtf8(const char* text);
 
-// Destroys every window and forgets queued messages, timers and hooks (test tear-down).
+// Destroys every window and forgets queued messages, timers and hooks, and the
+// resource language a test fixed (test tear-down).
 void Reset();
 
 }  // namespace headless

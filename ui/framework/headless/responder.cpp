@@ -1,8 +1,8 @@
 // Message boxes of the headless back-end, and the conversion of texts to UTF-8.
-#include "ui/framework/headless/headless.h"
 #include "ui/framework/headless/internal.h"
 
 #include "os/platform.h"
+#include "os/process.h"
 #include "res/strings.h"
 
 #include <iconv.h>
@@ -126,8 +126,11 @@ void SetResponder(MessageBoxResponder* responder) { g_responder.store(responder)
 int MatchStringId(const std::string& text) {
     int best = 0;
     size_t bestLength = 0;
-    for (unsigned id = 101; id <= 127; ++id) {
-        const char* s = ResourceString(id, Language());
+    int count = 0;
+    const unsigned* ids = ResourceStringIds(&count);
+    for (int i = 0; i < count; ++i) {
+        const unsigned id = ids[i];
+        const char* s = ResourceString(id, OsResourceLanguage());
         if (!s || !*s) continue;
         size_t n = std::strlen(s);
         if (n > bestLength && text.compare(0, n, s) == 0) {

@@ -3,6 +3,7 @@
 // message before the dialog manager; DialogBoxParamA would hide them from us.
 #include "ui/framework/win32/win32.h"
 
+#include <algorithm>
 #include <map>
 
 using win32::H;
@@ -21,16 +22,54 @@ CDialog* FindDialog(HWND hwnd) {
     return it == Registry().end() ? nullptr : it->second;
 }
 
-INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    CDialog* dialog;
-    if (message == WM_INITDIALOG) {
-        dialog = reinterpret_cast<CDialog*>(lParam);
-        dialog->m_hWnd = W(hwnd);
-        Registry()[hwnd] = dialog;
-        lParam = 0;
-    } else {
-        dialog = FindDialog(hwnd);
+// Where the dialogs are written to appear, as MFC places them: centred over their
+// owner, or over the work area when there is none or it is hidden or minimised
+// (the hidden unattended dialog owns the progress indicator), and kept inside the
+// work area. The templates themselves say 0,0: a corner.
+void CentreDialog(HWND hwnd) {
+    if (::GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD) return;
+    RECT area;
+    if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+        area.left = area.top = 0;
+        area.right = ::GetSystemMetrics(SM_CXSCREEN);
+        area.bottom = ::GetSystemMetrics(SM_CYSCREEN);
     }
+    RECT over = area;
+    // A popup window's parent is its owner.
+    HWND owner = ::GetParent(hwnd);
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &over);
+    RECT rect;
+    ::GetWindowRect(hwnd, &rect);
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top;
+    // The left and top edges win over the right and bottom ones for a dialog larger
+    // than the work area: its caption stays reachable.
+    const LONG x = std::max(area.left, std::min((over.left + over.right) / 2 - width / 2, area.right - width));
+    const LONG y = std::max(area.top, std::min((over.top + over.bottom) / 2 - height / 2, area.bottom - height));
+    ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The initialisation, then the placement, unless the initialisation placed the
+// dialog itself.
+INT_PTR InitDialog(HWND hwnd, CDialog* dialog, WPARAM focus) {
+    RECT before;
+    ::GetWindowRect(hwnd, &before);
+    intptr_t result = 0;
+    const bool byDefault = dialog->RouteMessage(WM_INITDIALOG, focus, 0, &result);
+    RECT after;
+    if (::IsWindow(hwnd) && ::GetWindowRect(hwnd, &after) && after.left == before.left && after.top == before.top)
+        CentreDialog(hwnd);
+    return byDefault ? FALSE : static_cast<INT_PTR>(result);
+}
+
+INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        CDialog* created = reinterpret_cast<CDialog*>(lParam);
+        created->m_hWnd = W(hwnd);
+        Registry()[hwnd] = created;
+        return InitDialog(hwnd, created, wParam);
+    }
+    CDialog* dialog = FindDialog(hwnd);
     if (!dialog) return FALSE;
     if (message == WM_NCDESTROY) {
         Registry().erase(hwnd);
@@ -41,7 +80,6 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     if (dialog->RouteMessage(message, wParam, lParam, &result)) return FALSE;  // DefDlgProc does the rest
 
     switch (message) {
-    case WM_INITDIALOG:
     case WM_QUERYDRAGICON:
         return static_cast<INT_PTR>(result);
     default:
