@@ -40,9 +40,16 @@ run() {  # name max_len
     "$dir/corpus/$name" "$root/fuzz/corpus/$name" >"$dir/$name.log" 2>&1
 }
 
+# The CPU seconds (user + system) each target used: on a shared machine its rate
+# per CPU second is the one that compares.
+timed() {  # name max_len
+  local TIMEFORMAT='%U %S'
+  { time run "$@"; } 2>"$dir/$1.cpu"
+}
+
 start=$SECONDS
-run image 1024 & imagePid=$!
-run replies 8192 & repliesPid=$!
+timed image 1024 & imagePid=$!
+timed replies 8192 & repliesPid=$!
 status=0
 wait "$imagePid" || status=1
 wait "$repliesPid" || status=1
@@ -55,7 +62,9 @@ for name in image replies; do
   cov=$(sed -n 's/.* cov: \([0-9]*\) .*/\1/p' <<<"$done")
   ft=$(sed -n 's/.* ft: \([0-9]*\) .*/\1/p' <<<"$done")
   corpus=$(sed -n 's/.* corp: \([0-9]*\)\/.*/\1/p' <<<"$done")
-  echo "fuzz_$name: ${runs:-?} runs in ${seconds} s (${rate:-?}/s), coverage ${cov:-?} edges, ${ft:-?} features, corpus ${corpus:-?}"
+  perCpu=$(awk -v runs="${runs:-0}" '$1 + $2 > 0 { printf "%.0f", runs / ($1 + $2) }' "$dir/$name.cpu" 2>/dev/null)
+  echo "fuzz_$name: ${runs:-?} runs in ${seconds} s (${rate:-?}/s, ${perCpu:-?} per CPU second)," \
+       "coverage ${cov:-?} edges, ${ft:-?} features, corpus ${corpus:-?}"
   if grep -qE '^(==[0-9]+==ERROR|broken rule|SUMMARY:)' "$log"; then
     echo "fuzz_$name FAILED:"; grep -E -A30 '^(==[0-9]+==ERROR|broken rule)' "$log" | head -n 60
     status=1
