@@ -55,41 +55,53 @@ public:
         if (!proc) return nullptr;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            // Free once its last job's end has been seen and that handle closed.
-            if (!m_handleOpen && (m_ended || m_clock.WaitEvent(m_done, 0))) {
+            // Free once its last worker's handle is closed and its end has been seen.
+            if (m_handle == nullptr && (m_seenEnd || m_clock.WaitEvent(m_done, 0))) {
                 m_proc = proc;
                 m_arg = arg;
-                m_ended = false;
-                m_handleOpen = true;
+                m_seenEnd = false;
+                m_handle = new Handle;
                 m_clock.SetEvent(m_go);  // the kept thread counts as running from here
-                return &m_handle;
+                return m_handle;
             }
         }
         return m_clock.StartThread(proc, arg);
     }
 
     bool WaitThread(OsHandle thread, uint32_t timeoutMs) override {
-        if (thread != &m_handle) return m_clock.WaitThread(thread, timeoutMs);
+        bool kept = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            // The clock's own handle would be freed by now: a use the sanitizer reports.
-            FuzzCheck(m_handleOpen, "no thread handle used after it was closed");
-            if (m_ended) return true;
+            kept = thread == m_handle;
+            if (kept && m_seenEnd) return true;
         }
+        // Any other handle is the clock's (or one freed here: a use the sanitizer reports).
+        if (!kept) return m_clock.WaitThread(thread, timeoutMs);
         if (!m_clock.WaitEvent(m_done, timeoutMs)) return false;
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_ended = true;
+        m_seenEnd = true;
         return true;
     }
 
     void CloseThread(OsHandle thread) override {
-        if (thread != &m_handle) return m_clock.CloseThread(thread);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        FuzzCheck(m_handleOpen, "no thread handle used after it was closed");
-        m_handleOpen = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (thread == m_handle) {
+                delete m_handle;
+                m_handle = nullptr;
+                return;
+            }
+        }
+        m_clock.CloseThread(thread);
     }
 
 private:
+    // A handle of a worker on the kept thread: its own allocation, freed when
+    // closed, so that a closed handle is a freed one as with the clock's threads.
+    struct Handle {
+        char unused = 0;
+    };
+
     static void Keep(void* self) {
         FuzzTime& t = *static_cast<FuzzTime*>(self);
         for (;;) {
@@ -102,12 +114,11 @@ private:
     VirtualTime& m_clock;
     OsHandle m_go = nullptr, m_done = nullptr;
     std::mutex m_mutex;
-    // The job: written before m_go is set, read after the kept thread took it.
+    // The worker: written before m_go is set, read after the kept thread took it.
     void (*m_proc)(void*) = nullptr;
     void* m_arg = nullptr;
-    int m_handle = 0;           // its address is the kept thread's handle
-    bool m_handleOpen = false;  // given out by StartThread, not yet closed
-    bool m_ended = true;        // a wait saw the last job end
+    Handle* m_handle = nullptr;  // the open handle of the kept thread's worker
+    bool m_seenEnd = true;       // a wait saw the kept thread's last worker end
 };
 
 }  // namespace
