@@ -1,8 +1,11 @@
 // What the fuzz targets share: one virtual clock for the whole process (nothing
-// ever sleeps for real), the state a dialog's initialisation leaves, a dialog
-// stand-in for the worker, and the check that stops the run on a broken rule.
+// ever sleeps for real) whose worker thread is kept for the next worker, one
+// emulated drive reset between inputs, the state a dialog's initialisation
+// leaves, a dialog stand-in for the worker, and the check that stops the run on
+// a broken rule.
 #pragma once
 #include "engine/worker.h"
+#include "sim/device_port.h"
 
 #include <cstdint>
 #include <mutex>
@@ -15,8 +18,14 @@ void FuzzCheck(bool ok, const char* rule);
 // Once per process: the virtual clock, the English string table, the buffers.
 void FuzzInit();
 // Before every input: no worker, no open handle, no device entries, zeroed
-// buffers and request record, the transport and command state of a fresh dialog.
+// buffers and request record, the transport and command state of a fresh dialog,
+// and the emulated drive as new.
 void FuzzResetEngine();
+
+// The default emulated drive at D that every input runs against (not installed
+// as the device service: each target installs it, or its own port around it).
+SimDevicePort& FuzzDrives();
+SimDrive& FuzzDrive();
 
 // A scratch folder of this process (created once, removed at exit).
 const std::string& FuzzScratchDir();

@@ -82,18 +82,73 @@ const std::vector<uint8_t>& OlderImage() {
     return image;
 }
 
-bool s_fileChanged = false;
+// The image file at its path, and the files the inputs change it with: each
+// written once. An input's change is undone before the next input, at the cost
+// of what it changed.
+struct ImageFiles {
+    std::string path;    // the image
+    std::string older;   // another file with the older version, linked in to replace it
+    std::string kept;    // the image's own file while another name stands at the path
+    FileChange changed = NO_CHANGE;
+    uint32_t at = 0;     // the byte written over, or where the file was cut
+};
 
-const std::string& ImagePath() {
-    static const std::string path = FuzzScratchDir() + "/" + IMAGE_FILE_NAME;
-    static bool written = false;
-    if (!written || s_fileChanged) {
-        FuzzCheck(FuzzWriteFile(path, Image().data(), Image().size()), "image written");
-        written = true;
-        s_fileChanged = false;
-    }
-    return path;
+ImageFiles& Files() {
+    static ImageFiles files = [] {
+        ImageFiles f;
+        f.path = FuzzScratchDir() + "/" + IMAGE_FILE_NAME;
+        f.older = FuzzScratchDir() + "/older";
+        f.kept = FuzzScratchDir() + "/kept";
+        FuzzCheck(FuzzWriteFile(f.path, Image().data(), Image().size()) &&
+                      FuzzWriteFile(f.older, OlderImage().data(), OlderImage().size()),
+                  "image written");
+        return f;
+    }();
+    return files;
 }
+
+// The image as it was before the last input changed it.
+const std::string& ImagePath() {
+    ImageFiles& f = Files();
+    switch (f.changed) {
+    case WRITE_OVER:
+    case CUT_SHORT: {
+        const int fd = ::open(f.path.c_str(), O_WRONLY | O_CLOEXEC);
+        const size_t count = f.changed == WRITE_OVER ? 1 : Image().size() - f.at;
+        FuzzCheck(fd >= 0 && ::pwrite(fd, Image().data() + f.at, count, f.at) == ssize_t(count) && ::close(fd) == 0,
+                  "image restored");
+        break;
+    }
+    case REPLACE:
+    case DELETE:
+        FuzzCheck(std::rename(f.kept.c_str(), f.path.c_str()) == 0, "image restored");
+        break;
+    default:
+        break;
+    }
+    f.changed = NO_CHANGE;
+    return f.path;
+}
+
+// What validation read: the image, with one byte written over when that happened
+// right after the update's first command (the identification block read, after
+// which validation reads the file).
+struct ValidatedImage {
+    long patchedAt = -1;
+    uint8_t patch = 0;
+
+    uint8_t At(size_t i) const { return long(i) == patchedAt ? patch : Image()[i]; }
+    bool Holds(const void* data, uint32_t offset, uint32_t length) const {
+        if (uint64_t(offset) + length > Image().size()) return false;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        const uint8_t* image = Image().data() + offset;
+        if (patchedAt < long(offset) || patchedAt >= long(offset) + long(length))
+            return std::memcmp(bytes, image, length) == 0;
+        const size_t p = size_t(patchedAt) - offset;
+        return std::memcmp(bytes, image, p) == 0 && bytes[p] == patch &&
+               std::memcmp(bytes + p + 1, image + p + 1, length - p - 1) == 0;
+    }
+};
 
 class FuzzedReplies : public DevicePort {
 public:
@@ -119,9 +174,7 @@ public:
 
     std::vector<Issued> issued;
     size_t updateStart = kNotStarted;  // set before the update's worker starts
-    // What validation read: the image, or as changed right after the update's first
-    // command (the identification block read, after which validation reads the file).
-    std::vector<uint8_t> validated = Image();
+    ValidatedImage validated;
     FileChange applied = NO_CHANGE;
     size_t changedAfter = 0;  // number of the update command after which it was applied
 
@@ -199,8 +252,7 @@ private:
             c.data.assign(bytes, bytes + asked);
         }
         if (c.IsFirmwareBlock()) {
-            c.matchesValidated = uint64_t(c.Offset()) + c.Length() <= validated.size() &&
-                                 std::memcmp(r.DataBuffer, validated.data() + c.Offset(), c.Length()) == 0;
+            c.matchesValidated = validated.Holds(r.DataBuffer, c.Offset(), c.Length());
             c.afterWriteOver = applied == WRITE_OVER;
         }
         issued.push_back(c);
@@ -208,11 +260,13 @@ private:
 
     void ChangeImage() {
         if (m_change == NO_CHANGE || applied != NO_CHANGE) return;
-        const std::string& path = ImagePath();
-        s_fileChanged = true;
+        ImageFiles& f = Files();
+        const std::string& path = f.path;
         applied = m_change;
         changedAfter = issued.size() - updateStart;
         const bool beforeValidation = changedAfter == 1;
+        f.changed = m_change;
+        f.at = m_changeAt;
         switch (m_change) {
         case WRITE_OVER: {
             // In place, with no lock asked for, as any other writer may.
@@ -220,18 +274,22 @@ private:
             FuzzCheck(fd >= 0, "image opened for writing over");
             const uint8_t byte = static_cast<uint8_t>(Image()[m_changeAt] ^ 0x5A);
             FuzzCheck(::pwrite(fd, &byte, 1, m_changeAt) == 1 && ::close(fd) == 0, "image written over");
-            if (beforeValidation) validated[m_changeAt] = byte;
+            if (beforeValidation) {
+                validated.patchedAt = long(m_changeAt);
+                validated.patch = byte;
+            }
             break;
         }
         case REPLACE: {
+            // Another file renamed over it; its own file is kept under another name.
             const std::string temp = path + ".new";
-            FuzzCheck(FuzzWriteFile(temp, OlderImage().data(), OlderImage().size()) &&
+            FuzzCheck(::link(path.c_str(), f.kept.c_str()) == 0 && ::link(f.older.c_str(), temp.c_str()) == 0 &&
                           std::rename(temp.c_str(), path.c_str()) == 0,
                       "image replaced");
             break;
         }
         case DELETE:
-            FuzzCheck(std::remove(path.c_str()) == 0, "image deleted");
+            FuzzCheck(::link(path.c_str(), f.kept.c_str()) == 0 && std::remove(path.c_str()) == 0, "image deleted");
             break;
         case CUT_SHORT:
             FuzzCheck(::truncate(path.c_str(), m_changeAt) == 0, "image cut short");
@@ -253,12 +311,13 @@ private:
 // The signature check of validation, as the rule to hold the program to: the
 // block arrived whole up to its state byte, and its two 8-byte halves of bytes
 // 16..31, each read as a C string, equal those of the image validated.
-bool BlockMatchesImage(const Issued& read, const std::vector<uint8_t>& image) {
+bool BlockMatchesImage(const Issued& read, const ValidatedImage& image) {
     if (!read.Complete() || read.moved <= STATE_BYTE_OFFSET) return false;
     for (int half = 0; half < 2; ++half) {
         char got[9] = {}, want[9] = {};
         std::memcpy(got, read.data.data() + 16 + 8 * half, 8);
-        std::memcpy(want, image.data() + (half ? IMAGE_SIGNATURE2_OFFSET : IMAGE_SIGNATURE1_OFFSET), 8);
+        const uint32_t from = half ? IMAGE_SIGNATURE2_OFFSET : IMAGE_SIGNATURE1_OFFSET;
+        for (uint32_t i = 0; i < 8; ++i) want[i] = char(image.At(from + i));
         if (std::strcmp(got, want) != 0) return false;
     }
     return true;
@@ -327,9 +386,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzResetEngine();
     const std::string& path = ImagePath();
     FuzzedDataProvider input(data, size);
-    SimDevicePort sim;
-    sim.AddDrive();
-    FuzzedReplies port(sim, input);
+    FuzzedReplies port(FuzzDrives(), input);
     OsSetDevices(&port);
     FuzzHost host;
 

@@ -41,6 +41,13 @@ int SimDevicePort::OpenHandles() const {
     return int(m_handles.size());
 }
 
+void SimDevicePort::Reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (Handle* h : m_handles) delete h;
+    m_handles.clear();
+    for (auto& drive : m_drives) drive.second->Reset();
+}
+
 OsHandle SimDevicePort::Open(char driveLetter) { return OpenHandle(driveLetter, false); }
 
 OsHandle SimDevicePort::OpenForUpdate(char driveLetter) { return OpenHandle(driveLetter, true); }

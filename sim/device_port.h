@@ -27,6 +27,9 @@ public:
     // nullptr when no drive sits at the letter.
     SimDrive* Drive(char letter);
     int OpenHandles() const;
+    // As newly made with the same drives: each drive reset (SimDrive::Reset), every
+    // handle closed.
+    void Reset();
 
     OsHandle Open(char driveLetter) override;
     // As Linux's O_EXCL: refused while another handle opened this way is open on the

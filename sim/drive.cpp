@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 const char SIM_DEFAULT_IDENTIFICATION[] = "TORVELL DVD-RW  WKZ4471 ";
 const char SIM_DEFAULT_SIGNATURE[] = "0082VARNDT  5518";
@@ -94,22 +95,63 @@ std::string SimCommandRecord::Format(char letter) const {
     return line;
 }
 
-SimDrive::SimDrive(const SimDriveConfig& config)
-    : m_config(config),
-      m_revision(config.revision),
-      m_date(config.date),
-      m_normalState(config.state == SIM_STATE_BLANK ? 0x01 : config.state),
-      m_discLoaded(config.discLoaded),
-      m_trayOpen(config.trayOpen),
-      m_faultUses(config.faults.size(), 0),
-      m_area(SIM_FIRMWARE_AREA_SIZE, 0xFF),
-      m_covered(SIM_FIRMWARE_AREA_SIZE, false) {
-    if (config.idBlock.size() == SIM_ID_BLOCK_SIZE) {
-        std::memcpy(m_idBlock.data(), config.idBlock.data(), SIM_ID_BLOCK_SIZE);
+SimDrive::SimDrive(const SimDriveConfig& config) : m_config(config), m_area(SIM_FIRMWARE_AREA_SIZE, 0xFF) {
+    ResetLocked();
+}
+
+void SimDrive::Reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ResetLocked();
+}
+
+// Everything the config decides, and all the drive has learnt since: the one place
+// that says what a new drive is, so that a reset drive is one.
+void SimDrive::ResetLocked() {
+    m_idBlock.fill(0);
+    if (m_config.idBlock.size() == SIM_ID_BLOCK_SIZE) {
+        std::memcpy(m_idBlock.data(), m_config.idBlock.data(), SIM_ID_BLOCK_SIZE);
     } else {
-        PutText(&m_idBlock[16], config.signature, 16);
-        m_idBlock[32] = config.state;
+        PutText(&m_idBlock[16], m_config.signature, 16);
+        m_idBlock[32] = m_config.state;
     }
+    m_revision = m_config.revision;
+    m_date = m_config.date;
+    m_normalState = m_config.state == SIM_STATE_BLANK ? 0x01 : m_config.state;
+    m_discLoaded = m_config.discLoaded;
+    m_trayOpen = m_config.trayOpen;
+    m_vanished = false;
+    m_silent = false;
+    m_applied = 0;
+    m_received = 0;
+    m_faultUses.assign(m_config.faults.size(), 0);
+    if (m_writtenLow < m_writtenHigh)
+        std::fill(m_area.begin() + m_writtenLow, m_area.begin() + m_writtenHigh, uint8_t(0xFF));
+    m_writtenLow = SIM_FIRMWARE_AREA_SIZE;
+    m_writtenHigh = 0;
+    m_covered.clear();
+    m_coveredBytes = 0;
+    m_transcript.clear();
+    // A command still waiting (a delay fault) finds its line gone, as after ClearTranscript.
+    ++m_epoch;
+}
+
+// Marks [begin, end) of the area as covered by the current download; returns how
+// many of those bytes it had not covered yet.
+uint32_t SimDrive::Cover(uint32_t begin, uint32_t end) {
+    uint32_t before = 0;
+    uint32_t from = begin, to = end;
+    auto it = m_covered.upper_bound(begin);
+    if (it != m_covered.begin() && std::prev(it)->second >= begin) --it;
+    // Every range that overlaps or touches [begin, end) merges into one.
+    while (it != m_covered.end() && it->first <= end) {
+        const uint32_t low = std::max(begin, it->first), high = std::min(end, it->second);
+        if (high > low) before += high - low;
+        from = std::min(from, it->first);
+        to = std::max(to, it->second);
+        it = m_covered.erase(it);
+    }
+    m_covered.emplace(from, to);
+    return (end - begin) - before;
 }
 
 int SimDrive::Execute(const uint8_t* cdb, int cdbLen, int direction, uint8_t* data, uint32_t length,
@@ -306,12 +348,11 @@ void SimDrive::WriteBuffer(const uint8_t* cdb, const uint8_t* data, uint32_t len
         if (size > length) return reply->Refuse(kDataPhaseError);
         // A fault may make the drive stop taking data early, and still answer GOOD.
         const uint32_t taken = std::min(size, reply->takeAtMost);
-        if (taken > 0) std::memcpy(&m_area[offset], data, taken);
-        for (uint32_t i = offset; i < offset + taken; ++i) {
-            if (!m_covered[i]) {
-                m_covered[i] = true;
-                ++m_coveredBytes;
-            }
+        if (taken > 0) {
+            std::memcpy(&m_area[offset], data, taken);
+            m_writtenLow = std::min(m_writtenLow, offset);
+            m_writtenHigh = std::max(m_writtenHigh, offset + taken);
+            m_coveredBytes += Cover(offset, offset + taken);
         }
         reply->consumed = taken;
         return;
@@ -351,7 +392,7 @@ void SimDrive::ModeSwitch(const uint8_t* block, Reply* reply) {
         // Otherwise the drive waits for an image: its state byte reads blank.
         m_idBlock[32] = SIM_STATE_BLANK;
     }
-    std::fill(m_covered.begin(), m_covered.end(), false);
+    m_covered.clear();
     m_coveredBytes = 0;
 }
 
@@ -515,6 +556,13 @@ int SimDrive::ImagesApplied() const {
 std::vector<uint8_t> SimDrive::FirmwareArea() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_area;
+}
+
+std::vector<uint8_t> SimDrive::FirmwareArea(uint32_t offset, uint32_t length) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (offset >= m_area.size()) return {};
+    const uint32_t size = std::min<uint32_t>(length, uint32_t(m_area.size()) - offset);
+    return std::vector<uint8_t>(m_area.begin() + offset, m_area.begin() + offset + size);
 }
 
 uint64_t SimDrive::ImageDigest() const {

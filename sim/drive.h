@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -115,6 +116,12 @@ public:
     SimResult Run(const uint8_t* cdb, int cdbLen, int direction, uint8_t* data, uint32_t length,
                   uint8_t* sense, int senseLen);
 
+    // Back to what a drive newly made with the same config is: firmware area,
+    // download, identification, tray, faults' counts, command count, transcript.
+    // Costs only what was changed since (a run that reuses one drive for many
+    // updates resets it instead of making another).
+    void Reset();
+
     char Letter() const { return m_config.letter; }
     const SimDriveConfig& Config() const { return m_config; }
 
@@ -134,6 +141,8 @@ public:
     // The firmware area as received (unwritten bytes read FFh), its digest, and
     // how much of it the current download has covered.
     std::vector<uint8_t> FirmwareArea() const;
+    // `length` bytes of it from `offset` (cut at its end).
+    std::vector<uint8_t> FirmwareArea(uint32_t offset, uint32_t length) const;
     uint64_t ImageDigest() const;
     uint32_t DownloadCovered() const;
 
@@ -155,20 +164,25 @@ private:
     void ReadToc(const uint8_t* cdb, Reply* reply);
     void GetEventStatus(const uint8_t* cdb, Reply* reply);
     void RequestSense(const uint8_t* cdb, Reply* reply);
+    void ResetLocked();
+    uint32_t Cover(uint32_t begin, uint32_t end);
 
     mutable std::mutex m_mutex;
     SimDriveConfig m_config;
     std::array<uint8_t, SIM_ID_BLOCK_SIZE> m_idBlock{};
     std::string m_revision, m_date;
-    uint8_t m_normalState;
-    bool m_discLoaded, m_trayOpen;
+    uint8_t m_normalState = 0;
+    bool m_discLoaded = false, m_trayOpen = false;
     bool m_vanished = false;
     bool m_silent = false;
     int m_applied = 0;
     uint32_t m_received = 0;
     std::vector<int> m_faultUses;
     std::vector<uint8_t> m_area;
-    std::vector<bool> m_covered;
+    // Bytes of the area ever written since the drive was made or reset: [low, high).
+    uint32_t m_writtenLow = SIM_FIRMWARE_AREA_SIZE, m_writtenHigh = 0;
+    // What the current download has covered: disjoint, non-adjacent [begin, end) ranges.
+    std::map<uint32_t, uint32_t> m_covered;
     uint32_t m_coveredBytes = 0;
     std::vector<SimCommandRecord> m_transcript;
     uint64_t m_epoch = 0;  // bumped when the transcript is cleared

@@ -51,6 +51,34 @@ TEST(SimDevicePort, OneHolderForUpdatePerDriveAsWithExclusiveOpens) {
     EXPECT_EQ(port.OpenHandles(), 0);
 }
 
+// Reused between runs: every handle of the last run is gone, every drive is new.
+TEST(SimDevicePort, ResetClosesEveryHandleAndResetsEachDrive) {
+    SimDevicePort port;
+    port.AddDrive();
+    SimDriveConfig withDisc;
+    withDisc.letter = 'F';
+    withDisc.discLoaded = true;
+    port.AddDrive(withDisc);
+    OsHandle held = port.OpenForUpdate('D');
+    OsHandle f = port.Open('F');
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(f, nullptr);
+    SptdBuffer eject = Record({0x1B, 0, 0, 0, 0x02}, 6, SPTD_DATA_OUT, nullptr, 0);
+    ASSERT_TRUE(port.PassThrough(f, &eject));
+    ASSERT_TRUE(port.Drive('F')->TrayOpen());
+
+    port.Reset();
+    EXPECT_EQ(port.OpenHandles(), 0);
+    SptdBuffer tur = Record({0x00}, 6, SPTD_DATA_OUT, nullptr, 0);
+    EXPECT_FALSE(port.PassThrough(f, &tur)) << "a handle of the last run";
+    EXPECT_FALSE(port.Drive('F')->TrayOpen());
+    EXPECT_TRUE(port.Drive('F')->Transcript().empty());
+    EXPECT_TRUE(port.Drive('D')->Transcript().empty());
+    OsHandle again = port.OpenForUpdate('D');
+    EXPECT_NE(again, nullptr);
+    port.Close(again);
+}
+
 TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
     SimDevicePort port;
     SimDrive& drive = port.AddDrive();

@@ -329,6 +329,120 @@ TEST_F(SimDownload, WhatTheDriveReportsAfterTheFinalSwitch) {
     }
 }
 
+// The download counts every byte written since the last switch once, in whatever
+// order and overlap the writes come.
+TEST_F(SimDownload, CoverageCountsEachByteOnce) {
+    struct Range {
+        uint32_t offset, length;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Range> writes;
+        uint32_t covered;
+    };
+    std::vector<Range> backwards;
+    for (uint32_t n = 60; n-- > 0;) backwards.push_back({n * 0x8000, 0x8000});
+    const std::vector<Case> cases = {
+        {"one block", {{0, 0x8000}}, 0x8000},
+        {"the same block twice", {{0x8000, 0x8000}, {0x8000, 0x8000}}, 0x8000},
+        {"adjacent blocks", {{0x8000, 0x8000}, {0, 0x8000}}, 0x10000},
+        {"a range inside an earlier one", {{0, 0x8000}, {0x100, 0x10}}, 0x8000},
+        {"ranges touching at both ends", {{0, 0x10}, {0x20, 0x10}, {0x10, 0x10}}, 0x30},
+        {"a range overlapping two", {{0, 0x100}, {0x200, 0x100}, {0x80, 0x200}}, 0x300},
+        {"a range over three and beyond", {{0x10, 0x10}, {0x30, 0x10}, {0x50, 0x10}, {0, 0x100}}, 0x100},
+        {"the area's last byte", {{SIM_FIRMWARE_AREA_SIZE - 1, 1}}, 1},
+        {"every block, last first", backwards, SIM_FIRMWARE_AREA_SIZE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimDrive drive;
+        for (const Range& w : c.writes) {
+            const std::vector<uint8_t> data(image.begin() + w.offset, image.begin() + w.offset + w.length);
+            ASSERT_EQ(Send(drive, WriteBufferCdb(0xF0, w.offset, w.length), 12, SIM_DIR_OUT, w.length, data).status,
+                      SIM_STATUS_GOOD);
+        }
+        EXPECT_EQ(drive.DownloadCovered(), c.covered);
+        SendSwitch(drive);
+        EXPECT_EQ(drive.ImagesApplied(), c.covered == SIM_FIRMWARE_AREA_SIZE ? 1 : 0);
+        EXPECT_EQ(drive.DownloadCovered(), 0u);
+    }
+}
+
+// A drive reused through Reset behaves as a new one with the same config, whatever
+// it went through before: the same replies, transcript and state, command by command.
+TEST_F(SimDownload, AResetDriveIsANewOne) {
+    SimDriveConfig config;
+    config.discLoaded = true;
+    config.readyAfter = 2;
+    config.afterSwitch = SimAfterSwitch::Silent;
+    SimFault refuseOnce;
+    refuseOnce.opcode = 0x3B;
+    refuseOnce.bufferId = 0xF0;
+    refuseOnce.offset = 0x8000;
+    refuseOnce.times = 1;
+    refuseOnce.refuse = true;
+    refuseOnce.sense = {0x03, 0x0C, 0x00};
+    config.faults.push_back(refuseOnce);
+    SimFault gone;
+    gone.nth = 75;
+    gone.vanish = true;
+    config.faults.push_back(gone);
+
+    // Everything a session shows: each reply, and the drive's state before and after.
+    auto session = [&](SimDrive& drive) {
+        std::vector<std::string> log;
+        auto state = [&] {
+            log.push_back(drive.StatusLine() + " covered=" + std::to_string(drive.DownloadCovered()));
+            const std::vector<uint8_t> tail = drive.FirmwareArea(SIM_FIRMWARE_AREA_SIZE - 16, 64);
+            log.push_back(std::string(tail.begin(), tail.end()));
+        };
+        auto note = [&](const SimReply& r) {
+            log.push_back(std::to_string(r.status) + " " + std::string(r.data.begin(), r.data.end()) + " " +
+                          std::string(r.sense.begin(), r.sense.begin() + r.senseWritten));
+        };
+        state();
+        note(ReadIdBlock(drive));                                      // not ready yet
+        note(Inquiry(drive));                                          // answered meanwhile
+        note(Send(drive, Cdb({0x00}), 6, SIM_DIR_NONE, 0));            // ready, disc loaded
+        note(Send(drive, Cdb({0x1B, 0, 0, 0, 0x02}), 6, SIM_DIR_NONE, 0));  // tray opens
+        note(Send(drive, Cdb({0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 8}), 10, SIM_DIR_IN, 8));
+        note(SendSwitch(drive));
+        log.push_back(SendBlocks(drive, image, 0, 10) ? "sent" : "refused");  // block 1 refused once
+        note(SendSwitch(drive));                                       // incomplete: blank
+        log.push_back(SendBlocks(drive, image, 0, 60) ? "sent" : "refused");
+        note(SendSwitch(drive));                                       // applied, then silent
+        note(ReadIdBlock(drive));
+        note(Inquiry(drive));
+        note(Send(drive, WriteBufferCdb(0xF0, SIM_FIRMWARE_AREA_SIZE - 8, 8), 12, SIM_DIR_OUT, 8,
+                  std::vector<uint8_t>(8, 0x42)));
+        note(Inquiry(drive));
+        note(Inquiry(drive));                                          // the 75th: gone
+        state();
+        for (const SimCommandRecord& r : drive.Transcript()) log.push_back(r.Format(drive.Letter()));
+        return log;
+    };
+
+    SimDrive drive(config);
+    const std::vector<std::string> fresh = session(drive);
+    ASSERT_EQ(fresh.size(), 2 + 15 + 2 + 75u);
+    EXPECT_EQ(fresh[1].size(), 16u);  // the area's last 16 bytes: a read past its end is cut
+    EXPECT_TRUE(drive.Vanished());
+
+    drive.Reset();
+    EXPECT_EQ(session(drive), fresh) << "reset after a whole session";
+
+    // Reset in the middle of a download, with the tray open and a fault used up.
+    SimDrive used(config);
+    ReadIdBlock(used);
+    Inquiry(used);
+    Send(used, Cdb({0x1B, 0, 0, 0, 0x02}), 6, SIM_DIR_NONE, 0);
+    SendBlocks(used, image, 0, 3);
+    Send(used, WriteBufferCdb(0xF0, 0x100000, 0x10), 12, SIM_DIR_OUT, 0x10, std::vector<uint8_t>(0x10, 0));
+    ASSERT_GT(used.DownloadCovered(), 0u);
+    used.Reset();
+    EXPECT_EQ(session(used), fresh) << "reset in the middle of a download";
+}
+
 TEST(SimDriveFaults, MatchTheirCommandsOnly) {
     SimDriveConfig config;
     SimFault refuseSecondBlock;
