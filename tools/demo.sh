@@ -24,18 +24,10 @@ mkdir -p "$out"
 "$root/tools/build.sh" native >"$out/demo-build.log" 2>&1 || {
   tail -n 40 "$out/demo-build.log"; echo "demo: the build failed" >&2; exit 1; }
 bin=$out/native
-
-find_built() {  # the first built file of that name under the native build
-  find "$bin" -name "$1" -type f -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1
-}
-server=$(find_built qm-drive-server)
-make_image=$(find_built qm-make-image)
-preload=$(find "$bin" -name libqm_sgpreload.so -type f 2>/dev/null | head -n 1)
-updater=$(find_built quillmor)
-if [ -z "$server" ] || [ -z "$make_image" ] || [ -z "$preload" ]; then
-  echo "demo: the emulated drive (qm-drive-server, qm-make-image, libqm_sgpreload.so) is not built yet" >&2
-  exit 1
-fi
+server=$bin/sim/qm-drive-server
+make_image=$bin/sim/qm-make-image
+preload=$bin/sim/libqm_sgpreload.so
+updater=$bin/app/quillmor
 
 . "$root/tools/drive-server.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillmor-demo.XXXXXX")
@@ -59,18 +51,6 @@ image_digest=$("$make_image" --digest-of "$work/Q5518306.707")
 dev=/dev/sr1
 devices=$(qm_fenced_devices "$dev" D)
 with_drive() { LD_PRELOAD=$preload QM_SG_DEVICE=$devices QM_SG_SOCKET=$QM_DRIVE_SOCKET "$@"; }
-
-if [ -z "$updater" ]; then
-  section "sg3_utils against the emulated drive at $dev"
-  with_drive sg_inq "$dev" | grep -E 'identification|revision'
-  turs=$(with_drive sg_turs -v "$dev" 2>&1) && echo "TEST UNIT READY: ready" ||
-    echo "TEST UNIT READY: $(printf '%s\n' "$turs" | grep -E '^Additional sense')"
-  echo "identification block (READ BUFFER mode 02h, buffer F1h):"
-  with_drive sg_raw -r 48 "$dev" 3c 02 f1 00 00 00 00 00 30 00 2>&1 | grep -E '^ [0-9a-f]{2} ' || true
-  section "The updater itself is not built yet"
-  echo "the updater itself is not built yet: the demo stops at the emulated drive."
-  exit 0
-fi
 
 section "quillmor ($mode) with the image in its current directory"
 args=()

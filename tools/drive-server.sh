@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: start and stop the emulated drive server (qm-drive-server) in a
 # work folder. After qm_start_drive_server, QM_DRIVE_SOCKET is the socket the
 # preload library talks to and QM_DRIVE_STATE the server's state folder, whose
@@ -5,7 +6,7 @@
 
 # qm_start_drive_server SERVER WORKDIR SCENARIO
 qm_start_drive_server() {
-  local server=$1 work=$2 scenario=$3 i
+  local server=$1 work=$2 scenario=$3 _
   QM_DRIVE_SOCKET=$work/drive.sock
   QM_DRIVE_STATE=$work/state
   mkdir -p "$QM_DRIVE_STATE"
@@ -14,7 +15,7 @@ qm_start_drive_server() {
   QM_DRIVE_PID=$!
   QM_DRIVE_SERVER_PROGRAM=$server
   # The server is a real process: wait for its socket, briefly and boundedly.
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     [ -S "$QM_DRIVE_SOCKET" ] && return 0
     kill -0 "$QM_DRIVE_PID" 2>/dev/null || break
     sleep 0.05
@@ -39,18 +40,23 @@ qm_stop_drive_server() {
   fi
 }
 
-# qm_fenced_devices DEVICE LETTER: the QM_SG_DEVICE value that serves DEVICE as
-# the server's drive LETTER and maps every other sr device that exists here to a
-# letter where the server has no drive (C..Z are /dev/sr0../dev/sr23 to the
-# native updater), so a real drive only ever sees "no connection".
+# qm_fenced_devices DEVICE LETTER [DIR]: the QM_SG_DEVICE value that serves DEVICE
+# as the server's drive LETTER and maps every other sr device that exists in DIR
+# (/dev; the tests give another) to the letter the native updater opens it as
+# (C..Z are /dev/sr0../dev/sr23), where the server has no drive: a real drive
+# only ever sees "no connection". The updater opens no other name, and DEVICE
+# alone goes to sg3_utils.
 qm_fenced_devices() {
-  local dev=$1 letter=$2 real n devices
+  local dev=$1 letter=$2 dir=${3:-/dev} letters=CDEFGHIJKLMNOPQRSTUVWXYZ real n devices
   devices="$dev=$letter"
-  for real in /dev/sr[0-9]*; do
-    [ -e "$real" ] && [ "$real" != "$dev" ] || continue
-    n=${real#/dev/sr}
+  for real in "$dir"/sr[0-9]*; do
+    if [ ! -e "$real" ] || [ "$real" = "$dev" ]; then continue; fi
+    n=${real#"$dir"/sr}
+    case $n in
+      *[!0-9]* | 0?*) continue ;;  # no name the updater opens (sr1a, sr01)
+    esac
     [ "$n" -lt 24 ] || continue
-    devices="$devices;$real=$(printf "\\x$(printf %x $((67 + n)))")"
+    devices="$devices;$real=${letters:n:1}"
   done
   echo "$devices"
 }

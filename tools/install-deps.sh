@@ -11,13 +11,13 @@ set -euo pipefail
 packages=(
   cmake g++ make
   libsystemd-dev
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   dbus-daemon python3-dbusmock
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   gcc-multilib
   wine wine64
   xvfb xdotool x11-utils imagemagick
-  sg3-utils
+  sg3-utils shellcheck
   fonts-ipafont-gothic locales
   clang libclang-rt-14-dev
 )
@@ -104,9 +104,13 @@ if [ ${#missing[@]} -eq 0 ] && installed "$wine32"; then
   echo "install-deps: all packages present"
 fi
 
-# Japanese runs under Wine need this locale (ANSI code page 932 for the app).
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  echo "install-deps: building locale ja_JP.UTF-8"
-  run_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "install-deps: warning: could not build ja_JP.UTF-8" >&2
-fi
+# Locales: Japanese for the runs under Wine (ANSI code page 932 for the app), and
+# one whose decimal separator is a comma for the version rule's test.
+for lang in ja_JP de_DE; do
+  if ! locale -a 2>/dev/null | grep -qi "^$lang\.utf-\?8\$"; then
+    echo "install-deps: building locale $lang.UTF-8"
+    run_root localedef -i "$lang" -f UTF-8 "$lang.UTF-8" ||
+      echo "install-deps: warning: could not build $lang.UTF-8" >&2
+  fi
+done
 

@@ -15,7 +15,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" = --in-prefix ]; then
-  command -v import >/dev/null || { echo "SKIP: ImageMagick's import is not installed"; exit 77; }
+  # shellcheck source=testing/missing.sh
+  . "$root/testing/missing.sh"
+  command -v import >/dev/null || qm_missing "ImageMagick's import is not installed"
   mkdir -p "$2"
   for lang in en ja; do
     "$0" --shoot "$lang" "$(realpath "$2")" || exit $?
@@ -56,6 +58,7 @@ if [ "${1:-}" = --shoot ]; then
     } >"$reg"
     "$QM_WINE" regedit /S "$(qm_winpath "$reg")"
     # The prefix may serve other runs after this one: English fonts again.
+    # shellcheck disable=SC2317  # run by qm_wine_end (tests/wine/lib.sh)
     qm_on_end() { "$QM_WINE" reg delete 'HKCU\Software\Wine\Fonts\Replacements' /f >/dev/null 2>&1 || true; }
   else
     export LC_ALL=C.UTF-8

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine scripts: finds the 64-bit Wine loader and server and sets
 # the environment every run uses. Debian's "wine" wrapper prefers wine32 and
 # nags when it is missing, so call the 64-bit loader directly when it exists.
@@ -23,6 +24,7 @@ else
 fi
 if [ -z "$QM_WINE" ] || [ -z "$QM_WINESERVER" ]; then
   echo "wine is not installed" >&2
+  # shellcheck disable=SC2317  # the exit serves a run that was not sourced
   return 127 2>/dev/null || exit 127
 fi
 [ -n "${WINELOADER:-}" ] || export WINELOADER=$QM_WINE

@@ -44,7 +44,8 @@ if [ -e "$prefix" ]; then
   rm -rf "$prefix"
 fi
 mkdir -p "$prefix"
-export WINEPREFIX=$(realpath "$prefix")
+WINEPREFIX=$(realpath "$prefix")
+export WINEPREFIX
 touch "$WINEPREFIX/.qm-wine-prefix"
 
 start=$(date +%s)
@@ -69,7 +70,7 @@ reg="$WINEPREFIX/qm-settings.reg"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n' >"$reg"
 for ((i = 0; i < ${#drives[@]}; i += 2)); do
   device=$(realpath -m "${drives[i]}")
-  letter=$(printf '%s' "${drives[i + 1]}" | tr 'A-Z' 'a-z')
+  letter=${drives[i + 1],,}
   [ -e "$device" ] || : >"$device"
   mkdir -p "$WINEPREFIX/drive_$letter"
   ln -sfn "$device" "$WINEPREFIX/dosdevices/$letter::"
@@ -85,6 +86,6 @@ printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r
 printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n"winemenubuilder.exe"=""\r\n' >>"$reg"
 # regedit of the 64-bit Wine writes the 64-bit view, where Wine's mount
 # manager reads the drive types, even when a 32-bit Wine is also present.
-"$QM_WINE" regedit /S "$(printf 'Z:%s' "$reg" | tr / '\\')" >>"$WINEPREFIX/wineboot.log" 2>&1
+"$QM_WINE" regedit /S "Z:${reg//\//\\}" >>"$WINEPREFIX/wineboot.log" 2>&1
 "$QM_WINESERVER" -w
 echo "wine-prefix: $WINEPREFIX ready in $(( $(date +%s) - start )) s;$mapped"

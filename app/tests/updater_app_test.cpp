@@ -4,8 +4,8 @@
 
 #include "os/named.h"
 #include "os/process.h"
+#include "testing/dialog_fixture.h"
 #include "ui/auto_dialog.h"
-#include "ui/tests/dialog_fixture.h"
 
 #include <iconv.h>
 

@@ -1,7 +1,7 @@
 // Every builder's CDB, CDB length, direction and transfer length, as each
 // transport carries them.
 #include "commands/commands.h"
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 #include <functional>
 

@@ -1,8 +1,8 @@
 #include "engine/restart.h"
 
 #include "engine/messages.h"
-#include "engine/tests/recording_host.h"
 #include "os/session.h"
+#include "testing/recording_host.h"
 #include "transport/transport.h"
 
 #include <gtest/gtest.h>

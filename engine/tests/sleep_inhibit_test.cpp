@@ -2,9 +2,9 @@
 // private bus, with the system's own implementation of the service): already held
 // when the eject reaches the drive, held for every command after it, and let go
 // once the update has ended, whichever way it ended.
-#include "engine/tests/engine_fixture.h"
+#include "testing/engine_fixture.h"
 #include "os/inhibit.h"
-#include "os/tests/mock_logind.h"
+#include "testing/mock_logind.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 // The update sequence against the emulated drive: a refusal at every command
 // position of a full update, validation failures, and faults of the image file.
-#include "engine/tests/engine_fixture.h"
+#include "testing/engine_fixture.h"
 
 #include "commands/commands.h"
 #include "engine/messages.h"
@@ -94,10 +94,18 @@ protected:
         return devices.AddDrive(config);
     }
 
-    // The one update, as the dialogs start it.
+    // The one update, as the dialogs start it, of the image handed over before,
+    // reported to `to`: a test of several cases gives each a host of its own. The
+    // handle is closed after it, for the next case's drive.
+    void RunUpdateOf(RecordingHost& to) {
+        g_workerOp = OP_UPDATE;
+        ASSERT_EQ(StartWorker(&to, 'D', false), 1);
+        WaitForWorker(OS_WAIT_FOREVER);
+        CloseDevice(g_hDevice);
+    }
     void RunUpdate(const std::string& image) {
         HandToUpdate(image);
-        ASSERT_EQ(RunWorker(OP_UPDATE), 1);
+        RunUpdateOf(host);
     }
 
     // The commands the drive received, against the start of `expected`.
@@ -268,10 +276,7 @@ TEST_F(UpdateTest, SucceedsWithEveryBlockInOrderForBothStates) {
         SimDrive& drive = Drive(config);
         RecordingHost fresh;
         HandToUpdate(s_image);
-        g_workerOp = OP_UPDATE;
-        ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
-        WaitForWorker(OS_WAIT_FOREVER);
-        CloseDevice(g_hDevice);
+        RunUpdateOf(fresh);
 
         std::vector<PostedNotify> notes = fresh.Notes();
         ASSERT_EQ(notes.size(), 2u);
@@ -312,10 +317,7 @@ TEST_F(UpdateTest, FinalStateDecidesTheOutcome) {
         Drive(config);
         RecordingHost fresh;
         HandToUpdate(s_image);
-        g_workerOp = OP_UPDATE;
-        ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
-        WaitForWorker(OS_WAIT_FOREVER);
-        CloseDevice(g_hDevice);
+        RunUpdateOf(fresh);
         ASSERT_FALSE(fresh.Notes().empty());
         EXPECT_EQ(fresh.Notes().back().code, c.report) << int(c.after);
         EXPECT_TRUE(fresh.Boxes().empty()) << int(c.after);
@@ -334,10 +336,7 @@ TEST_F(UpdateTest, EjectWithoutMediumGoesOn) {
         SimDrive& drive = Drive(config);
         RecordingHost fresh;
         HandToUpdate(s_image);
-        g_workerOp = OP_UPDATE;
-        ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
-        WaitForWorker(OS_WAIT_FOREVER);
-        CloseDevice(g_hDevice);
+        RunUpdateOf(fresh);
         EXPECT_EQ(fresh.Notes().back().code, NOTIFY_UPDATE_OK);
         EXPECT_EQ(drive.ImagesApplied(), 1);
     }
@@ -429,10 +428,7 @@ TEST_F(UpdateTest, ImageNotTheOneJudgedIsRefused) {
         } else {
             g_checkedImage = CheckedImage();
         }
-        g_workerOp = OP_UPDATE;
-        ASSERT_EQ(StartWorker(&fresh, 'D', false), 1);
-        WaitForWorker(OS_WAIT_FOREVER);
-        CloseDevice(g_hDevice);
+        RunUpdateOf(fresh);
         EXPECT_EQ(fresh.Notes().back().code, NOTIFY_UPDATE_FAILED);
         ASSERT_EQ(fresh.Boxes().size(), 1u);
         EXPECT_EQ(fresh.Boxes()[0].text, "imcompatible firmware file");

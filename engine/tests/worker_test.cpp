@@ -1,7 +1,7 @@
 // The worker: its reports, one worker at a time over the shared request state,
 // the rule for its final report, and the disc check.
-#include "engine/tests/engine_fixture.h"
-#include "sim/overlap_watch.h"
+#include "testing/engine_fixture.h"
+#include "testing/overlap_watch.h"
 
 #include <vector>
 

@@ -17,7 +17,7 @@ image() {  # name lengthByte bodyBytes [qm-make-image options]
   local name=$1 lengthByte=$2 body=$3
   shift 3
   "$makeImage" -o "$scratch/body" --length "$body" "$@" >/dev/null
-  { printf "\\x$lengthByte"; cat "$scratch/body"; } >"$here/image/$name"
+  { printf '%b' "\\x$lengthByte"; cat "$scratch/body"; } >"$here/image/$name"
 }
 image whole 80 1023                                   # 1,966,080 bytes: updates
 image one-byte-over 81 1023                           # only the transfer is sent
@@ -42,12 +42,13 @@ image other-date 80 1023 --date 09/08/22              # not the build date
 # (3), the disc check (4..6), and the update (7..74): validation's block read (7),
 # TEST UNIT READY twice, the eject, the state read (11), the first switch (12), the
 # 60 blocks (13..72), the last switch (73) and the last state read (74).
-replies() {  # name frontHex decision...   (decisions as hex bytes, in the order taken)
-  local name=$1 front=$2
-  shift 2
-  local tail=("$@") out="" i
+replies() {  # name frontHex "decision..."   (decisions as hex bytes, in the order taken)
+  local name=$1 front=$2 head="" out="" i
+  local tail=()
+  read -ra tail <<<"${3:-}"
+  for ((i = 0; i < ${#front}; i += 2)); do head+="\\x${front:i:2}"; done
   for ((i = ${#tail[@]} - 1; i >= 0; --i)); do out+="\\x${tail[i]}"; done
-  { printf "$(sed 's/../\\x&/g' <<<"$front")"; printf "$out"; } >"$here/replies/$name"
+  printf '%b%b' "$head" "$out" >"$here/replies/$name"
 }
 answered() {  # N decisions "as answered"
   local i
@@ -58,36 +59,36 @@ noChange="00 00 00 00 00 00"
 replies answered ""                                        # the whole update succeeds
 head -c 256 /dev/zero >"$here/replies/answered-zeros"      # the same, with bytes to mutate
 # The last state read says blank: the update failed.
-replies last-state-blank "" $noChange $(answered 73) 01 00 20 20 00
+replies last-state-blank "" "$noChange $(answered 73) 01 00 20 20 00"
 # The state read before the download says blank: no first switch, then success.
-replies first-state-blank "" $noChange $(answered 10) 01 00 20 20 00
+replies first-state-blank "" "$noChange $(answered 10) 01 00 20 20 00"
 # Validation's block ends before its state byte.
-replies id-block-short "" $noChange $(answered 6) 01 00 00 00 01 20
+replies id-block-short "" "$noChange $(answered 6) 01 00 00 00 01 20"
 # The version check's INQUIRY ends before the revision: no update.
-replies inquiry-short "" $noChange $(answered 2) 01 00 00 05 01 22
+replies inquiry-short "" "$noChange $(answered 2) 01 00 00 05 01 22"
 # Discovery's first probe never completes: its bounded wait ends first.
-replies probe-never-completes "" $noChange 03
+replies probe-never-completes "" "$noChange 03"
 # The disc check's first command never completes: its bounded wait ends first.
-replies disc-check-never-completes "" $noChange $(answered 3) 03
+replies disc-check-never-completes "" "$noChange $(answered 3) 03"
 # The eject is refused with 05/24/00 (not for want of a medium): the update stops
 # before the download.
-replies eject-refused 700005000000000a00000000240000000000 $noChange $(answered 9) 02 02 12
+replies eject-refused 700005000000000a00000000240000000000 "$noChange $(answered 9) 02 02 12"
 # Block 10 taken only in part (1,000 bytes) with GOOD: the update stops there.
-replies block-taken-in-part "" $noChange $(answered 22) 02 00 01 03 e8 00
+replies block-taken-in-part "" "$noChange $(answered 22) 02 00 01 03 e8 00"
 # The system refuses the last switch.
-replies last-switch-refused "" $noChange $(answered 72) 04
+replies last-switch-refused "" "$noChange $(answered 72) 04"
 # The drive vanishes in the middle of the download.
-replies vanishes "" $noChange $(answered 40) 05
+replies vanishes "" "$noChange $(answered 40) 05"
 # The image written over in place after block 30, at a byte of block 45.
-replies written-over "" 01 24 00 16 80 64
+replies written-over "" "01 24 00 16 80 64"
 # The image written over right after validation's block read: the bytes validated
 # are the changed ones, and they are sent.
-replies written-over-before-validation "" 01 00 00 00 01 00
+replies written-over-before-validation "" "01 00 00 00 01 00"
 # Another file (an older version) renamed over the image before validation.
-replies replaced-before-validation "" 02 00 00 00 00 00
+replies replaced-before-validation "" "02 00 00 00 00 00"
 # The image deleted before validation; deleted after it (the held file is sent).
-replies deleted-before-validation "" 03 00 00 00 00 00
-replies deleted-during-download "" 03 0a 00 00 00 00
+replies deleted-before-validation "" "03 00 00 00 00 00"
+replies deleted-during-download "" "03 0a 00 00 00 00"
 # The image cut short at block 20 right after block 20 was sent.
-replies cut-short "" 04 1a 00 0a 00 00
+replies cut-short "" "04 1a 00 0a 00 00"
 ls "$here/image" "$here/replies"

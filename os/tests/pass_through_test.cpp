@@ -1,5 +1,6 @@
 // The translation between the Windows pass-through record and SG_IO.
 #include "os/linux/linux_internal.h"
+#include "testing/pass_through.h"
 
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
@@ -8,22 +9,6 @@
 #include <cstring>
 
 namespace {
-
-// The record as the transport fills it for a command.
-SptdBuffer MakeRecord(uint8_t dataIn, uint32_t length, void* data) {
-    SptdBuffer b;
-    std::memset(&b, 0, sizeof b);
-    b.sptd.Length = sizeof(ScsiPassThroughDirect);
-    b.sptd.CdbLength = 10;
-    b.sptd.SenseInfoLength = 18;
-    b.sptd.DataIn = dataIn;
-    b.sptd.DataTransferLength = length;
-    b.sptd.TimeOutValue = 120;
-    b.sptd.DataBuffer = data;
-    b.sptd.SenseInfoOffset = SPTD_SENSE_OFFSET;
-    b.sptd.Cdb[0] = 0x3B;
-    return b;
-}
 
 TEST(SgRequest, DirectionFollowsDataInAndLength) {
     uint8_t data[64];
@@ -39,7 +24,7 @@ TEST(SgRequest, DirectionFollowsDataInAndLength) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "DataIn " << int(c.dataIn) << " length " << c.length);
-        SptdBuffer b = MakeRecord(c.dataIn, c.length, data);
+        SptdBuffer b = PassThroughRecord({0x3B}, 10, c.dataIn, data, c.length);
         sg_io_hdr hdr;
         ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
         EXPECT_EQ(hdr.interface_id, 'S');
@@ -51,7 +36,7 @@ TEST(SgRequest, DirectionFollowsDataInAndLength) {
 
 TEST(SgRequest, CdbSenseAndTimeOut) {
     uint8_t data[8];
-    SptdBuffer b = MakeRecord(SPTD_DATA_IN, 8, data);
+    SptdBuffer b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, 8);
     sg_io_hdr hdr;
     ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
     EXPECT_EQ(hdr.cmd_len, 10);
@@ -88,13 +73,13 @@ TEST(SgRequest, RefusesRecordsTheSystemWouldReject) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+        SptdBuffer b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, sizeof data);
         c.spoil(b);
         sg_io_hdr hdr;
         EXPECT_FALSE(SgRequestFromSptd(&b, &hdr));
     }
     // The largest sense area that still fits is accepted.
-    SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    SptdBuffer b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, sizeof data);
     b.sptd.SenseInfoLength = sizeof b.sense;
     sg_io_hdr hdr;
     EXPECT_TRUE(SgRequestFromSptd(&b, &hdr));
@@ -120,7 +105,7 @@ TEST(SgResult, DriveAnswersAndTransportErrors) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         uint8_t data[8];
-        SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+        SptdBuffer b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, sizeof data);
         sg_io_hdr hdr;
         ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
         hdr.status = c.status;
@@ -135,7 +120,7 @@ TEST(SgResult, DriveAnswersAndTransportErrors) {
 
 TEST(SgResult, ReportsWhatWasActuallyMoved) {
     uint8_t data[2048];
-    SptdBuffer b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    SptdBuffer b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, sizeof data);
     sg_io_hdr hdr;
     ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
     hdr.status = 0x02;
@@ -147,14 +132,14 @@ TEST(SgResult, ReportsWhatWasActuallyMoved) {
     EXPECT_EQ(b.sptd.SenseInfoLength, 14);
 
     // Data-out likewise: what the drive took.
-    b = MakeRecord(SPTD_DATA_OUT, sizeof data, data);
+    b = PassThroughRecord({0x3B}, 10, SPTD_DATA_OUT, data, sizeof data);
     ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
     hdr.resid = 48;
     ASSERT_TRUE(SgResultToSptd(hdr, &b));
     EXPECT_EQ(b.sptd.DataTransferLength, sizeof data - 48);
 
     // A residue the driver cannot have meant leaves the length alone.
-    b = MakeRecord(SPTD_DATA_IN, sizeof data, data);
+    b = PassThroughRecord({0x3B}, 10, SPTD_DATA_IN, data, sizeof data);
     ASSERT_TRUE(SgRequestFromSptd(&b, &hdr));
     hdr.resid = 4096;
     ASSERT_TRUE(SgResultToSptd(hdr, &b));

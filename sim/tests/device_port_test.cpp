@@ -2,28 +2,13 @@
 
 #include "os/time.h"
 #include "os/virtual_time.h"
+#include "testing/pass_through.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-SptdBuffer Record(std::initializer_list<uint8_t> cdb, uint8_t cdbLength, uint8_t dataIn, void* data,
-                  uint32_t length) {
-    SptdBuffer b;
-    std::memset(&b, 0, sizeof b);
-    b.sptd.Length = sizeof(ScsiPassThroughDirect);
-    b.sptd.CdbLength = cdbLength;
-    b.sptd.SenseInfoLength = 18;
-    b.sptd.DataIn = dataIn;
-    b.sptd.DataTransferLength = length;
-    b.sptd.TimeOutValue = 120;
-    b.sptd.DataBuffer = data;
-    b.sptd.SenseInfoOffset = SPTD_SENSE_OFFSET;
-    std::copy(cdb.begin(), cdb.end(), b.sptd.Cdb);
-    return b;
-}
 
 TEST(SimDevicePort, OpensOnlyLettersWithADrive) {
     SimDevicePort port;
@@ -40,7 +25,7 @@ TEST(SimDevicePort, OpensOnlyLettersWithADrive) {
     port.Close(d);  // a stale handle is ignored
     EXPECT_EQ(port.OpenHandles(), 1);
     uint8_t data[8];
-    SptdBuffer b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    SptdBuffer b = PassThroughRecord({0x00}, 6, SPTD_DATA_OUT, data, 0);
     EXPECT_FALSE(port.PassThrough(d, &b));
     port.Close(f);
 }
@@ -78,13 +63,13 @@ TEST(SimDevicePort, ResetClosesEveryHandleAndResetsEachDrive) {
     OsHandle f = port.Open('F');
     ASSERT_NE(held, nullptr);
     ASSERT_NE(f, nullptr);
-    SptdBuffer eject = Record({0x1B, 0, 0, 0, 0x02}, 6, SPTD_DATA_OUT, nullptr, 0);
+    SptdBuffer eject = PassThroughRecord({0x1B, 0, 0, 0, 0x02}, 6, SPTD_DATA_OUT, nullptr, 0);
     ASSERT_TRUE(port.PassThrough(f, &eject));
     ASSERT_TRUE(port.Drive('F')->TrayOpen());
 
     port.Reset();
     EXPECT_EQ(port.OpenHandles(), 0);
-    SptdBuffer tur = Record({0x00}, 6, SPTD_DATA_OUT, nullptr, 0);
+    SptdBuffer tur = PassThroughRecord({0x00}, 6, SPTD_DATA_OUT, nullptr, 0);
     EXPECT_FALSE(port.PassThrough(f, &tur)) << "a handle of the last run";
     EXPECT_FALSE(port.Drive('F')->TrayOpen());
     EXPECT_TRUE(port.Drive('F')->Transcript().empty());
@@ -101,7 +86,7 @@ TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
 
     uint8_t data[254];
     std::memset(data, 0xEE, sizeof data);
-    SptdBuffer b = Record({0x12, 0, 0, 0, 0xFE, 0}, 6, SPTD_DATA_IN, data, 254);
+    SptdBuffer b = PassThroughRecord({0x12, 0, 0, 0, 0xFE, 0}, 6, SPTD_DATA_IN, data, 254);
     ASSERT_TRUE(port.PassThrough(h, &b));
     EXPECT_EQ(b.sptd.ScsiStatus, 0);
     EXPECT_EQ(b.sptd.DataTransferLength, SIM_INQUIRY_SIZE);
@@ -109,7 +94,7 @@ TEST(SimDevicePort, CarriesDataStatusAndSenseLikeTheSystem) {
     EXPECT_EQ(std::memcmp(data + 8, "TORVELL DVD-RW  WKZ4471 ", 24), 0);
 
     // No data phase: DataIn 0 with no length reaches the drive as such.
-    b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    b = PassThroughRecord({0x00}, 6, SPTD_DATA_OUT, data, 0);
     ASSERT_TRUE(port.PassThrough(h, &b));
     EXPECT_EQ(b.sptd.ScsiStatus, 2);
     EXPECT_EQ(b.sptd.SenseInfoLength, 18);
@@ -134,7 +119,7 @@ TEST(SimDevicePort, DataOutReportsTheBytesTaken) {
     OsHandle h = port.Open('D');
     std::vector<uint8_t> block(0x8000, 0x5A);
     for (uint32_t offset : {0u, 0x8000u}) {
-        SptdBuffer b = Record({0x3B, 0x05, 0xF0, 0x00, uint8_t(offset >> 8), 0x00, 0x00, 0x80, 0x00}, 12,
+        SptdBuffer b = PassThroughRecord({0x3B, 0x05, 0xF0, 0x00, uint8_t(offset >> 8), 0x00, 0x00, 0x80, 0x00}, 12,
                               SPTD_DATA_OUT, block.data(), 0x8000);
         ASSERT_TRUE(port.PassThrough(h, &b));
         EXPECT_EQ(b.sptd.ScsiStatus, 0);
@@ -163,7 +148,7 @@ TEST(SimDevicePort, RefusesRecordsTheSystemWouldRefuse) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SptdBuffer b = Record({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
+        SptdBuffer b = PassThroughRecord({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
         c.spoil(b);
         EXPECT_FALSE(port.PassThrough(h, &b));
     }
@@ -179,12 +164,12 @@ TEST(SimDevicePort, UnansweredCommandFailsAfterTheTimeOut) {
     ASSERT_TRUE(port.AddScenario("fault = opcode=0x3C no-answer\nfault = nth=2 vanish\n", &error)) << error;
     OsHandle h = port.Open('D');
     uint8_t data[48];
-    SptdBuffer b = Record({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
+    SptdBuffer b = PassThroughRecord({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 48}, 12, SPTD_DATA_IN, data, 48);
     EXPECT_FALSE(port.PassThrough(h, &b));
     EXPECT_EQ(clock.NowMs(), 120000u);
 
     // A drive that is gone fails at once and no longer opens.
-    b = Record({0x00}, 6, SPTD_DATA_OUT, data, 0);
+    b = PassThroughRecord({0x00}, 6, SPTD_DATA_OUT, data, 0);
     EXPECT_FALSE(port.PassThrough(h, &b));
     EXPECT_EQ(clock.NowMs(), 120000u);
     EXPECT_EQ(port.Open('D'), nullptr);

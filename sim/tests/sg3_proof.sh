@@ -6,13 +6,16 @@
 # Usage: sg3_proof.sh SERVER PRELOAD MAKE_IMAGE
 set -euo pipefail
 server=$1 preload=$2 make_image=$3
+# shellcheck source=testing/missing.sh
+. "$(dirname "$0")/../../testing/missing.sh"
 
 for tool in sg_inq sg_turs sg_read_buffer sg_write_buffer sg_raw; do
-  command -v "$tool" >/dev/null || { echo "SKIP: sg3-utils is not installed ($tool missing)"; exit 77; }
+  command -v "$tool" >/dev/null || qm_missing "sg3-utils is not installed ($tool missing)"
 done
 
 work=$(mktemp -d)
 pid=
+# shellcheck disable=SC2317  # run by the trap
 cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
   rm -rf "$work"

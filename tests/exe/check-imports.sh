@@ -5,11 +5,13 @@
 # Usage: check-imports.sh BUILD_DIR EXE_NAME OBJDUMP FORMAT   (FORMAT: pei-i386 | pei-x86-64)
 set -euo pipefail
 build=$1 name=$2 objdump=$3 format=$4
+# shellcheck source=testing/missing.sh
+. "$(dirname "$0")/../../testing/missing.sh"
 
-[ -d "$build" ] || { echo "SKIP: no Windows build at $build (tools/build.sh makes it)"; exit 77; }
+[ -d "$build" ] || qm_missing "no Windows build at $build (tools/build.sh makes it)"
 exe=$(find "$build" -name "$name" -type f -not -path '*/CMakeFiles/*' | head -n 1)
-[ -n "$exe" ] || { echo "SKIP: $name is not built in $build"; exit 77; }
-command -v "$objdump" >/dev/null || { echo "SKIP: $objdump is not installed"; exit 77; }
+[ -n "$exe" ] || qm_missing "$name is not built in $build"
+command -v "$objdump" >/dev/null || qm_missing "$objdump is not installed"
 
 # DLLs every Windows from 95/NT 4 on carries in its system directory.
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll comdlg32.dll shell32.dll msvcrt.dll "

@@ -7,23 +7,9 @@
 # Usage: check-win32-runtime.sh PREFIX BUILD EXE   (BUILD: win32 or win64)
 set -euo pipefail
 prefix=$1 build=$2 exe=$3
-tools=$(cd "$(dirname "$0")/../../tools" && pwd)
-
-[ -e "$exe" ] || { echo "SKIP: no $exe (tools/build.sh $build)"; exit 77; }
-[ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
-. "$tools/wine-env.sh"
-. "$tools/wine-session.sh"
-if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
-  echo "SKIP: no 32-bit Wine (wine32:i386 is not installed)"
-  exit 77
-fi
-if qm_session_use "$prefix"; then
-  qm_session_ready "$prefix"
-elif [ -z "${QM_IN_XVFB:-}" ]; then
-  QM_IN_XVFB=1 exec "$tools/with-xvfb.sh" "$0" "$@"
-fi
-WINEPREFIX=$(realpath "$prefix")
-export WINEPREFIX
+# shellcheck source=tests/wine/lib.sh
+. "$(dirname "$0")/../wine/lib.sh"
+qm_wine_program "$prefix" "$build" "$exe" "$0" "$@"
 
 # case|exit code|what it prints (lines joined by ';'). A failure prints nothing:
 # "survived" would mean the program went on after it.

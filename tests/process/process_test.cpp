@@ -5,9 +5,9 @@
 // held off through logind. Each test has a drive server of its own. Nothing waits on a clock: the test goes by what the
 // server writes into its transcript (watched with inotify) and by the processes'
 // ends.
-#include "os/tests/mock_logind.h"
 #include "sim/drive.h"
 #include "sim/image.h"
+#include "testing/mock_logind.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 # Sourced by the Wine scenarios and tools/screenshots.sh: QUILLMOR.EXE under
 # Wine against the emulated drive, over SPTI (the drive server and the SG_IO
 # preload library) or ASPI (our wnaspi32.dll holding the drive in-process),
-# with its windows read by wintool.exe and driven by xdotool.
+# with its windows read by wintool.exe and driven by xdotool. Also by the
+# scripts that run one of our Windows test programs (qm_wine_program).
 #
 # Expects in the environment:
 #   QM_WINE_PREFIX     the prefix (tools/wine-prefix.sh; D: and E: mapped)
@@ -22,6 +23,8 @@
 # line per command) and status.txt (revision, digest, ...), same format.
 
 QM_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+# shellcheck source=testing/missing.sh
+. "$QM_TOOLS/../testing/missing.sh"
 QM_FAILED=0
 QM_TRANSPORT=spti
 QM_WINE_BUILD=${QM_WINE_BUILD:-win64}
@@ -29,7 +32,8 @@ QM_WINE_BUILD=${QM_WINE_BUILD:-win64}
 # manager's files): the session's own processes must not inherit a test's.
 QM_EXE_ENV=()
 
-# Skips (exit 77) unless everything a run needs is here.
+# Skips (exit 77; fails in CI) unless everything a run needs is here; without
+# 32-bit Wine alone, the i686 build's runs skip in CI too (testing/missing.sh).
 qm_wine_require() {
   local missing='' build_dir
   [ -n "${QM_DRIVE_SERVER:-}" ] && [ -n "${QM_SG_PRELOAD:-}" ] && [ -n "${QM_MAKE_IMAGE:-}" ] ||
@@ -48,22 +52,24 @@ qm_wine_require() {
   QM_RESOURCE_IDS=${build_dir:-/nonexistent}/res/generated/include/res/resource.h
   [ -f "$QM_RESOURCE_IDS" ] || missing="res/resource.h in ${build_dir:-?} (tools/build.sh $QM_WINE_BUILD)"
   if [ "$QM_WINE_BUILD" = win32 ]; then
-    [ -n "${QM_SG_PRELOAD_32:-}" ] && [ -e "$QM_SG_PRELOAD_32" ] ||
+    if [ -z "${QM_SG_PRELOAD_32:-}" ] || [ ! -e "$QM_SG_PRELOAD_32" ]; then
       missing="32-bit preload library (a 32-bit C compiler: gcc-multilib)"
-    # shellcheck disable=SC1091
-    (. "$QM_TOOLS/wine-env.sh" 2>/dev/null && [ -n "$QM_WINE32" ]) ||
-      missing="32-bit Wine (wine32:i386 is not installed): the i686 QUILLMOR.EXE cannot run"
+    fi
   fi
-  if [ -n "$missing" ]; then
-    echo "SKIP: no $missing"
-    exit 77
+  [ -z "$missing" ] || qm_missing "no $missing"
+  # shellcheck source=tools/wine-env.sh
+  . "$QM_TOOLS/wine-env.sh" 2>/dev/null || qm_missing "no wine"
+  if [ "$QM_WINE_BUILD" = win32 ] && [ -z "$QM_WINE32" ]; then
+    qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed): the i686 QUILLMOR.EXE cannot run"
   fi
 }
 
 # Joins the run's Wine session, or re-runs the calling script inside a private
 # Xvfb (and, in qm_wine_start, a wineserver of its own) when there is none.
 qm_wine_display() {
+  # shellcheck source=tools/wine-env.sh
   . "$QM_TOOLS/wine-env.sh"
+  # shellcheck source=tools/wine-session.sh
   . "$QM_TOOLS/wine-session.sh"
   if qm_session_use "$QM_WINE_PREFIX"; then
     QM_SESSION=1
@@ -74,12 +80,39 @@ qm_wine_display() {
   fi
 }
 
+# qm_wine_program PREFIX BUILD EXE SCRIPT [ARG...]: what a script needs to run
+# one of our Windows test programs, EXE of BUILD (win32 or win64), in the run's
+# prefix: skips (fails in CI) without the program or the prefix, and without
+# 32-bit Wine for win32 (which skips in CI too); joins the run's session, or
+# runs SCRIPT with its ARGs again inside a private Xvfb; exports WINEPREFIX.
+qm_wine_program() {
+  local prefix=$1 build=$2 exe=$3
+  shift 3
+  [ -e "$exe" ] || qm_missing "no $exe (tools/build.sh $build)"
+  [ -e "$prefix/.qm-wine-prefix" ] || qm_missing "no Wine prefix (wine or Xvfb missing)"
+  # shellcheck source=tools/wine-env.sh
+  . "$QM_TOOLS/wine-env.sh"
+  # shellcheck source=tools/wine-session.sh
+  . "$QM_TOOLS/wine-session.sh"
+  if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
+    qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed)"
+  fi
+  if qm_session_use "$prefix"; then
+    qm_session_ready "$prefix"
+  elif [ -z "${QM_IN_XVFB:-}" ]; then
+    QM_IN_XVFB=1 exec "$QM_TOOLS/with-xvfb.sh" "$@"
+  fi
+  WINEPREFIX=$(realpath "$prefix")
+  export WINEPREFIX
+}
+
 # Work folder, Wine environment, cleanup. In the session, a first program with
 # no test's environment makes sure the session's own processes run (a restart
 # in the test before ended them all) and carry nothing of this test's. Without
 # a session, every Wine process of the test (the wineserver included) starts
 # afresh here, so none lingers from before with another environment.
 qm_wine_start() {
+  # shellcheck source=tools/drive-server.sh
   . "$QM_TOOLS/drive-server.sh"
   WINEPREFIX=$(realpath "$QM_WINE_PREFIX")
   export WINEPREFIX
@@ -127,7 +160,7 @@ qm_kill_tree() {
   kill "$1" 2>/dev/null || true
 }
 
-qm_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+qm_winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # qm_drive TRANSPORT SCENARIO_TEXT: the emulated drives for this run.
 qm_drive() {
@@ -148,7 +181,7 @@ qm_drive() {
 # 32-bit program's system directory in a WoW64 prefix is syswow64.
 qm_aspi_on() {
   local system=system32
-  [ -n "${QM_WNASPI32:-}" ] && [ -e "$QM_WNASPI32" ] || { echo "SKIP: wnaspi32.dll is not built"; exit 77; }
+  if [ -z "${QM_WNASPI32:-}" ] || [ ! -e "$QM_WNASPI32" ]; then qm_missing "wnaspi32.dll is not built"; fi
   if [ "$QM_WINE_BUILD" = win32 ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then system=syswow64; fi
   cp "$QM_WNASPI32" "$WINEPREFIX/drive_c/windows/$system/wnaspi32.dll"
   QM_EXE_ENV=(WINEDLLOVERRIDES=wnaspi32=n "QM_ASPI_SCENARIO=$(qm_winpath "$QM_WORK/scenario")"

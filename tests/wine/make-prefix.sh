@@ -6,9 +6,14 @@
 # Usage: make-prefix.sh PREFIX DEVICE [LETTER [DEVICE LETTER]...]
 set -euo pipefail
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
-command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
-(. "$tools/wine-env.sh") 2>/dev/null || { echo "SKIP: wine is not installed"; exit 77; }
+# shellcheck source=testing/missing.sh
+. "$tools/../testing/missing.sh"
+command -v Xvfb >/dev/null || qm_missing "Xvfb is not installed"
+# shellcheck source=tools/wine-env.sh
+(. "$tools/wine-env.sh") 2>/dev/null || qm_missing "wine is not installed"
+# shellcheck source=tools/wine-env.sh
 . "$tools/wine-env.sh"
+# shellcheck source=tools/wine-session.sh
 . "$tools/wine-session.sh"
 prefix=$1
 if [ -e "$prefix/.qm-wine-prefix" ]; then qm_session_stop "$prefix"; fi

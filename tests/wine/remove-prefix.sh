@@ -5,7 +5,9 @@ set -uo pipefail
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 prefix=$1
 [ -e "$prefix/.qm-wine-prefix" ] || exit 0
+# shellcheck source=tools/wine-env.sh
 if . "$tools/wine-env.sh" 2>/dev/null; then
+  # shellcheck source=tools/wine-session.sh
   . "$tools/wine-session.sh"
   qm_session_stop "$prefix"
 fi

@@ -10,23 +10,9 @@
 #   PATTERN  extended regular expression a whole line of OUTPUT must match
 set -euo pipefail
 prefix=$1 build=$2 exe=$3 output=$4 pattern=$5
-tools=$(cd "$(dirname "$0")/../../tools" && pwd)
-
-[ -e "$exe" ] || { echo "SKIP: no $exe (tools/build.sh $build)"; exit 77; }
-[ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
-. "$tools/wine-env.sh"
-. "$tools/wine-session.sh"
-if [ "$build" = win32 ] && [ -z "$QM_WINE32" ]; then
-  echo "SKIP: no 32-bit Wine (wine32:i386 is not installed)"
-  exit 77
-fi
-if qm_session_use "$prefix"; then
-  qm_session_ready "$prefix"
-elif [ -z "${QM_IN_XVFB:-}" ]; then
-  QM_IN_XVFB=1 exec "$tools/with-xvfb.sh" "$0" "$@"
-fi
-WINEPREFIX=$(realpath "$prefix")
-export WINEPREFIX
+# shellcheck source=tests/wine/lib.sh
+. "$(dirname "$0")/lib.sh"
+qm_wine_program "$prefix" "$build" "$exe" "$0" "$@"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

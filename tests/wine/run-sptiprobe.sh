@@ -9,17 +9,23 @@
 set -euo pipefail
 prefix=$1 device=$2 probe=$3 server=$4 preload=$5 preload32=${6-}
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
+# shellcheck source=testing/missing.sh
+. "$tools/../testing/missing.sh"
 
-[ -n "$probe" ] || { echo "SKIP: no mingw-w64 compiler, sptiprobe.exe not built"; exit 77; }
-[ -n "$server" ] && [ -n "$preload" ] || { echo "SKIP: the drive server or preload library is not built"; exit 77; }
-[ -e "$prefix/.qm-wine-prefix" ] || { echo "SKIP: no Wine prefix (wine or Xvfb missing)"; exit 77; }
+[ -n "$probe" ] || qm_missing "no mingw-w64 compiler, sptiprobe.exe not built"
+if [ -z "$server" ] || [ -z "$preload" ]; then qm_missing "the drive server or preload library is not built"; fi
+[ -e "$prefix/.qm-wine-prefix" ] || qm_missing "no Wine prefix (wine or Xvfb missing)"
+# shellcheck source=tools/wine-env.sh
 . "$tools/wine-env.sh"
+# shellcheck source=tools/wine-session.sh
 . "$tools/wine-session.sh"
+# shellcheck source=tools/drive-server.sh
 . "$tools/drive-server.sh"
 if [ $# -ge 6 ]; then
-  [ -n "$QM_WINE32" ] || { echo "SKIP: no 32-bit Wine (wine32:i386 is not installed)"; exit 77; }
-  [ -n "$preload32" ] && [ -e "$preload32" ] ||
-    { echo "SKIP: no 32-bit preload library (a 32-bit C compiler: gcc-multilib)"; exit 77; }
+  if [ -z "$preload32" ] || [ ! -e "$preload32" ]; then
+    qm_missing "no 32-bit preload library (a 32-bit C compiler: gcc-multilib)"
+  fi
+  [ -n "$QM_WINE32" ] || qm_missing_wine32 "no 32-bit Wine (wine32:i386 is not installed)"
 fi
 WINEPREFIX=$(realpath "$prefix")
 export WINEPREFIX

@@ -2,7 +2,7 @@
 // the completion event, and a manager that is missing.
 #include "res/resource.h"
 #include "sim/drive.h"
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Both back-ends against the emulated drive: data in, data out, no data, and
 // CHECK CONDITION with its sense, as the drive received and answered them.
 #include "sim/device_port.h"
+#include "testing/transport_fixture.h"
 #include "transport/report.h"
-#include "transport/tests/transport_fixture.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The command report, byte for byte, from the record of each transport.
 #include "transport/report.h"
-#include "transport/tests/transport_fixture.h"
+
+#include "testing/transport_fixture.h"
 
 namespace {
 

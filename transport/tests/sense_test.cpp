@@ -1,5 +1,5 @@
 // Sense classification, and which record the class of the last command is read from.
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The SPTI back-end: the record it hands to the system, the status it derives,
 // and what it does when the system refuses the request.
-#include "transport/tests/transport_fixture.h"
+#include "testing/transport_fixture.h"
 
 #include "os/platform.h"
 
@@ -169,15 +169,8 @@ TEST_F(SptiTest, TransferBuffersStartZeroed) {
     EXPECT_NE(g_dataIn, g_dataOut);
 }
 
-class FixedPlatform : public PlatformPort {
-public:
-    int id = 0;
-    int PlatformId() override { return id; }
-    unsigned OemCodePage() override { return 437; }
-};
-
 TEST_F(SptiTest, TransportFollowsThePlatformFamily) {
-    FixedPlatform platform;
+    FakePlatform platform;
     OsSetPlatform(&platform);
     struct Case {
         int platformId;
@@ -195,7 +188,7 @@ TEST_F(SptiTest, TransportFollowsThePlatformFamily) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "platform " << c.platformId << " ASPI " << c.hasAspi);
         ResetTransportState();
-        platform.id = c.platformId;
+        platform.platformId = c.platformId;
         aspi.hasLibrary = c.hasAspi;
         aspi.loaded.clear();
         ChooseTransport();

@@ -4,7 +4,7 @@
 
 #include "commands/commands.h"
 #include "os/named.h"
-#include "ui/tests/dialog_fixture.h"
+#include "testing/dialog_fixture.h"
 
 #include <memory>
 

@@ -9,6 +9,7 @@
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "res/strings.h"
+#include "testing/os_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,6 @@
 #include <string>
 
 namespace {
-
-class FakePlatform : public PlatformPort {
-public:
-    int PlatformId() override { return OS_PLATFORM_WIN32_NT; }
-    unsigned OemCodePage() override { return oemCodePage; }
-    unsigned oemCodePage = 437;
-};
 
 class Dialogs : public ::testing::Test {
 protected:

@@ -2,8 +2,8 @@
 // interactive and unattended runs as a terminal shows them.
 #include "ui/terminal/terminal.h"
 
+#include "testing/dialog_fixture.h"
 #include "ui/auto_dialog.h"
-#include "ui/tests/dialog_fixture.h"
 
 #include <cstdio>
 #include <memory>

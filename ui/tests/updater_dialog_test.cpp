@@ -3,10 +3,10 @@
 
 #include "ui/about_dialog.h"
 #include "ui/indicator_dialog.h"
-#include "ui/tests/dialog_fixture.h"
 
 #include "commands/commands.h"
 #include "os/named.h"
+#include "testing/dialog_fixture.h"
 
 #include <memory>
 

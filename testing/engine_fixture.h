@@ -3,7 +3,6 @@
 // directory for image files.
 #pragma once
 #include "engine/image.h"
-#include "engine/tests/recording_host.h"
 #include "engine/update.h"
 #include "engine/worker.h"
 #include "os/device.h"
@@ -11,6 +10,7 @@
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
 #include "sim/image.h"
+#include "testing/recording_host.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
 

@@ -6,9 +6,9 @@
 #include "engine/update.h"
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
-#include "sim/overlap_watch.h"
+#include "testing/fake_aspi.h"
+#include "testing/overlap_watch.h"
 #include "transport/aspi.h"
-#include "transport/tests/fake_aspi.h"
 #include "transport/transport.h"
 
 #include <gtest/gtest.h>

@@ -9,6 +9,7 @@
 #include "os/virtual_time.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "testing/os_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,6 @@ constexpr unsigned kMainTemplate = IDD_UPDATER_DIALOG;  // has a cancel button, 
 constexpr unsigned kIndicatorTemplate = IDD_INDICATOR;  // no cancel button, hidden when created
 constexpr unsigned kAboutTemplate = IDD_ABOUTBOX;       // default button OK
 constexpr unsigned WM_TEST = WM_APP + 1;
-
-class FakePlatform : public PlatformPort {
-public:
-    int PlatformId() override { return OS_PLATFORM_WIN32_NT; }
-    unsigned OemCodePage() override { return oemCodePage; }
-    unsigned oemCodePage = 437;
-};
 
 // A dialog that records what reaches it.
 class ProbeDialog : public CDialog {
@@ -155,45 +149,20 @@ TEST_F(Framework, MessagesPostedFromAWorkerArriveInOrder) {
     for (size_t i = 0; i < dialog.posted.size(); ++i) ASSERT_EQ(dialog.posted[i], i);
 }
 
-// A clock in front of another that counts the events alive.
-class EventCountingTime : public TimePort {
-public:
-    explicit EventCountingTime(TimePort& inner) : m_inner(inner) {}
-    uint64_t NowMs() override { return m_inner.NowMs(); }
-    void Sleep(uint32_t ms) override { m_inner.Sleep(ms); }
-    OsHandle StartThread(void (*proc)(void*), void* arg) override { return m_inner.StartThread(proc, arg); }
-    bool WaitThread(OsHandle thread, uint32_t timeoutMs) override { return m_inner.WaitThread(thread, timeoutMs); }
-    void CloseThread(OsHandle thread) override { m_inner.CloseThread(thread); }
-    OsHandle CreateEvent() override {
-        ++live;
-        return m_inner.CreateEvent();
-    }
-    void SetEvent(OsHandle event) override { m_inner.SetEvent(event); }
-    bool WaitEvent(OsHandle event, uint32_t timeoutMs) override { return m_inner.WaitEvent(event, timeoutMs); }
-    void CloseEvent(OsHandle event) override {
-        --live;
-        m_inner.CloseEvent(event);
-    }
-    int live = 0;
-
-private:
-    TimePort& m_inner;
-};
-
-EventCountingTime* g_countingTime = nullptr;
+CountingTime* g_countingTime = nullptr;
 
 // The loop's event of the program's own thread goes when the thread does, at the
 // process's end (valgrind saw it lost).
 TEST_F(Framework, TheLoopsEventEndsWithItsThread) {
     EXPECT_EXIT(
         {
-            static EventCountingTime counting(m_time);
+            static CountingTime counting(m_time);
             g_countingTime = &counting;
             OsSetTime(&counting);
             headless::RunFor(10);  // waits on the thread's event
-            if (counting.live != 1) std::_Exit(2);
+            if (counting.Live() != 1) std::_Exit(2);
             // Runs after the thread's own objects are gone.
-            std::atexit([] { std::_Exit(g_countingTime->live); });
+            std::atexit([] { std::_Exit(g_countingTime->Live()); });
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");

@@ -176,28 +176,3 @@ private:
         }
     }
 };
-
-// Counts the completion events so that a test sees each one closed again.
-class CountingTime : public TimePort {
-public:
-    explicit CountingTime(TimePort& inner) : m_inner(inner) {}
-    int created = 0, closed = 0;
-    uint64_t NowMs() override { return m_inner.NowMs(); }
-    void Sleep(uint32_t ms) override { m_inner.Sleep(ms); }
-    OsHandle StartThread(void (*proc)(void*), void* arg) override { return m_inner.StartThread(proc, arg); }
-    bool WaitThread(OsHandle t, uint32_t ms) override { return m_inner.WaitThread(t, ms); }
-    void CloseThread(OsHandle t) override { m_inner.CloseThread(t); }
-    OsHandle CreateEvent() override {
-        ++created;
-        return m_inner.CreateEvent();
-    }
-    void SetEvent(OsHandle e) override { m_inner.SetEvent(e); }
-    bool WaitEvent(OsHandle e, uint32_t ms) override { return m_inner.WaitEvent(e, ms); }
-    void CloseEvent(OsHandle e) override {
-        ++closed;
-        m_inner.CloseEvent(e);
-    }
-
-private:
-    TimePort& m_inner;
-};

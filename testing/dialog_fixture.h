@@ -7,13 +7,12 @@
 #include "engine/image.h"
 #include "engine/worker.h"
 #include "os/device.h"
-#include "os/platform.h"
 #include "os/process.h"
-#include "os/session.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
 #include "sim/image.h"
+#include "testing/os_fakes.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
@@ -28,51 +27,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
-
-class FakePlatform : public PlatformPort {
-public:
-    int PlatformId() override { return platformId; }
-    unsigned OemCodePage() override { return 437; }
-    int platformId = OS_PLATFORM_WIN32_NT;
-};
-
-// Records what the dialogs ask of the session, in order.
-class FakeSession : public SessionPort {
-public:
-    bool GetScreenSaverActive(int* active) override {
-        Record("get");
-        if (!readable) return false;
-        *active = screenSaverActive;
-        return true;
-    }
-    void SetScreenSaverActive(bool active) override {
-        Record(active ? "saver on" : "saver off");
-        screenSaverActive = active ? 1 : 0;
-    }
-    void EnableShutdownPrivilege() override { Record("privilege"); }
-    void ForceRestart() override { Record("restart"); }
-
-    std::vector<std::string> Calls() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_calls;
-    }
-
-    bool readable = true;
-    int screenSaverActive = 0;
-
-private:
-    void Record(const char* call) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_calls.push_back(call);
-    }
-    std::mutex m_mutex;
-    std::vector<std::string> m_calls;
-};
 
 // The emulated drives, and drives that stop opening: after `openLimit` successful
 // opens (or once `refuseOpen` is set) every open fails, as for a drive that

@@ -3,9 +3,10 @@
 // device, library and time seams replaced by fakes.
 #pragma once
 #include "os/virtual_time.h"
+#include "testing/fake_aspi.h"
+#include "testing/os_fakes.h"
+#include "testing/scripted_device.h"
 #include "transport/aspi.h"
-#include "transport/tests/fake_aspi.h"
-#include "transport/tests/scripted_device.h"
 #include "transport/transport.h"
 
 #include <gtest/gtest.h>

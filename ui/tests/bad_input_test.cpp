@@ -7,8 +7,8 @@
 #include "commands/commands.h"
 #include "engine/image.h"
 #include "engine/update.h"
+#include "testing/dialog_fixture.h"
 #include "transport/discovery.h"
-#include "ui/tests/dialog_fixture.h"
 
 #include <fcntl.h>
 #include <signal.h>
