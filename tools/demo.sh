@@ -18,7 +18,7 @@ case ${1:-} in
   *) echo "usage: $0 [--unattended|--interactive]" >&2; exit 2 ;;
 esac
 
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" demo
 echo "building (log: $out/demo-build.log)"
 mkdir -p "$out"
 "$root/tools/build.sh" native >"$out/demo-build.log" 2>&1 || {

@@ -1,26 +1,41 @@
 #!/usr/bin/env bash
-# Installs what building, testing and demonstrating Quillmor needs on Debian 12.
+# Installs what Quillmor needs on Debian 12, for one of two profiles:
+#   demo  the native build and the demo: compiler, CMake, libsystemd, GoogleTest
+#   all   (default) everything the three builds and every test need: the above,
+#         mingw-w64, Wine, Xvfb, sg3_utils, the mock logind, the package tools...
 # Idempotent: when everything is present it changes nothing and returns at once.
 # Runs as root, or as a user with sudo.
 # The product, the i686 QUILLMOR.EXE, runs under 32-bit Wine: wine32 from the
-# i386 architecture, which this adds. Should the i386 packages be unavailable,
+# i386 architecture, which "all" adds. Should the i386 packages be unavailable,
 # it says so loudly and goes on; the i686 Wine tests then report themselves
 # skipped and .ci/run ends saying that the shipped build was not run.
+# Usage: tools/install-deps.sh [demo|all]
 set -euo pipefail
 
+profile=${1:-all}
+# The native build: its tests are built with it, so GoogleTest belongs here.
 packages=(
   cmake g++ make
   libsystemd-dev
   libgtest-dev googletest
-  dbus-daemon python3-dbusmock
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  gcc-multilib
-  wine wine64
-  xvfb xdotool x11-utils imagemagick
-  sg3-utils shellcheck
-  fonts-ipafont-gothic locales
-  clang libclang-rt-14-dev
 )
+case $profile in
+  demo) ;;
+  all)
+    packages+=(
+      dbus-daemon python3-dbusmock
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64
+      gcc-multilib
+      wine wine64
+      xvfb xdotool x11-utils imagemagick
+      sg3-utils shellcheck
+      fonts-ipafont-gothic locales
+      clang libclang-rt-14-dev
+      dpkg-dev file groff-base
+    )
+    ;;
+  *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
+esac
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
@@ -38,7 +53,7 @@ for p in "${packages[@]}"; do
 done
 wine32=wine32:i386
 want_wine32=0
-installed "$wine32" || want_wine32=1
+if [ "$profile" = all ] && ! installed "$wine32"; then want_wine32=1; fi
 
 run_root() {
   if [ "$(id -u)" -ne 0 ] && [ ${#as_root[@]} -eq 0 ]; then
@@ -100,9 +115,10 @@ if [ $want_wine32 = 1 ]; then
   run_root env DEBIAN_FRONTEND=noninteractive apt-get install "${apt_opts[@]}" "$wine32" ||
     wine32_failed "apt-get install failed"
 fi
-if [ ${#missing[@]} -eq 0 ] && installed "$wine32"; then
-  echo "install-deps: all packages present"
+if [ ${#missing[@]} -eq 0 ] && { [ "$profile" = demo ] || installed "$wine32"; }; then
+  echo "install-deps: all packages of the $profile profile present"
 fi
+[ "$profile" = all ] || exit 0
 
 # Locales: Japanese for the runs under Wine (ANSI code page 932 for the app), and
 # one whose decimal separator is a comma for the version rule's test.

@@ -7,7 +7,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${QM_BUILD_DIR:-$root/build}
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" all
 "$root/tools/build.sh"
 
 cd "$out/native"
