@@ -14,6 +14,7 @@
 #include "ui/updater_common.h"
 
 #include <cerrno>
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -185,6 +186,26 @@ char ChooseDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
     return 0;
 }
 
+// The image's header fields as the file holds them, for the log.
+std::string HeaderFields(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[IMAGE_HEADER_END] = {};
+    if (!in.read(header, sizeof header)) return "header unreadable";
+    auto field = [&](uint32_t offset, uint32_t length) {
+        std::string text;
+        for (uint32_t i = 0; i < length; ++i) {
+            const unsigned char ch = static_cast<unsigned char>(header[offset + i]);
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", ch);
+            text += (ch >= 0x20 && ch < 0x7F) ? std::string(1, static_cast<char>(ch)) : std::string(hex);
+        }
+        return "\"" + text + "\"";
+    };
+    return "identification=" + field(IMAGE_ID_OFFSET, 24) + " version=" + field(IMAGE_VERSION_OFFSET, 4) +
+           " signature=" + field(IMAGE_SIGNATURE1_OFFSET, 8) + field(IMAGE_SIGNATURE2_OFFSET, 8) +
+           " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
+}
+
 void SayPartialFlash(Terminal& term, const std::string& device) {
     term.Say(T("WARNING: the drive ", "警告: ドライブ ") + device +
              T(" was left in download mode or half-written: it has no valid firmware now.\n"
@@ -292,7 +313,7 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
         term.Message(IDS_IMAGE_NOT_FOUND, "\r\n" + imagePath);
         return EXIT_IMAGE;
     }
-    watch.Note("image " + imagePath + ": version=" + record.imageVersion + " date=" + record.imageDate);
+    watch.Note("image " + imagePath + ": " + HeaderFields(imagePath));
     watch.Note(std::string("drive ") + device + ": revision=" + record.currentVersion + " date=" + record.driveDate);
     watch.Note(std::string("version rule: ") + (needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
     SetCheckedImage(record.imageVersion, record.imageDate);
