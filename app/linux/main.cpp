@@ -57,9 +57,7 @@ int main(int argc, char** argv) {
     if (options.unattended) {
         OsSetCommandLine(argc, argv);
         terminal::Options termOptions;
-        termOptions.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
         termOptions.outIsTerminal = ::isatty(STDERR_FILENO) == 1;
-        termOptions.unattended = true;
         terminal::FrontEnd frontEnd(termOptions);
         frontEnd.Install();
         // The run itself ends silently, as the Windows program's does; here a line says why.

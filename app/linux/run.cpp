@@ -11,6 +11,7 @@
 #include "os/time.h"
 #include "res/strings.h"
 #include "transport/transport.h"
+#include "ui/framework/headless/headless.h"
 #include "ui/updater_common.h"
 
 #include <cerrno>
@@ -27,13 +28,6 @@ bool Japanese() { return OsResourceLanguage() == LANG_JAPANESE_JP; }
 
 // The program's own lines, in the language of the messages.
 const char* T(const char* en, const char* ja) { return Japanese() ? ja : en; }
-
-std::string Plain(const std::string& text) {
-    std::string plain;
-    for (char ch : text)
-        if (ch != '\r') plain += ch;
-    return plain;
-}
 
 std::string TrimRight(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
@@ -132,8 +126,8 @@ public:
     int ShowMessageBox(const char* text, const char* caption, unsigned) override {
         const std::string t = text ? text : "";
         shown.push_back(t);
-        m_watch.Note(std::string("message: ") + Plain(t));
-        std::string out = std::string("[") + (caption ? caption : "") + "]\n" + Plain(t) + "\n";
+        m_watch.Note(std::string("message: ") + headless::WithoutCarriageReturns(t));
+        std::string out = std::string("[") + (caption ? caption : "") + "]\n" + headless::WithoutCarriageReturns(t) + "\n";
         if (StartsWith(t, LoadMessageText(IDS_COMMAND_ERROR))) {
             const SptdBuffer& r = g_sptd;
             const char* meaning = SenseMeaning(r.sense[2] & 0x0F, r.sense[12], r.sense[13], Japanese());
