@@ -1,20 +1,14 @@
 #include "app/linux/drive_watch.h"
 
+#include "app/linux/options.h"
+#include "commands/commands.h"
+#include "engine/update.h"
+
 #include <chrono>
 #include <ctime>
 
 namespace {
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
-constexpr uint8_t kBufferFirmware = 0xF0;
-constexpr uint8_t kBufferModeSwitch = 0xFF;
-constexpr uint32_t kBlockSize = 0x8000;
 constexpr uint8_t kStatusGood = 0;
-
-std::string PathOf(char letter) {
-    if (letter < 'C' || letter > 'Z') return "?";
-    return "/dev/sr" + std::to_string(letter - 'C');
-}
 }  // namespace
 
 std::string DriveWatch::Stamp() const {
@@ -40,15 +34,15 @@ void DriveWatch::Note(const std::string& text) {
 
 OsHandle DriveWatch::Open(char driveLetter) {
     if (m_only != 0 && driveLetter != m_only) return nullptr;
-    OsHandle handle = m_inner.Open(driveLetter);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (handle) m_letters[handle] = driveLetter;
-    return handle;
+    return Track(m_inner.Open(driveLetter), driveLetter);
 }
 
 OsHandle DriveWatch::OpenForUpdate(char driveLetter) {
     if (m_only != 0 && driveLetter != m_only) return nullptr;
-    OsHandle handle = m_inner.OpenForUpdate(driveLetter);
+    return Track(m_inner.OpenForUpdate(driveLetter), driveLetter);
+}
+
+OsHandle DriveWatch::Track(OsHandle handle, char driveLetter) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (handle) m_letters[handle] = driveLetter;
     return handle;
@@ -73,12 +67,12 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
     uint32_t blocksNow = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (op == kOpStartStopUnit) m_ejectSent = true;
-        if (op == kOpWriteBuffer && before.Cdb[2] == kBufferModeSwitch) ++m_modeSwitches;
-        if (op == kOpWriteBuffer && before.Cdb[2] == kBufferFirmware && good &&
+        if (op == START_STOP_CMD) m_ejectSent = true;
+        if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_MODE_SWITCH) ++m_modeSwitches;
+        if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_FIRMWARE && good &&
             after.DataTransferLength == before.DataTransferLength) {
             const uint32_t offset = (uint32_t(before.Cdb[3]) << 16) | (uint32_t(before.Cdb[4]) << 8) | before.Cdb[5];
-            const uint32_t upTo = offset / kBlockSize + 1;
+            const uint32_t upTo = offset / IMAGE_BLOCK_SIZE + 1;
             if (upTo > m_blocks) m_blocks = upTo;
             blocksNow = m_blocks;
         }
@@ -97,7 +91,7 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
             const auto found = m_letters.find(device);
             const char letter = found == m_letters.end() ? 0 : found->second;
             std::fprintf(m_log, "%s %s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u\n",
-                         Stamp().c_str(), PathOf(letter).c_str(), cdb, unsigned(before.CdbLength), dir,
+                         Stamp().c_str(), DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir,
                          unsigned(before.DataTransferLength), status, key, asc, ascq,
                          answered ? unsigned(after.DataTransferLength) : 0u);
             std::fflush(m_log);
@@ -114,6 +108,8 @@ const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) 
         const char* en;
         const char* ja;
     };
+    // The emulated drive raises some of these codes from a list of its own: it
+    // shares no constants with the product, so the two lists stay apart.
     static const Meaning kTable[] = {
         {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
         {0x02, 0x3A, -1, "no medium", "ディスクがありません"},

@@ -38,6 +38,8 @@ public:
 
 private:
     std::string Stamp() const;
+    // Remembers which drive `handle` (if any) is, for the log.
+    OsHandle Track(OsHandle handle, char driveLetter);
 
     DevicePort& m_inner;
     char m_only = 0;

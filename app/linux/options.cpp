@@ -41,6 +41,11 @@ char DeviceLetterForPath(const std::string& path) {
     return LetterOfSrPath(resolved);
 }
 
+std::string DevicePathOfLetter(char letter) {
+    if (letter < 'C' || letter > 'Z') return "?";
+    return "/dev/sr" + std::to_string(letter - 'C');
+}
+
 bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error) {
     *options = CliOptions();
     error->clear();

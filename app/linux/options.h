@@ -40,3 +40,5 @@ std::string VersionText();
 // The drive letter the program's device table uses for "/dev/srN" (N 0..23), after
 // following symbolic links such as /dev/cdrom; 0 when the path names no such device.
 char DeviceLetterForPath(const std::string& path);
+// "/dev/srN" for the letters C..Z that table uses; "?" for any other.
+std::string DevicePathOfLetter(char letter);

@@ -34,8 +34,6 @@ std::string TrimRight(std::string text) {
     return text;
 }
 
-std::string PathOf(char letter) { return "/dev/sr" + std::to_string(letter - 'C'); }
-
 bool StartsWith(const std::string& text, const std::string& head) {
     return !head.empty() && text.compare(0, head.size(), head) == 0;
 }
@@ -56,7 +54,7 @@ FoundDrive DriveFromListText(char letter, const std::string& text) {
 }
 
 std::string DriveLine(const FoundDrive& d) {
-    return PathOf(d.letter) + "  " + d.model + "  " + d.revision + "  " + d.date;
+    return DevicePathOfLetter(d.letter) + "  " + d.model + "  " + d.revision + "  " + d.date;
 }
 
 // Discovery on worker probes, keeping each drive's list text.
@@ -168,7 +166,7 @@ char ChooseDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
         }
         answer = TrimRight(answer);
         for (size_t i = 0; i < drives.size(); ++i) {
-            if (answer == std::to_string(i + 1) || answer == PathOf(drives[i].letter)) return drives[i].letter;
+            if (answer == std::to_string(i + 1) || answer == DevicePathOfLetter(drives[i].letter)) return drives[i].letter;
         }
         if (!answer.empty()) {
             const char letter = DeviceLetterForPath(answer);
@@ -265,7 +263,7 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     } else if (interactive) {
         term.Screen().Print(T("Drive found:\n", "見つかったドライブ:\n") + list);
     }
-    const std::string device = PathOf(letter);
+    const std::string device = DevicePathOfLetter(letter);
     for (int i = 0; i < count; ++i)
         if (g_devices[i].driveLetter == static_cast<uint8_t>(letter)) g_selectedDevice = i;
     watch.Note("drive chosen: " + device);

@@ -12,14 +12,21 @@ struct DeviceCase {
     char letter;
 };
 
-TEST(DeviceLetterForPath, NamesOnlyTheSrDevicesTheTableHolds) {
+TEST(DevicePaths, NamesOnlyTheSrDevicesTheTableHoldsBothWays) {
     const DeviceCase cases[] = {
         {"/dev/sr0", 'C'}, {"/dev/sr1", 'D'}, {"/dev/sr23", 'Z'},
         {"/dev/sr24", 0},  // past the table's 24 letters
         {"/dev/sr01", 0},  // another spelling of sr1 would name a device twice
         {"/dev/sr", 0},    {"/dev/sr1x", 0}, {"/dev/sda", 0}, {"sr1", 0}, {"", 0},
     };
-    for (const DeviceCase& c : cases) EXPECT_EQ(DeviceLetterForPath(c.path), c.letter) << c.path;
+    for (const DeviceCase& c : cases) {
+        EXPECT_EQ(DeviceLetterForPath(c.path), c.letter) << c.path;
+        // The log and the drive list name a letter by the same path it was chosen by.
+        if (c.letter != 0) {
+            EXPECT_EQ(DevicePathOfLetter(c.letter), c.path);
+        }
+    }
+    EXPECT_EQ(DevicePathOfLetter(0), "?");  // a handle the watch never saw opened
 }
 
 struct LineCase {
