@@ -156,7 +156,7 @@ private:
 };
 
 // Picks one of several drives by number or path; 0 when the user gives none.
-char ChooseDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
+char AskWhichDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         term.Screen().Print(T("Which drive? Type its number or its device: ", "どのドライブですか? 番号かデバイス名を入力してください: "));
         std::string answer;
@@ -206,16 +206,25 @@ void SayPartialFlash(Terminal& term, const std::string& device) {
                "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。"));
 }
 
-}  // namespace
+// The drive the run works on, and what identifying it and the image found.
+struct Target {
+    char letter = 0;
+    std::string device;  // /dev/srN
+    std::string model;   // INQUIRY's vendor and product
+    std::string imagePath;
+    VersionRecord record{};
+    int needed = IMAGE_UNREADABLE;  // the version rule's answer
+};
 
-int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
-    Terminal term(io, watch);
-    const bool interactive = !options.yes && !options.check;
-    watch.Note(std::string("quillmor run: ") + (options.check ? "--check" : options.yes ? "--yes" : "interactive"));
-
+// The safety warning (interactive runs), the one-updater mutex and the transfer
+// buffers. False with `*exitCode` set when the run ends here.
+bool StartUp(Terminal& term, bool interactive, int* exitCode) {
     if (interactive) {
         term.Message(IDS_SAFETY_WARNING);
-        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) return EXIT_DECLINED;
+        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
+            *exitCode = EXIT_DECLINED;
+            return false;
+        }
     }
 
     // The same mutex as the Windows program's: one updater at a time, whichever.
@@ -223,15 +232,24 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     if (OsNamedMutexExists(UPDATER_MUTEX_NAME) || (mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME)) == nullptr) {
         term.Say(T("quillmor: another firmware updater is running; nothing was done.",
                    "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"));
-        return EXIT_BUSY;
+        *exitCode = EXIT_BUSY;
+        return false;
     }
     if (!AllocateTransferBuffers()) {
         term.Say("quillmor: out of memory; nothing was done.");
-        return EXIT_DRIVE;
+        *exitCode = EXIT_DRIVE;
+        return false;
     }
     ResetCommandState();
     ChooseTransport();
+    return true;
+}
 
+// Discovery, and the drive to work on: the only one, or the one the user picks
+// when several answer (only an interactive run asks). False with `*exitCode` set
+// when the run ends here.
+bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive, DriveWatch& watch,
+                    Target* target, int* exitCode) {
     ListingScan scan(&term);
     const int count = DiscoverDrives(scan);
     std::vector<FoundDrive> drives;
@@ -245,7 +263,8 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
         } else {
             term.Message(IDS_NO_TARGET);
         }
-        return EXIT_DRIVE;
+        *exitCode = EXIT_DRIVE;
+        return false;
     }
     std::string list;
     for (size_t i = 0; i < drives.size(); ++i) list += "  " + std::to_string(i + 1) + ". " + DriveLine(drives[i]) + "\n";
@@ -255,106 +274,145 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
             term.Message(IDS_MORE_THAN_ONE_TARGET);
             term.Screen().Print(list);
             term.Say(T("Name one with --device.", "--device でドライブを指定してください。"));
-            return EXIT_DRIVE;
+            *exitCode = EXIT_DRIVE;
+            return false;
         }
         term.Screen().Print(T("Drives found:\n", "見つかったドライブ:\n") + list);
-        letter = ChooseDrive(term, drives);
-        if (letter == 0) return EXIT_DECLINED;
+        letter = AskWhichDrive(term, drives);
+        if (letter == 0) {
+            *exitCode = EXIT_DECLINED;
+            return false;
+        }
     } else if (interactive) {
         term.Screen().Print(T("Drive found:\n", "見つかったドライブ:\n") + list);
     }
-    const std::string device = DevicePathOfLetter(letter);
     for (int i = 0; i < count; ++i)
         if (g_devices[i].driveLetter == static_cast<uint8_t>(letter)) g_selectedDevice = i;
-    watch.Note("drive chosen: " + device);
+    target->letter = letter;
+    target->device = DevicePathOfLetter(letter);
+    watch.Note("drive chosen: " + target->device);
+    return true;
+}
 
+// Opens the chosen drive for this run alone, reads its INQUIRY and applies the
+// version rule to the image. False with `*exitCode` set (and the drive closed)
+// when the run ends here.
+bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Target* target, int* exitCode) {
+    const std::string& device = target->device;
     // Held by this run alone until it ends; a mounted disc or another claimant is
     // refused here, before any command that changes the drive.
     CloseDevice(g_hDevice);
     errno = 0;
-    g_hDevice = OpenDeviceForUpdate(letter);
+    g_hDevice = OpenDeviceForUpdate(target->letter);
     if (g_hDevice == nullptr) {
-        if (errno == EBUSY) return EXIT_BUSY;
+        if (errno == EBUSY) {
+            *exitCode = EXIT_BUSY;
+            return false;
+        }
         term.Say(T("quillmor: cannot open ", "quillmor: 開けません: ") + device + ": " + std::strerror(errno) +
                  T(" (run as root, or as a member of the cdrom group)", " (root か cdrom グループのユーザで実行してください)"));
-        return EXIT_DRIVE;
+        *exitCode = EXIT_DRIVE;
+        return false;
     }
     g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
     std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
 
-    char located[LOCATE_PATH_SIZE] = {};
-    std::string imagePath = options.image;
-    if (imagePath.empty()) {
+    target->imagePath = options.image;
+    if (target->imagePath.empty()) {
+        char located[LOCATE_PATH_SIZE] = {};
         LocateImage(located);
-        imagePath = located;
+        target->imagePath = located;
     }
-    VersionRecord record;
-    const int needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, imagePath.c_str(), record);
-    const FoundDrive drive{letter, TrimRight(std::string(reinterpret_cast<const char*>(g_inquiryData) + 8,
-                                                         g_inquiryLength >= 32 ? 24 : 0)),
-                           record.currentVersion, ""};
-    if (needed == IMAGE_DRIVE_UNKNOWN) {
+    const std::string& imagePath = target->imagePath;
+    VersionRecord& record = target->record;
+    target->needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, imagePath.c_str(), record);
+    target->model = TrimRight(std::string(reinterpret_cast<const char*>(g_inquiryData) + 8, g_inquiryLength >= 32 ? 24 : 0));
+    if (target->needed == IMAGE_DRIVE_UNKNOWN) {
         CloseDevice(g_hDevice);
         term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + device +
                  T(" did not tell its firmware revision (INQUIRY failed); nothing was written.",
                    " のファームウェアのリビジョンを読めませんでした (INQUIRY 失敗)。何も書き込んでいません。"));
-        return EXIT_DRIVE;
+        *exitCode = EXIT_DRIVE;
+        return false;
     }
-    if (needed == IMAGE_UNREADABLE || !SetImagePath(imagePath.c_str())) {
+    if (target->needed == IMAGE_UNREADABLE || !SetImagePath(imagePath.c_str())) {
         CloseDevice(g_hDevice);
         term.Message(IDS_IMAGE_NOT_FOUND, "\r\n" + imagePath);
-        return EXIT_IMAGE;
+        *exitCode = EXIT_IMAGE;
+        return false;
     }
     watch.Note("image " + imagePath + ": " + HeaderFields(imagePath));
     watch.Note(std::string("drive ") + device + ": revision=" + record.currentVersion + " date=" + record.driveDate);
-    watch.Note(std::string("version rule: ") + (needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
+    watch.Note(std::string("version rule: ") +
+               (target->needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
     SetCheckedImage(record.imageVersion, record.imageDate);
+    return true;
+}
 
-    if (options.check) {
-        // Exactly the update's validation, then the image is let go: nothing is sent.
-        const bool valid = ValidateImage(term) == 1;
-        CloseImage();
-        CloseDevice(g_hDevice);
-        int code = EXIT_UPDATED;
-        std::string decision;
-        if (!valid && term.Shown(IDS_COMMAND_ERROR)) {
-            code = EXIT_DRIVE;
-            decision = T("cannot tell: the drive's identification could not be read",
-                         "判定できません: ドライブの識別情報を読めませんでした");
-        } else if (!valid) {
-            code = EXIT_IMAGE;
-            decision = T("incompatible: the image does not belong to this drive, or is too short",
-                         "非互換: このドライブ用のイメージではないか、長さが足りません");
-        } else if (needed != IMAGE_NEEDED) {
-            code = EXIT_NOTHING_TO_DO;
-            decision = T("not newer: the drive already has this firmware or a newer one",
-                         "更新不要: ドライブのファームウェアは同じか新しいものです");
-        } else {
-            decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
-        }
-        watch.Note("check: " + decision);
-        std::string block;
-        block += T("Drive:    ", "ドライブ:   ") + device + "  " + drive.model + "  " + record.currentVersion + "  " +
-                 std::string(reinterpret_cast<const char*>(g_inquiryData) + 37, g_inquiryLength >= 45 ? 8 : 0) + "\n";
-        block += T("Image:    ", "イメージ:   ") + imagePath + "  " + record.imageVersion + "  " +
-                 (std::string(record.imageDate).size() == 6
-                      ? std::string(record.imageDate).substr(0, 2) + "/" + std::string(record.imageDate).substr(2, 2) +
-                            "/" + std::string(record.imageDate).substr(4, 2)
-                      : std::string(record.imageDate)) +
-                 "\n";
-        block += T("Decision: ", "判定:       ") + decision + "\n";
-        block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
-        term.Screen().Print(block);
-        return code;
+// --check: exactly the update's validation, then the image is let go and one block
+// tells the decision. Nothing is sent that changes the drive.
+int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
+    const VersionRecord& record = target.record;
+    const bool valid = ValidateImage(term) == 1;
+    CloseImage();
+    CloseDevice(g_hDevice);
+    int code = EXIT_UPDATED;
+    std::string decision;
+    if (!valid && term.Shown(IDS_COMMAND_ERROR)) {
+        code = EXIT_DRIVE;
+        decision = T("cannot tell: the drive's identification could not be read",
+                     "判定できません: ドライブの識別情報を読めませんでした");
+    } else if (!valid) {
+        code = EXIT_IMAGE;
+        decision = T("incompatible: the image does not belong to this drive, or is too short",
+                     "非互換: このドライブ用のイメージではないか、長さが足りません");
+    } else if (target.needed != IMAGE_NEEDED) {
+        code = EXIT_NOTHING_TO_DO;
+        decision = T("not newer: the drive already has this firmware or a newer one",
+                     "更新不要: ドライブのファームウェアは同じか新しいものです");
+    } else {
+        decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
     }
+    watch.Note("check: " + decision);
+    const std::string imageDate = record.imageDate;
+    std::string block;
+    block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.model + "  " + record.currentVersion + "  " +
+             std::string(reinterpret_cast<const char*>(g_inquiryData) + 37, g_inquiryLength >= 45 ? 8 : 0) + "\n";
+    block += T("Image:    ", "イメージ:   ") + target.imagePath + "  " + record.imageVersion + "  " +
+             (imageDate.size() == 6
+                  ? imageDate.substr(0, 2) + "/" + imageDate.substr(2, 2) + "/" + imageDate.substr(4, 2)
+                  : imageDate) +
+             "\n";
+    block += T("Decision: ", "判定:       ") + decision + "\n";
+    block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
+    term.Screen().Print(block);
+    return code;
+}
 
-    if (needed != IMAGE_NEEDED) {
+// What the drive reports as its revision in the rescan the dialogs make after a
+// success; "" when it does not answer there.
+std::string RevisionAfterUpdate(Terminal& term, char letter) {
+    ListingScan rescan(&term);
+    const int again = ScanDrivesSpti(rescan);
+    std::string revision;
+    for (int i = 0; i < again && i < static_cast<int>(rescan.texts.size()); ++i)
+        if (g_devices[i].driveLetter == static_cast<uint8_t>(letter))
+            revision = DriveFromListText(letter, rescan.texts[size_t(i)]).revision;
+    return revision;
+}
+
+// The disc warning and the last question (interactive runs), the update with its
+// progress, and what the outcome means for the user.
+int UpdateAndReport(Terminal& term, DriveWatch& watch, bool interactive, const Target& target) {
+    const VersionRecord& record = target.record;
+    const std::string& device = target.device;
+    if (target.needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
         term.Message(IDS_UPDATE_NOT_NEEDED);
         return EXIT_NOTHING_TO_DO;
     }
     if (interactive && std::strcmp(record.currentVersion, "0000") != 0) {
-        const bool disc = CheckDiscPresent(&term, letter);
+        const bool disc = CheckDiscPresent(&term, target.letter);
         WaitForWorker(OS_WAIT_FOREVER);  // the check's worker used the shared request
         if (disc) {
             // A warning whose answer changes nothing: no choice is offered.
@@ -362,7 +420,7 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
             term.WaitForEnter();
         }
     }
-    term.Say(T("Drive ", "ドライブ ") + device + "  " + drive.model + T(": firmware ", ": ファームウェア ") +
+    term.Say(T("Drive ", "ドライブ ") + device + "  " + target.model + T(": firmware ", ": ファームウェア ") +
              record.currentVersion + " --> " + record.imageVersion);
     if (interactive && !term.AskYesNo(T("Update the firmware of ", "ファームウェアを更新しますか: ") + device +
                                       T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +
@@ -384,13 +442,7 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     watch.Note(std::string("update: ") + (updated ? "succeeded" : "failed"));
 
     if (updated == 1) {
-        // The rescan the dialogs make after success tells what the drive runs now.
-        ListingScan rescan(&term);
-        const int again = ScanDrivesSpti(rescan);
-        std::string revision;
-        for (int i = 0; i < again && i < static_cast<int>(rescan.texts.size()); ++i)
-            if (g_devices[i].driveLetter == static_cast<uint8_t>(letter))
-                revision = DriveFromListText(letter, rescan.texts[size_t(i)]).revision;
+        const std::string revision = RevisionAfterUpdate(term, target.letter);
         if (!revision.empty()) {
             term.Say(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
                      T(" now reports revision ", " の現在のリビジョンは ") + revision + T(".", " です。"));
@@ -413,4 +465,20 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
                "再試行するには: quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
     if (watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0) SayPartialFlash(term, device);
     return EXIT_UPDATE_FAILED;
+}
+
+}  // namespace
+
+int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
+    Terminal term(io, watch);
+    const bool interactive = !options.yes && !options.check;
+    watch.Note(std::string("quillmor run: ") + (options.check ? "--check" : options.yes ? "--yes" : "interactive"));
+
+    int exitCode = EXIT_UPDATED;
+    Target target;
+    if (!StartUp(term, interactive, &exitCode)) return exitCode;
+    if (!ChooseTheDrive(term, options, interactive, watch, &target, &exitCode)) return exitCode;
+    if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
+    if (options.check) return CheckReport(term, watch, target);
+    return UpdateAndReport(term, watch, interactive, target);
 }
