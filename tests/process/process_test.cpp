@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@ namespace {
 constexpr int kEventTimeoutMs = 30000;
 
 const char kDevice[] = "/dev/sr1";  // drive D to the native program
+const char kSecondDevice[] = "/dev/sr2";  // drive E, when a scenario has one
 const char kWriteBlock[] = "D 3B05F0";
 const char kInUse[] = "is in use (mounted, or opened by another updater or program)";
 
@@ -85,6 +87,8 @@ struct RunOptions {
     bool listCommands = false;     // the preload library lists its commands on standard error
     std::string systemBus{};       // DBUS_SYSTEM_BUS_ADDRESS; "": a socket nobody listens on,
                                    // so that no run reaches this machine's own logind
+    std::vector<std::string> args{"/au"};
+    bool pty = false;              // standard descriptors are a pseudo-terminal (see ReadPty)
 };
 
 // The opcodes of the commands a run sent, from the preload library's list.
@@ -146,20 +150,57 @@ protected:
                                             (options.systemBus.empty() ? "unix:path=" + work_ + "/no-bus"
                                                                        : options.systemBus)};
         if (options.listCommands) env.push_back("QM_SG_DEBUG=1");
-        child.pid = Spawn({QM_QUILLMOR, "/au"}, env, [&] {
+        std::vector<std::string> argv{QM_QUILLMOR};
+        argv.insert(argv.end(), options.args.begin(), options.args.end());
+        int slave = -1;
+        if (options.pty) {
+            ptyMaster_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+            if (ptyMaster_ < 0 || ::grantpt(ptyMaster_) != 0 || ::unlockpt(ptyMaster_) != 0) return child;
+            slave = ::open(::ptsname(ptyMaster_), O_RDWR | O_NOCTTY);
+            if (slave < 0) return child;
+        }
+        child.pid = Spawn(argv, env, [&] {
+            if (options.pty) {
+                ::setsid();
+                ::ioctl(slave, TIOCSCTTY, 0);
+                for (int fd = 0; fd <= 2; ++fd) ::dup2(slave, fd);
+                ::close(slave);
+                ::close(ptyMaster_);
+                return;
+            }
             ::setpgid(0, 0);  // stops from the terminal are not discarded for it
             if (options.closeStandard) {
                 for (int fd = 0; fd <= 2; ++fd) ::close(fd);
                 return;
             }
             Redirect(::open("/dev/null", O_RDWR), 0);
-            Redirect(::open("/dev/null", O_RDWR), 1);
             Redirect(options.errFd >= 0 ? options.errFd
                                         : ::open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                      2);
+            ::dup2(2, 1);  // --help and --version print to standard output
         });
+        if (slave >= 0) ::close(slave);
         if (child.pid > 0) running_.push_back(child.pid);
         return child;
+    }
+
+    // Types `typed` into the pseudo-terminal of the last pty run and reads all it
+    // prints until it has closed the terminal (ended).
+    std::string ReadPty(const std::string& typed) {
+        std::string text;
+        if (ptyMaster_ < 0) return text;
+        if (!typed.empty() && ::write(ptyMaster_, typed.data(), typed.size()) < 0) return text;
+        char buffer[4096];
+        for (;;) {
+            struct pollfd p = {ptyMaster_, POLLIN, 0};
+            if (::poll(&p, 1, kEventTimeoutMs) <= 0) break;
+            const ssize_t n = ::read(ptyMaster_, buffer, sizeof buffer);
+            if (n <= 0) break;  // EIO: the run has closed its side
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(ptyMaster_);
+        ptyMaster_ = -1;
+        return text;
     }
 
     // Waits for the end of a run; its exit code, or 128 + the signal that ended it.
@@ -198,10 +239,10 @@ protected:
     // to the native program) goes to a letter where the server has no drive, so a
     // real drive is never probed.
     static std::string FencedDevices() {
-        std::string devices = std::string(kDevice) + "=D";
+        std::string devices = std::string(kDevice) + "=D;" + kSecondDevice + "=E";
         for (int n = 0; n < 24; ++n) {
             const std::string path = "/dev/sr" + std::to_string(n);
-            if (path != kDevice && ::access(path.c_str(), F_OK) == 0) devices += ";" + path + "=" + char('C' + n);
+            if (path != kDevice && path != kSecondDevice && ::access(path.c_str(), F_OK) == 0) devices += ";" + path + "=" + char('C' + n);
         }
         return devices;
     }
@@ -252,6 +293,7 @@ private:
     }
 
     pid_t server_ = -1;
+    int ptyMaster_ = -1;
     std::vector<pid_t> running_;  // runs not yet waited for
 };
 
@@ -436,5 +478,188 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(NoLogindCase{"NoSystemBus", false, "no system bus: "},
                     NoLogindCase{"NobodyOnTheBus", true, "no systemd-logind on the system bus)"}),
     [](const testing::TestParamInfo<NoLogindCase>& info) { return std::string(info.param.name); });
+
+// --- The Linux runs: options, exit codes, --check, drive choice, progress, the log ----
+
+struct ExitCase {
+    const char* name;
+    const char* scenario;
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> printed;  // each somewhere in what the run printed
+    bool writes;                       // a changing command reached the drive
+};
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorExit : public Quillmor, public testing::WithParamInterface<ExitCase> {
+protected:
+    void SetUp() override {
+        Quillmor::SetUp();
+        SimImageOptions foreign;
+        foreign.signature = "0082VARNDT  9999";
+        std::string error;
+        ASSERT_TRUE(SimWriteImage(work_ + "/foreign.img", foreign, &error)) << error;
+        SimImageOptions cut;
+        cut.length = 0x1D8000;
+        ASSERT_TRUE(SimWriteImage(work_ + "/short.img", cut, &error)) << error;
+    }
+};
+
+// The opcodes that change a drive: WRITE BUFFER and START STOP UNIT.
+bool ChangedTheDrive(const std::string& transcript) {
+    std::istringstream lines(transcript);
+    for (std::string line; std::getline(lines, line);)
+        if (line.compare(2, 2, "3B") == 0 || line.compare(2, 2, "1B") == 0) return true;
+    return false;
+}
+
+TEST_P(QuillmorExit, EndsWithItsDocumentedCode) {
+    const ExitCase& c = GetParam();
+    StartServer(c.scenario);
+    RunOptions options{RunDir("run")};
+    options.args = c.args;
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), c.code);
+    const std::string err = ReadFile(run.errPath);
+    for (const std::string& text : c.printed) EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
+    EXPECT_EQ(ChangedTheDrive(Transcript()), c.writes) << Transcript();
+}
+
+const char kRefusedBlock11[] = "fault = opcode=0x3B buffer=0xF0 offset=0x50000 sense=03/0C/00\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorExit,
+    testing::Values(
+        ExitCase{"Help", "", {"--help"}, 0, {"Usage: quillmor", "--check", "Exit codes"}, false},
+        ExitCase{"Version", "", {"-V"}, 0, {"quillmor 1.0.0\n"}, false},
+        ExitCase{"UnknownOption", "", {"--dry-run", "/au"}, 2, {"unknown option --dry-run", "Usage: quillmor"}, false},
+        ExitCase{"StrayArgument", "", {"--yes", "now"}, 2, {"unexpected argument 'now'", "Usage:"}, false},
+        ExitCase{"BadLanguage", "", {"--lang", "fr"}, 2, {"--lang takes en or ja", "Usage:"}, false},
+        ExitCase{"NotAnOpticalDevice", "", {"-d", "/dev/sda"}, 2, {"--device takes", "Usage:"}, false},
+        ExitCase{"CheckWithYes", "", {"--check", "-y"}, 2, {"Usage:"}, false},
+        ExitCase{"CheckNewer", "", {"--check"}, 0,
+                 {"Drive:    /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15", "1.10  09/08/21",
+                  "Decision: newer", "Nothing was written"}, false},
+        ExitCase{"CheckNotNewer", "revision = 1.10\ndate = 09/08/21\n", {"--check"}, 3, {"Decision: not newer"}, false},
+        ExitCase{"CheckIncompatible", "", {"--check", "-i", "foreign.img"}, 5, {"imcompatible", "Decision: incompatible"}, false},
+        ExitCase{"CheckTooShort", "", {"--check", "--image", "short.img"}, 5, {"Decision: incompatible"}, false},
+        ExitCase{"CheckImageMissing", "", {"--check", "-i", "absent.img"}, 5, {"firmware file not found\nabsent.img"}, false},
+        ExitCase{"CheckIdentificationUnreadable", "fault = opcode=0x3C nth=4 sense=05/24/00\n", {"--check"}, 4,
+                 {"command error occured", "invalid field in the command", "Decision: cannot tell"}, false},
+        ExitCase{"CheckTwoDrives", "drive = D\ndrive = E\n", {"--check"}, 4,
+                 {"Targets are more than one drive.", "/dev/sr1  TORVELL", "/dev/sr2  TORVELL", "--device"}, false},
+        ExitCase{"DeviceIsNotTheDrive", "", {"--check", "--device", "/dev/sr5"}, 4,
+                 {"/dev/sr5 is not a TORVELL DVD-RW WKZ4471"}, false},
+        ExitCase{"NoDrive", "identification = \"OTHER   DVD-RW  WKZ4471 \"\n", {"--yes"}, 4, {"Target is not found"}, false},
+        ExitCase{"YesUpdates", "", {"--yes"}, 0,
+                 {"block 10 of 60", "written: block 60 of 60", "now reports revision 1.10",
+                  "Restart the computer before you use the drive."}, true},
+        ExitCase{"YesNothingToDo", "revision = 1.10\ndate = 09/08/21\n", {"-y"}, 3, {"It is unnecessary to update."}, false},
+        ExitCase{"YesIncompatible", "", {"-y", "-i", "foreign.img"}, 5, {"imcompatible"}, false},
+        // The drive refuses block 11: what was shown never runs past what was
+        // accepted, the bar stops there, and the user is told what the drive is now.
+        ExitCase{"YesBlockRefused", kRefusedBlock11, {"-y"}, 1,
+                 {"block 10 of 60", "stopped: block 10 of 60 accepted", "Sense meaning: write error",
+                  "Updater failed.", "To retry here:", "has no valid firmware now", "Do not power off",
+                  "Run quillmor again"}, true},
+        ExitCase{"YesSilentDriveAfterwards", "after_switch = silent\n", {"-y"}, 0,
+                 {"did not answer afterwards", "quillmor --check"}, true},
+        ExitCase{"NobodyToAnswer", "", {}, 7, {"No (no terminal to answer"}, false},
+        ExitCase{"NobodyToAnswerInJapanese", "", {"--lang", "ja"}, 7, {"いいえ"}, false}),
+    [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Quillmor, ProgressNeverShowsMoreThanTheDriveAccepted) {
+    StartServer(kRefusedBlock11);
+    RunOptions options{RunDir("run")};
+    options.args = {"-y"};
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), 1);
+    const std::string err = ReadFile(run.errPath);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 11);  // ten taken, the eleventh refused
+    EXPECT_EQ(err.find("block 11 of 60"), std::string::npos) << err;
+    EXPECT_EQ(err.find("block 20 of 60"), std::string::npos) << err;
+    // No bar after the failure.
+    EXPECT_EQ(err.find("] block", err.find("stopped: block 10")), std::string::npos) << err;
+}
+
+TEST_F(Quillmor, SecondRunIsToldAnotherUpdaterRuns) {
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    const Child first = StartUpdater({RunDir("first")});
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_EQ(::kill(first.pid, SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(first.pid, &status, WUNTRACED), first.pid);
+
+    RunOptions sameMutex{RunDir("first")};
+    sameMutex.args = {"--check"};
+    const Child second = StartUpdater(sameMutex);
+    EXPECT_EQ(Wait(second), 6);
+    EXPECT_NE(ReadFile(second.errPath).find("another firmware updater is running"), std::string::npos);
+
+    RunOptions otherMutex{RunDir("third")};
+    otherMutex.args = {"--check"};
+    const Child third = StartUpdater(otherMutex);
+    EXPECT_EQ(Wait(third), 6);
+    EXPECT_NE(ReadFile(third.errPath).find(kInUse), std::string::npos) << ReadFile(third.errPath);
+
+    ASSERT_EQ(::kill(first.pid, SIGCONT), 0);
+    EXPECT_EQ(Wait(first), 0);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
+}
+
+TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {"--yes", "--log", "run.log"};
+    const Child run = StartUpdater(options);
+    ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+    // Each drive command of the log is the server's line, in the same order, with
+    // the device's path for its letter and a time before it.
+    std::vector<std::string> logged, served;
+    std::istringstream log(ReadFile(work_ + "/run.log"));
+    for (std::string line; std::getline(log, line);) {
+        const size_t at = line.find(std::string(" ") + kDevice + " ");
+        if (at != std::string::npos) logged.push_back(line.substr(at + 1 + std::strlen(kDevice) + 1));
+    }
+    std::istringstream transcript(Transcript());
+    for (std::string line; std::getline(transcript, line);) served.push_back(line.substr(2));
+    EXPECT_EQ(logged, served);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
+    const std::string text = ReadFile(work_ + "/run.log");
+    for (const char* entry : {"image ", "version=\"1.10\"", "signature=", "identification=", "version rule: the image is newer",
+                              "update: succeeded"})
+        EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+}
+
+TEST_F(Quillmor, OnATerminalTheUserPicksTheSecondDriveAndSeesOneBar) {
+    StartServer("drive = D\ndrive = E\n");
+    RunOptions options{RunDir("run")};
+    options.args = {};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    // Yes to the warning, drive 2, yes to the update.
+    const std::string screen = ReadPty("y\n2\ny\n");
+    EXPECT_EQ(Wait(run), 0) << screen;
+    EXPECT_NE(screen.find("1. /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("2. /dev/sr2  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Update the firmware of /dev/sr2 from 1.00 to 1.10? [y/N]"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\r[##############################] block 60 of 60"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("/dev/sr2 now reports revision 1.10"), std::string::npos) << screen;
+    EXPECT_EQ(CountLines(Transcript(), "E 3B05F0"), 60);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 0);
+}
+
+TEST_F(Quillmor, OnATerminalTheDiscWarningWaitsForEnterAndNoMeansNothingWritten) {
+    StartServer("disc = present\n");
+    RunOptions options{RunDir("run")};
+    options.args = {"--lang", "ja"};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    const std::string screen = ReadPty("y\n\nn\n");
+    EXPECT_EQ(Wait(run), 7) << screen;
+    EXPECT_NE(screen.find("Enter キーを押すと続行します。"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[y/N] (はい=y)"), std::string::npos) << screen;
+    EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
+}
 
 }  // namespace

@@ -119,6 +119,9 @@ public:
 // Cancel to OK/Cancel, else OK.
 int SafeAnswer(unsigned style);
 
+// A box's text as a terminal prints it: the Windows line ends without their '\r'.
+std::string WithoutCarriageReturns(const std::string& text);
+
 // The responder in force; nullptr restores the default, which prints the caption
 // and the text to standard error and takes the safe answer.
 void SetResponder(MessageBoxResponder* responder);

@@ -19,10 +19,7 @@ namespace {
 class StderrResponder : public MessageBoxResponder {
 public:
     int ShowMessageBox(WindowHandle, const std::string& text, const std::string& caption, unsigned style) override {
-        std::string plain;
-        for (char ch : text)
-            if (ch != '\r') plain += ch;
-        std::fprintf(stderr, "[%s]\n%s\n", caption.c_str(), plain.c_str());
+        std::fprintf(stderr, "[%s]\n%s\n", caption.c_str(), WithoutCarriageReturns(text).c_str());
         return SafeAnswer(style);
     }
 };
@@ -108,6 +105,13 @@ std::string ToUtf8(const char* text) {
     std::string converted;
     if (OsPlatform().OemCodePage() == 932 && FromCodePage932(s, &converted)) return converted;
     return ReplaceInvalid(s);
+}
+
+std::string WithoutCarriageReturns(const std::string& text) {
+    std::string plain;
+    for (char ch : text)
+        if (ch != '\r') plain += ch;
+    return plain;
 }
 
 int SafeAnswer(unsigned style) {

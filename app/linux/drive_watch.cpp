@@ -1,0 +1,125 @@
+#include "app/linux/drive_watch.h"
+
+#include "app/linux/options.h"
+#include "commands/commands.h"
+#include "engine/update.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace {
+constexpr uint8_t kStatusGood = 0;
+}  // namespace
+
+std::string DriveWatch::Stamp() const {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local;
+    localtime_r(&seconds, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    char withMs[48];
+    std::snprintf(withMs, sizeof withMs, "%s.%03ld", text, ms);
+    return withMs;
+}
+
+void DriveWatch::Note(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_log) return;
+    std::fprintf(m_log, "%s %s\n", Stamp().c_str(), text.c_str());
+    std::fflush(m_log);
+}
+
+OsHandle DriveWatch::Open(char driveLetter) {
+    if (m_only != 0 && driveLetter != m_only) return nullptr;
+    return Track(m_inner.Open(driveLetter), driveLetter);
+}
+
+OsHandle DriveWatch::OpenForUpdate(char driveLetter) {
+    if (m_only != 0 && driveLetter != m_only) return nullptr;
+    return Track(m_inner.OpenForUpdate(driveLetter), driveLetter);
+}
+
+OsHandle DriveWatch::Track(OsHandle handle, char driveLetter) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (handle) m_letters[handle] = driveLetter;
+    return handle;
+}
+
+void DriveWatch::Close(OsHandle device) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_letters.erase(device);
+    }
+    m_inner.Close(device);
+}
+
+bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
+    if (!buffer) return m_inner.PassThrough(device, buffer);
+    const ScsiPassThroughDirect before = buffer->sptd;
+    const bool answered = m_inner.PassThrough(device, buffer);
+    const ScsiPassThroughDirect& after = buffer->sptd;
+    const bool good = answered && after.ScsiStatus == kStatusGood;
+    const uint8_t op = before.Cdb[0];
+
+    uint32_t blocksNow = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (op == START_STOP_CMD) m_ejectSent = true;
+        if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_MODE_SWITCH) ++m_modeSwitches;
+        if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_FIRMWARE && good &&
+            after.DataTransferLength == before.DataTransferLength) {
+            const uint32_t offset = (uint32_t(before.Cdb[3]) << 16) | (uint32_t(before.Cdb[4]) << 8) | before.Cdb[5];
+            const uint32_t upTo = offset / IMAGE_BLOCK_SIZE + 1;
+            if (upTo > m_blocks) m_blocks = upTo;
+            blocksNow = m_blocks;
+        }
+        if (m_log) {
+            char cdb[25];
+            for (int i = 0; i < 12; ++i) std::snprintf(cdb + 2 * i, 3, "%02X", before.Cdb[i]);
+            const char* dir = before.DataTransferLength == 0 ? "none" : before.DataIn == SPTD_DATA_IN ? "in" : "out";
+            char status[8] = "none";
+            if (answered) std::snprintf(status, sizeof status, "%02X", after.ScsiStatus);
+            unsigned key = 0, asc = 0, ascq = 0;
+            if (answered && after.ScsiStatus != kStatusGood && after.SenseInfoLength >= 14) {
+                key = buffer->sense[2] & 0x0F;
+                asc = buffer->sense[12];
+                ascq = buffer->sense[13];
+            }
+            const auto found = m_letters.find(device);
+            const char letter = found == m_letters.end() ? 0 : found->second;
+            std::fprintf(m_log, "%s %s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u\n",
+                         Stamp().c_str(), DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir,
+                         unsigned(before.DataTransferLength), status, key, asc, ascq,
+                         answered ? unsigned(after.DataTransferLength) : 0u);
+            std::fflush(m_log);
+        }
+    }
+    if (blocksNow != 0 && m_onBlock) m_onBlock(blocksNow);
+    return answered;
+}
+
+const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) {
+    struct Meaning {
+        uint8_t key, asc;
+        int ascq;  // -1: any
+        const char* en;
+        const char* ja;
+    };
+    // The emulated drive raises some of these codes from a list of its own: it
+    // shares no constants with the product, so the two lists stay apart.
+    static const Meaning kTable[] = {
+        {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
+        {0x02, 0x3A, -1, "no medium", "ディスクがありません"},
+        {0x05, 0x2C, 0x00, "command sequence error", "コマンドの順序エラー"},
+        {0x02, 0x04, -1, "the drive is not ready", "ドライブの準備ができていません"},
+        {0x05, 0x24, 0x00, "invalid field in the command", "コマンドの値が不正です"},
+        {0x05, 0x20, 0x00, "command not supported", "対応していないコマンドです"},
+        {0x06, 0x29, -1, "the drive was reset", "ドライブがリセットされました"},
+    };
+    for (const Meaning& m : kTable)
+        if (m.key == key && m.asc == asc && (m.ascq < 0 || m.ascq == ascq)) return japanese ? m.ja : m.en;
+    return "";
+}

@@ -1,0 +1,56 @@
+// Stands between the program and the system's device service: limits the drives
+// to the one --device names, records every command in the --log file, and counts
+// what reached the drive, so that progress and the end-of-run words go by what was
+// sent and accepted, never by a clock.
+#pragma once
+#include "os/device.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+class DriveWatch : public DevicePort {
+public:
+    explicit DriveWatch(DevicePort& inner) : m_inner(inner) {}
+
+    // Only `letter` opens (0: every letter).
+    void RestrictTo(char letter) { m_only = letter; }
+    // Every command from now on is recorded in `log` (nullptr: none).
+    void SetLog(FILE* log) { m_log = log; }
+    // Called after each image block the drive accepted, with how many blocks
+    // (counted by their buffer offset) have been accepted so far.
+    void SetBlockObserver(std::function<void(uint32_t)> observer) { m_onBlock = std::move(observer); }
+
+    // A plain-text line in the log, stamped like the commands.
+    void Note(const std::string& text);
+
+    bool EjectSent() const { return m_ejectSent; }
+    uint32_t ModeSwitchesSent() const { return m_modeSwitches; }
+    uint32_t BlocksAccepted() const { return m_blocks; }
+
+    OsHandle Open(char driveLetter) override;
+    OsHandle OpenForUpdate(char driveLetter) override;
+    void Close(OsHandle device) override;
+    bool PassThrough(OsHandle device, SptdBuffer* buffer) override;
+
+private:
+    std::string Stamp() const;
+    // Remembers which drive `handle` (if any) is, for the log.
+    OsHandle Track(OsHandle handle, char driveLetter);
+
+    DevicePort& m_inner;
+    char m_only = 0;
+    FILE* m_log = nullptr;
+    std::function<void(uint32_t)> m_onBlock;
+    std::mutex m_mutex;  // probes run on worker threads
+    std::map<OsHandle, char> m_letters;
+    bool m_ejectSent = false;
+    uint32_t m_modeSwitches = 0;
+    uint32_t m_blocks = 0;
+};
+
+// "03/0C/00" and the like to a few words; "" for a code not in the table.
+const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese);

@@ -1,0 +1,129 @@
+#include "app/linux/options.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+namespace {
+
+constexpr int kOptCheck = 256;
+constexpr int kOptLog = 257;
+constexpr int kOptLang = 258;
+
+const struct option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},      {"version", no_argument, nullptr, 'V'},
+    {"device", required_argument, nullptr, 'd'}, {"image", required_argument, nullptr, 'i'},
+    {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
+    {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "/dev/srN" with N 0..23 to 'C'+N.
+char LetterOfSrPath(const char* path) {
+    const char prefix[] = "/dev/sr";
+    if (std::strncmp(path, prefix, sizeof prefix - 1) != 0) return 0;
+    const char* digits = path + sizeof prefix - 1;
+    if (*digits < '0' || *digits > '9' || std::strlen(digits) > 2) return 0;
+    if (digits[0] == '0' && digits[1] != '\0') return 0;
+    char* end = nullptr;
+    const long n = std::strtol(digits, &end, 10);
+    if (*end != '\0' || n < 0 || n > 23) return 0;
+    return static_cast<char>('C' + n);
+}
+
+}  // namespace
+
+char DeviceLetterForPath(const std::string& path) {
+    if (char letter = LetterOfSrPath(path.c_str())) return letter;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) return 0;
+    return LetterOfSrPath(resolved);
+}
+
+std::string DevicePathOfLetter(char letter) {
+    if (letter < 'C' || letter > 'Z') return "?";
+    return "/dev/sr" + std::to_string(letter - 'C');
+}
+
+bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error) {
+    *options = CliOptions();
+    error->clear();
+    // getopt keeps its place between calls: start afresh, quietly (errors are ours).
+    optind = 0;
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":hVd:i:y", kLongOptions, nullptr)) != -1) {
+        switch (c) {
+        case 'h': options->help = true; break;
+        case 'V': options->version = true; break;
+        case 'd': options->device = optarg; break;
+        case 'i': options->image = optarg; break;
+        case 'y': options->yes = true; break;
+        case kOptCheck: options->check = true; break;
+        case kOptLog: options->log = optarg; break;
+        case kOptLang:
+            if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
+                *error = std::string("--lang takes en or ja, not '") + optarg + "'";
+                return false;
+            }
+            options->lang = optarg;
+            break;
+        case ':':
+            *error = std::string("option ") + argv[optind - 1] + " needs a value";
+            return false;
+        default:
+            *error = std::string("unknown option ") + argv[optind - 1];
+            return false;
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        // The Windows program's switch, as its rule reads it: anything may follow.
+        if (std::strncmp(argv[i], "/au", 3) == 0) {
+            options->unattended = true;
+            continue;
+        }
+        *error = std::string("unexpected argument '") + argv[i] + "'";
+        return false;
+    }
+    if (options->help || options->version) return true;
+    if (!options->device.empty() && DeviceLetterForPath(options->device) == 0) {
+        *error = "--device takes a drive such as /dev/sr0 (/dev/sr0 to /dev/sr23), not '" + options->device + "'";
+        return false;
+    }
+    if (options->yes && options->check) {
+        *error = "--check writes nothing and asks nothing: it does not go with --yes";
+        return false;
+    }
+    if (options->unattended && (options->yes || options->check || !options->image.empty())) {
+        *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
+        return false;
+    }
+    return true;
+}
+
+const char* UsageLine() {
+    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--log FILE] [--lang en|ja]";
+}
+
+std::string HelpText() {
+    return std::string(UsageLine()) +
+           "\n"
+           "Updates the firmware of a TORVELL DVD-RW WKZ4471 drive.\n"
+           "\n"
+           "  -h, --help          show this help and exit\n"
+           "  -V, --version       show the version and exit\n"
+           "  -d, --device DEV    use only this drive (/dev/srN)\n"
+           "  -i, --image PATH    the firmware image (default: Q5518306.707 in the current directory)\n"
+           "  -y, --yes           ask no questions: update if the image is newer\n"
+           "      --check         check the drive and the image, and write nothing\n"
+           "      --log FILE      record every drive command and decision in FILE\n"
+           "      --lang en|ja    language of the messages (default: from the locale)\n"
+           "  /au                 the Windows program's unattended run (exit 0 updated, 1 otherwise)\n"
+           "\n"
+           "Exit codes: 0 updated (--check: an update is possible), 1 the update failed,\n"
+           "2 usage, 3 nothing to do, 4 drive not found or not readable, 5 image missing\n"
+           "or incompatible, 6 another updater runs or the drive is in use, 7 declined.\n";
+}
+
+std::string VersionText() { return std::string("quillmor ") + QM_VERSION; }

@@ -1,0 +1,44 @@
+// The native program's command line: getopt_long over the options a Linux user
+// expects, with `/au` still accepted for scripts written for the Windows program.
+#pragma once
+#include <string>
+
+// Exit codes of the Linux runs (interactive, --yes, --check). `quillmor /au` keeps
+// 0 (updated) and 1 (anything else).
+constexpr int EXIT_UPDATED = 0;        // --check: an update is possible
+constexpr int EXIT_UPDATE_FAILED = 1;  // the eject was sent, and the update failed
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_NOTHING_TO_DO = 3;  // the image is not newer
+constexpr int EXIT_DRIVE = 4;          // none, several, not this model, not readable
+constexpr int EXIT_IMAGE = 5;          // missing, incompatible, too short
+constexpr int EXIT_BUSY = 6;           // another updater runs, or the drive is in use
+constexpr int EXIT_DECLINED = 7;       // the user said No
+
+struct CliOptions {
+    bool help = false;
+    bool version = false;
+    bool yes = false;
+    bool check = false;
+    bool unattended = false;  // `/au`: the Windows program's unattended run, as it is
+    std::string device;       // /dev/srN; empty: every drive
+    std::string image;        // empty: the image file in the current directory
+    std::string log;
+    std::string lang;         // "en", "ja"; empty: from the locale
+};
+
+// Parses argv. False with `error` set (one line, no program name) for an unknown
+// option, a missing or bad value, a stray argument, or options that cannot go
+// together.
+bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error);
+
+// "Usage: ..." in one line, and the whole help text.
+const char* UsageLine();
+std::string HelpText();
+// "quillmor 1.0.0": the version CMake's project() names.
+std::string VersionText();
+
+// The drive letter the program's device table uses for "/dev/srN" (N 0..23), after
+// following symbolic links such as /dev/cdrom; 0 when the path names no such device.
+char DeviceLetterForPath(const std::string& path);
+// "/dev/srN" for the letters C..Z that table uses; "?" for any other.
+std::string DevicePathOfLetter(char letter);

@@ -1,0 +1,484 @@
+#include "app/linux/run.h"
+
+#include "app/linux/progress.h"
+#include "commands/commands.h"
+#include "engine/image.h"
+#include "engine/messages.h"
+#include "engine/scan_probe.h"
+#include "engine/update.h"
+#include "os/named.h"
+#include "os/process.h"
+#include "os/time.h"
+#include "res/strings.h"
+#include "transport/transport.h"
+#include "ui/framework/headless/headless.h"
+#include "ui/updater_common.h"
+
+#include <cerrno>
+#include <fstream>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kMaxAttempts = 5;
+
+bool Japanese() { return OsResourceLanguage() == LANG_JAPANESE_JP; }
+
+// The program's own lines, in the language of the messages.
+const char* T(const char* en, const char* ja) { return Japanese() ? ja : en; }
+
+std::string TrimRight(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& head) {
+    return !head.empty() && text.compare(0, head.size(), head) == 0;
+}
+
+// One drive found by discovery, from its list text: INQUIRY bytes 8..44.
+struct FoundDrive {
+    char letter;
+    std::string model, revision, date;
+};
+
+FoundDrive DriveFromListText(char letter, const std::string& text) {
+    // "X: " then vendor and product (24), revision (4), one byte, date (8).
+    const std::string data = text.size() > 3 ? text.substr(3) : std::string();
+    FoundDrive d{letter, TrimRight(data.substr(0, 24)), "", ""};
+    if (data.size() > 24) d.revision = TrimRight(data.substr(24, 4));
+    if (data.size() > 29) d.date = TrimRight(data.substr(29, 8));
+    return d;
+}
+
+std::string DriveLine(const FoundDrive& d) {
+    return DevicePathOfLetter(d.letter) + "  " + d.model + "  " + d.revision + "  " + d.date;
+}
+
+// Discovery on worker probes, keeping each drive's list text.
+class ListingScan : public WorkerScanHost {
+public:
+    explicit ListingScan(WorkerHost* host) : WorkerScanHost(host) {}
+    void ClearDriveList() override { texts.clear(); }
+    void AddDriveListItem(const char* text) override { texts.emplace_back(text); }
+    std::vector<std::string> texts;
+};
+
+class Terminal : public WorkerHost {
+public:
+    Terminal(const RunIo& io, DriveWatch& watch) : m_io(io), m_console(io.out, io.outIsTerminal), m_watch(watch) {}
+
+    Console& Screen() { return m_console; }
+    void Say(const std::string& text) { m_console.Print(text + "\n"); }
+
+    bool CanAsk() const { return m_io.inIsTerminal && m_io.in; }
+
+    bool ReadLine(std::string* line) {
+        line->clear();
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, m_io.in)) {
+            *line += buffer;
+            if (line->back() == '\n') {
+                line->pop_back();
+                return true;
+            }
+        }
+        return !line->empty();
+    }
+
+    bool AskYesNo(const std::string& question) {
+        if (!CanAsk()) {
+            Say(question + T(" No (no terminal to answer; --yes answers for you)",
+                             " いいえ (応答できる端末がありません。--yes で応答なしに実行できます)"));
+            return false;
+        }
+        for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+            m_console.Print(question + T(" [y/N] ", " [y/N] (はい=y) "));
+            std::string answer;
+            if (!ReadLine(&answer)) {
+                m_console.Print("\n");
+                return false;
+            }
+            answer = TrimRight(answer);
+            for (char& ch : answer)
+                if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+            if (answer == "y" || answer == "yes") return true;
+            if (answer.empty() || answer == "n" || answer == "no") return false;
+        }
+        return false;
+    }
+
+    void WaitForEnter() {
+        if (!CanAsk()) return;
+        m_console.Print(T("Press Enter to go on. ", "Enter キーを押すと続行します。"));
+        std::string ignored;
+        if (!ReadLine(&ignored)) m_console.Print("\n");
+    }
+
+    // The worker's side: messages of the engine, the transfer announcement.
+    void PostWorkerNotify(unsigned code, long) override {
+        if (code == NOTIFY_TRANSFER_STARTED && progress) progress->Start();
+    }
+    int ShowMessageBox(const char* text, const char* caption, unsigned) override {
+        const std::string t = text ? text : "";
+        shown.push_back(t);
+        m_watch.Note(std::string("message: ") + headless::WithoutCarriageReturns(t));
+        std::string out = std::string("[") + (caption ? caption : "") + "]\n" + headless::WithoutCarriageReturns(t) + "\n";
+        if (StartsWith(t, LoadMessageText(IDS_COMMAND_ERROR))) {
+            const SptdBuffer& r = g_sptd;
+            const char* meaning = SenseMeaning(r.sense[2] & 0x0F, r.sense[12], r.sense[13], Japanese());
+            if (*meaning) out += std::string(T("Sense meaning: ", "センスの意味: ")) + meaning + "\n";
+        }
+        m_console.Print(out);
+        return IDOK;
+    }
+
+    bool Shown(unsigned id) const {
+        const std::string head = LoadMessageText(id);
+        for (const std::string& t : shown)
+            if (StartsWith(t, head)) return true;
+        return false;
+    }
+    // A message of the string table, as a box would show it.
+    void Message(unsigned id, const std::string& tail = std::string()) {
+        ShowMessageBox((LoadMessageText(id) + tail).c_str(), LoadMessageText(IDS_CAPTION).c_str(), MB_OK);
+    }
+
+    Progress* progress = nullptr;
+    std::vector<std::string> shown;
+
+private:
+    RunIo m_io;
+    Console m_console;
+    DriveWatch& m_watch;
+};
+
+// Picks one of several drives by number or path; 0 when the user gives none.
+char AskWhichDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        term.Screen().Print(T("Which drive? Type its number or its device: ", "どのドライブですか? 番号かデバイス名を入力してください: "));
+        std::string answer;
+        if (!term.ReadLine(&answer)) {
+            term.Screen().Print("\n");
+            return 0;
+        }
+        answer = TrimRight(answer);
+        for (size_t i = 0; i < drives.size(); ++i) {
+            if (answer == std::to_string(i + 1) || answer == DevicePathOfLetter(drives[i].letter)) return drives[i].letter;
+        }
+        if (!answer.empty()) {
+            const char letter = DeviceLetterForPath(answer);
+            for (const FoundDrive& d : drives)
+                if (letter != 0 && d.letter == letter) return letter;
+        }
+        term.Say(T("No such drive in the list.", "一覧にないドライブです。"));
+    }
+    return 0;
+}
+
+// The image's header fields as the file holds them, for the log.
+std::string HeaderFields(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[IMAGE_HEADER_END] = {};
+    if (!in.read(header, sizeof header)) return "header unreadable";
+    auto field = [&](uint32_t offset, uint32_t length) {
+        std::string text;
+        for (uint32_t i = 0; i < length; ++i) {
+            const unsigned char ch = static_cast<unsigned char>(header[offset + i]);
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", ch);
+            text += (ch >= 0x20 && ch < 0x7F) ? std::string(1, static_cast<char>(ch)) : std::string(hex);
+        }
+        return "\"" + text + "\"";
+    };
+    return "identification=" + field(IMAGE_ID_OFFSET, 24) + " version=" + field(IMAGE_VERSION_OFFSET, 4) +
+           " signature=" + field(IMAGE_SIGNATURE1_OFFSET, 8) + field(IMAGE_SIGNATURE2_OFFSET, 8) +
+           " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
+}
+
+void SayPartialFlash(Terminal& term, const std::string& device) {
+    term.Say(T("WARNING: the drive ", "警告: ドライブ ") + device +
+             T(" was left in download mode or half-written: it has no valid firmware now.\n"
+               "Do not power off or restart the computer. Run quillmor again to write the image.",
+               " はダウンロードモードのまま、または書き込み途中で止まっています。現在、有効なファームウェアがありません。\n"
+               "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。"));
+}
+
+// The drive the run works on, and what identifying it and the image found.
+struct Target {
+    char letter = 0;
+    std::string device;  // /dev/srN
+    std::string model;   // INQUIRY's vendor and product
+    std::string imagePath;
+    VersionRecord record{};
+    int needed = IMAGE_UNREADABLE;  // the version rule's answer
+};
+
+// The safety warning (interactive runs), the one-updater mutex and the transfer
+// buffers. False with `*exitCode` set when the run ends here.
+bool StartUp(Terminal& term, bool interactive, int* exitCode) {
+    if (interactive) {
+        term.Message(IDS_SAFETY_WARNING);
+        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
+            *exitCode = EXIT_DECLINED;
+            return false;
+        }
+    }
+
+    // The same mutex as the Windows program's: one updater at a time, whichever.
+    static OsHandle mutex = nullptr;
+    if (OsNamedMutexExists(UPDATER_MUTEX_NAME) || (mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME)) == nullptr) {
+        term.Say(T("quillmor: another firmware updater is running; nothing was done.",
+                   "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"));
+        *exitCode = EXIT_BUSY;
+        return false;
+    }
+    if (!AllocateTransferBuffers()) {
+        term.Say("quillmor: out of memory; nothing was done.");
+        *exitCode = EXIT_DRIVE;
+        return false;
+    }
+    ResetCommandState();
+    ChooseTransport();
+    return true;
+}
+
+// Discovery, and the drive to work on: the only one, or the one the user picks
+// when several answer (only an interactive run asks). False with `*exitCode` set
+// when the run ends here.
+bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive, DriveWatch& watch,
+                    Target* target, int* exitCode) {
+    ListingScan scan(&term);
+    const int count = DiscoverDrives(scan);
+    std::vector<FoundDrive> drives;
+    for (int i = 0; i < count && i < static_cast<int>(scan.texts.size()); ++i)
+        drives.push_back(DriveFromListText(static_cast<char>(g_devices[i].driveLetter), scan.texts[size_t(i)]));
+    watch.Note("drives found: " + std::to_string(drives.size()));
+    if (drives.empty()) {
+        if (!options.device.empty()) {
+            term.Say(options.device + T(" is not a TORVELL DVD-RW WKZ4471, or it does not answer.",
+                                        " は TORVELL DVD-RW WKZ4471 ではないか、応答しません。"));
+        } else {
+            term.Message(IDS_NO_TARGET);
+        }
+        *exitCode = EXIT_DRIVE;
+        return false;
+    }
+    std::string list;
+    for (size_t i = 0; i < drives.size(); ++i) list += "  " + std::to_string(i + 1) + ". " + DriveLine(drives[i]) + "\n";
+    char letter = drives[0].letter;
+    if (drives.size() > 1) {
+        if (!interactive) {
+            term.Message(IDS_MORE_THAN_ONE_TARGET);
+            term.Screen().Print(list);
+            term.Say(T("Name one with --device.", "--device でドライブを指定してください。"));
+            *exitCode = EXIT_DRIVE;
+            return false;
+        }
+        term.Screen().Print(T("Drives found:\n", "見つかったドライブ:\n") + list);
+        letter = AskWhichDrive(term, drives);
+        if (letter == 0) {
+            *exitCode = EXIT_DECLINED;
+            return false;
+        }
+    } else if (interactive) {
+        term.Screen().Print(T("Drive found:\n", "見つかったドライブ:\n") + list);
+    }
+    for (int i = 0; i < count; ++i)
+        if (g_devices[i].driveLetter == static_cast<uint8_t>(letter)) g_selectedDevice = i;
+    target->letter = letter;
+    target->device = DevicePathOfLetter(letter);
+    watch.Note("drive chosen: " + target->device);
+    return true;
+}
+
+// Opens the chosen drive for this run alone, reads its INQUIRY and applies the
+// version rule to the image. False with `*exitCode` set (and the drive closed)
+// when the run ends here.
+bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Target* target, int* exitCode) {
+    const std::string& device = target->device;
+    // Held by this run alone until it ends; a mounted disc or another claimant is
+    // refused here, before any command that changes the drive.
+    CloseDevice(g_hDevice);
+    errno = 0;
+    g_hDevice = OpenDeviceForUpdate(target->letter);
+    if (g_hDevice == nullptr) {
+        if (errno == EBUSY) {
+            *exitCode = EXIT_BUSY;
+            return false;
+        }
+        term.Say(T("quillmor: cannot open ", "quillmor: 開けません: ") + device + ": " + std::strerror(errno) +
+                 T(" (run as root, or as a member of the cdrom group)", " (root か cdrom グループのユーザで実行してください)"));
+        *exitCode = EXIT_DRIVE;
+        return false;
+    }
+    g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
+    std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
+
+    target->imagePath = options.image;
+    if (target->imagePath.empty()) {
+        char located[LOCATE_PATH_SIZE] = {};
+        LocateImage(located);
+        target->imagePath = located;
+    }
+    const std::string& imagePath = target->imagePath;
+    VersionRecord& record = target->record;
+    target->needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, imagePath.c_str(), record);
+    target->model = TrimRight(std::string(reinterpret_cast<const char*>(g_inquiryData) + 8, g_inquiryLength >= 32 ? 24 : 0));
+    if (target->needed == IMAGE_DRIVE_UNKNOWN) {
+        CloseDevice(g_hDevice);
+        term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + device +
+                 T(" did not tell its firmware revision (INQUIRY failed); nothing was written.",
+                   " のファームウェアのリビジョンを読めませんでした (INQUIRY 失敗)。何も書き込んでいません。"));
+        *exitCode = EXIT_DRIVE;
+        return false;
+    }
+    if (target->needed == IMAGE_UNREADABLE || !SetImagePath(imagePath.c_str())) {
+        CloseDevice(g_hDevice);
+        term.Message(IDS_IMAGE_NOT_FOUND, "\r\n" + imagePath);
+        *exitCode = EXIT_IMAGE;
+        return false;
+    }
+    watch.Note("image " + imagePath + ": " + HeaderFields(imagePath));
+    watch.Note(std::string("drive ") + device + ": revision=" + record.currentVersion + " date=" + record.driveDate);
+    watch.Note(std::string("version rule: ") +
+               (target->needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
+    SetCheckedImage(record.imageVersion, record.imageDate);
+    return true;
+}
+
+// --check: exactly the update's validation, then the image is let go and one block
+// tells the decision. Nothing is sent that changes the drive.
+int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
+    const VersionRecord& record = target.record;
+    const bool valid = ValidateImage(term) == 1;
+    CloseImage();
+    CloseDevice(g_hDevice);
+    int code = EXIT_UPDATED;
+    std::string decision;
+    if (!valid && term.Shown(IDS_COMMAND_ERROR)) {
+        code = EXIT_DRIVE;
+        decision = T("cannot tell: the drive's identification could not be read",
+                     "判定できません: ドライブの識別情報を読めませんでした");
+    } else if (!valid) {
+        code = EXIT_IMAGE;
+        decision = T("incompatible: the image does not belong to this drive, or is too short",
+                     "非互換: このドライブ用のイメージではないか、長さが足りません");
+    } else if (target.needed != IMAGE_NEEDED) {
+        code = EXIT_NOTHING_TO_DO;
+        decision = T("not newer: the drive already has this firmware or a newer one",
+                     "更新不要: ドライブのファームウェアは同じか新しいものです");
+    } else {
+        decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
+    }
+    watch.Note("check: " + decision);
+    const std::string imageDate = record.imageDate;
+    std::string block;
+    block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.model + "  " + record.currentVersion + "  " +
+             std::string(reinterpret_cast<const char*>(g_inquiryData) + 37, g_inquiryLength >= 45 ? 8 : 0) + "\n";
+    block += T("Image:    ", "イメージ:   ") + target.imagePath + "  " + record.imageVersion + "  " +
+             (imageDate.size() == 6
+                  ? imageDate.substr(0, 2) + "/" + imageDate.substr(2, 2) + "/" + imageDate.substr(4, 2)
+                  : imageDate) +
+             "\n";
+    block += T("Decision: ", "判定:       ") + decision + "\n";
+    block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
+    term.Screen().Print(block);
+    return code;
+}
+
+// What the drive reports as its revision in the rescan the dialogs make after a
+// success; "" when it does not answer there.
+std::string RevisionAfterUpdate(Terminal& term, char letter) {
+    ListingScan rescan(&term);
+    const int again = ScanDrivesSpti(rescan);
+    std::string revision;
+    for (int i = 0; i < again && i < static_cast<int>(rescan.texts.size()); ++i)
+        if (g_devices[i].driveLetter == static_cast<uint8_t>(letter))
+            revision = DriveFromListText(letter, rescan.texts[size_t(i)]).revision;
+    return revision;
+}
+
+// The disc warning and the last question (interactive runs), the update with its
+// progress, and what the outcome means for the user.
+int UpdateAndReport(Terminal& term, DriveWatch& watch, bool interactive, const Target& target) {
+    const VersionRecord& record = target.record;
+    const std::string& device = target.device;
+    if (target.needed != IMAGE_NEEDED) {
+        CloseDevice(g_hDevice);
+        term.Message(IDS_UPDATE_NOT_NEEDED);
+        return EXIT_NOTHING_TO_DO;
+    }
+    if (interactive && std::strcmp(record.currentVersion, "0000") != 0) {
+        const bool disc = CheckDiscPresent(&term, target.letter);
+        WaitForWorker(OS_WAIT_FOREVER);  // the check's worker used the shared request
+        if (disc) {
+            // A warning whose answer changes nothing: no choice is offered.
+            term.Message(IDS_DISC_IN_DRIVE);
+            term.WaitForEnter();
+        }
+    }
+    term.Say(T("Drive ", "ドライブ ") + device + "  " + target.model + T(": firmware ", ": ファームウェア ") +
+             record.currentVersion + " --> " + record.imageVersion);
+    if (interactive && !term.AskYesNo(T("Update the firmware of ", "ファームウェアを更新しますか: ") + device +
+                                      T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +
+                                      record.imageVersion + "?")) {
+        CloseDevice(g_hDevice);
+        return EXIT_DECLINED;
+    }
+
+    Progress progress(term.Screen(), IMAGE_BLOCK_COUNT, IMAGE_BLOCK_SIZE, Japanese());
+    term.progress = &progress;
+    watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
+    g_updateRunning = true;
+    const int updated = RunUpdate(term);
+    g_updateRunning = false;
+    watch.SetBlockObserver(nullptr);
+    progress.End(updated == 1);
+    term.progress = nullptr;
+    CloseDevice(g_hDevice);
+    watch.Note(std::string("update: ") + (updated ? "succeeded" : "failed"));
+
+    if (updated == 1) {
+        const std::string revision = RevisionAfterUpdate(term, target.letter);
+        if (!revision.empty()) {
+            term.Say(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
+                     T(" now reports revision ", " の現在のリビジョンは ") + revision + T(".", " です。"));
+        } else {
+            term.Say(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
+                     T(" did not answer afterwards. After the restart, run quillmor --check to see its revision.",
+                       " は応答しませんでした。再起動後に quillmor --check でリビジョンを確認してください。"));
+        }
+        term.Say(T("Restart the computer before you use the drive.",
+                   "ドライブを使う前にコンピュータを再起動してください。"));
+        return EXIT_UPDATED;
+    }
+
+    term.Message(IDS_UPDATE_FAILED);
+    if (!watch.EjectSent()) {
+        // Stopped by the validation, before any command that changes the drive.
+        return term.Shown(IDS_COMMAND_ERROR) ? EXIT_DRIVE : EXIT_IMAGE;
+    }
+    term.Say(T("To retry here: check the drive and the image with quillmor --check, then run quillmor again.",
+               "再試行するには: quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
+    if (watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0) SayPartialFlash(term, device);
+    return EXIT_UPDATE_FAILED;
+}
+
+}  // namespace
+
+int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
+    Terminal term(io, watch);
+    const bool interactive = !options.yes && !options.check;
+    watch.Note(std::string("quillmor run: ") + (options.check ? "--check" : options.yes ? "--yes" : "interactive"));
+
+    int exitCode = EXIT_UPDATED;
+    Target target;
+    if (!StartUp(term, interactive, &exitCode)) return exitCode;
+    if (!ChooseTheDrive(term, options, interactive, watch, &target, &exitCode)) return exitCode;
+    if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
+    if (options.check) return CheckReport(term, watch, target);
+    return UpdateAndReport(term, watch, interactive, target);
+}

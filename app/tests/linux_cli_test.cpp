@@ -1,0 +1,54 @@
+// The Linux runs' pieces that decide without a drive: which device a path names,
+// and what the progress line claims for the blocks accepted so far.
+#include "app/linux/options.h"
+#include "app/linux/progress.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DeviceCase {
+    const char* path;
+    char letter;
+};
+
+TEST(DevicePaths, NamesOnlyTheSrDevicesTheTableHoldsBothWays) {
+    const DeviceCase cases[] = {
+        {"/dev/sr0", 'C'}, {"/dev/sr1", 'D'}, {"/dev/sr23", 'Z'},
+        {"/dev/sr24", 0},  // past the table's 24 letters
+        {"/dev/sr01", 0},  // another spelling of sr1 would name a device twice
+        {"/dev/sr", 0},    {"/dev/sr1x", 0}, {"/dev/sda", 0}, {"sr1", 0}, {"", 0},
+    };
+    for (const DeviceCase& c : cases) {
+        EXPECT_EQ(DeviceLetterForPath(c.path), c.letter) << c.path;
+        // The log and the drive list name a letter by the same path it was chosen by.
+        if (c.letter != 0) {
+            EXPECT_EQ(DevicePathOfLetter(c.letter), c.path);
+        }
+    }
+    EXPECT_EQ(DevicePathOfLetter(0), "?");  // a handle the watch never saw opened
+}
+
+struct LineCase {
+    uint32_t done;
+    uint64_t elapsedMs;
+    const char* expected;
+};
+
+TEST(ProgressLine, CountsAcceptedBlocksAndEstimatesFromTheRateSoFar) {
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    Console console(sink, true);
+    Progress progress(console, 60, 0x8000, false);
+    const LineCase cases[] = {
+        {0, 0, "[------------------------------] block 0 of 60  0 bytes  0:00 elapsed  ? left"},
+        {1, 500, "[------------------------------] block 1 of 60  32768 bytes  0:00 elapsed  0:29 left"},
+        {30, 15000, "[###############---------------] block 30 of 60  983040 bytes  0:15 elapsed  0:15 left"},
+        // One block short is never drawn as a full bar.
+        {59, 59000, "[#############################-] block 59 of 60  1933312 bytes  0:59 elapsed  0:01 left"},
+        {60, 61000, "[##############################] block 60 of 60  1966080 bytes  1:01 elapsed  0:00 left"},
+    };
+    for (const LineCase& c : cases) EXPECT_EQ(progress.Line(c.done, c.elapsedMs), c.expected) << c.done;
+    std::fclose(sink);
+}
+
+}  // namespace
