@@ -17,6 +17,13 @@ public:
     // program holds the drive exclusively; that refusal is told on standard error,
     // naming the device. nullptr on failure.
     virtual OsHandle OpenForUpdate(char driveLetter) { return Open(driveLetter); }
+    // Whether the system will pass the commands that write firmware (WRITE BUFFER)
+    // to `device` for this process, asked before the first command that changes the
+    // drive, so that a refusal is told while nothing has been sent. Linux: a kernel
+    // device needs CAP_SYS_RAWIO (the cdrom group's rights cover reading); anything
+    // else, such as an emulated drive, may. Windows: the open already needed the
+    // rights; true.
+    virtual bool MayWriteFirmware(OsHandle /*device*/) { return true; }
     virtual void Close(OsHandle device) = 0;
     // IOCTL_SCSI_PASS_THROUGH_DIRECT with `buffer` as both input and output.
     // Returns false when the system refused the request (the call failed or the

@@ -33,6 +33,7 @@ public:
 
     OsHandle Open(char driveLetter) override;
     OsHandle OpenForUpdate(char driveLetter) override;
+    bool MayWriteFirmware(OsHandle device) override { return m_inner.MayWriteFirmware(device); }
     void Close(OsHandle device) override;
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override;
 

@@ -6,6 +6,7 @@
 #include "engine/messages.h"
 #include "engine/scan_probe.h"
 #include "engine/update.h"
+#include "os/device.h"
 #include "os/named.h"
 #include "os/process.h"
 #include "os/time.h"
@@ -311,6 +312,18 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
         }
         term.Say(T("quillmor: cannot open ", "quillmor: 開けません: ") + device + ": " + std::strerror(errno) +
                  T(" (run as root, or as a member of the cdrom group)", " (root か cdrom グループのユーザで実行してください)"));
+        *exitCode = EXIT_DRIVE;
+        return false;
+    }
+    // Without the right to write, the update would open the tray and then fail at
+    // its first WRITE BUFFER; say so now, while nothing has been sent.
+    if (!options.check && !OsDevices().MayWriteFirmware(g_hDevice)) {
+        CloseDevice(g_hDevice);
+        term.Say(T("quillmor: writing firmware to ", "quillmor: ") + device +
+                 T(" needs root: the kernel passes WRITE BUFFER only to a process with CAP_SYS_RAWIO. "
+                   "Run it with sudo (quillmor --check needs no more than the cdrom group). Nothing was sent.",
+                   " へのファームウェアの書き込みには root 権限が必要です (WRITE BUFFER には CAP_SYS_RAWIO が必要です)。"
+                   "sudo で実行してください (quillmor --check は cdrom グループで実行できます)。何も送信していません。"));
         *exitCode = EXIT_DRIVE;
         return false;
     }

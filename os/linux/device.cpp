@@ -9,14 +9,27 @@
 #include <cstddef>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 constexpr unsigned kDriverSense = 0x08;  // sense data follows: the drive answered
 constexpr unsigned kDriverMask = 0x0F;   // the upper bits are only suggestions
 }  // namespace
+
+bool HasEffectiveCapability(int capability) {
+    // capget directly: the C library has no wrapper, and libcap is not worth a
+    // dependency for one bit.
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    const unsigned word = static_cast<unsigned>(capability) / 32;
+    return word < _LINUX_CAPABILITY_U32S_3 && (data[word].effective >> (capability % 32) & 1u) != 0;
+}
 
 std::string DevicePathForLetter(char driveLetter) {
     char upper = (driveLetter >= 'a' && driveLetter <= 'z') ? static_cast<char>(driveLetter - 'a' + 'A') : driveLetter;
@@ -84,6 +97,14 @@ public:
 
     void Close(OsHandle device) override {
         if (device) ::close(FdFromHandle(device));
+    }
+
+    bool MayWriteFirmware(OsHandle device) override {
+        struct stat st;
+        if (!device || ::fstat(FdFromHandle(device), &st) != 0) return false;
+        // The kernel's SG_IO filter lets WRITE BUFFER through only with CAP_SYS_RAWIO.
+        if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode)) return true;
+        return HasEffectiveCapability(CAP_SYS_RAWIO);
     }
 
     bool PassThrough(OsHandle device, SptdBuffer* buffer) override {

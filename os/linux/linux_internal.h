@@ -18,6 +18,9 @@ bool SgRequestFromSptd(SptdBuffer* buffer, sg_io_hdr* hdr);
 // the driver reported a transport error rather than the drive answering.
 bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer);
 
+// Whether `capability` (CAP_...) is in this thread's effective set.
+bool HasEffectiveCapability(int capability);
+
 // "/dev/srN" for drive letters C..Z (either case), "" for anything else.
 std::string DevicePathForLetter(char driveLetter);
 

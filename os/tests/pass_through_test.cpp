@@ -1,11 +1,20 @@
-// The translation between the Windows pass-through record and SG_IO.
+// The translation between the Windows pass-through record and SG_IO, and the
+// rights the kernel asks for before it passes a firmware write.
+#include "os/device.h"
 #include "os/linux/linux_internal.h"
+#include "os/system_ports.h"
 #include "testing/pass_through.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <scsi/sg.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -158,3 +167,48 @@ TEST(DevicePath, DriveLettersMapToOpticalDevices) {
 }
 
 }  // namespace
+
+// Whether firmware may be written follows what the kernel will let through: a kernel
+// device needs CAP_SYS_RAWIO in the effective set, anything else (an emulated drive's
+// file) does not. Each case runs in a child whose effective set is chosen.
+TEST(DeviceRights, WritingFirmwareToAKernelDeviceNeedsRawIo) {
+    char scratch[] = "/tmp/quillmor-rights-XXXXXX";
+    const int file = ::mkstemp(scratch);
+    ASSERT_GE(file, 0);
+    ::unlink(scratch);
+    const int null = ::open("/dev/null", O_RDWR);
+    ASSERT_GE(null, 0);
+    const bool rawIo = HasEffectiveCapability(CAP_SYS_RAWIO);
+    struct Case {
+        const char* name;
+        int fd;
+        bool dropRawIo;
+        bool expected;
+    } cases[] = {
+        {"kernel device, as this process is", null, false, rawIo},
+        {"kernel device, without CAP_SYS_RAWIO", null, true, false},
+        {"plain file, without CAP_SYS_RAWIO", file, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (c.dropRawIo) {
+                __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+                __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+                if (::syscall(SYS_capget, &header, data) != 0) ::_exit(3);
+                data[CAP_SYS_RAWIO / 32].effective &= ~(1u << (CAP_SYS_RAWIO % 32));
+                if (::syscall(SYS_capset, &header, data) != 0) ::_exit(3);
+            }
+            ::_exit(SystemDevices().MayWriteFirmware(HandleFromFd(c.fd)) ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 3) << "the child could not set its capabilities";
+        EXPECT_EQ(WEXITSTATUS(status) == 1, c.expected);
+    }
+    ::close(null);
+    ::close(file);
+}
