@@ -54,7 +54,7 @@ with_drive() { LD_PRELOAD=$preload QM_SG_DEVICE=$devices QM_SG_SOCKET=$QM_DRIVE_
 
 section "quillmor ($mode) with the image in its current directory"
 args=()
-[ "$mode" = unattended ] && args=(/au)
+[ "$mode" = unattended ] && args=(--yes)
 set +e
 (cd "$work" && with_drive "$updater" "${args[@]}")
 rc=$?
