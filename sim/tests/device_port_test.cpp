@@ -63,13 +63,13 @@ TEST(SimDevicePort, ResetClosesEveryHandleAndResetsEachDrive) {
     OsHandle f = port.Open('F');
     ASSERT_NE(held, nullptr);
     ASSERT_NE(f, nullptr);
-    SptdBuffer eject = Record({0x1B, 0, 0, 0, 0x02}, 6, SPTD_DATA_OUT, nullptr, 0);
+    SptdBuffer eject = PassThroughRecord({0x1B, 0, 0, 0, 0x02}, 6, SPTD_DATA_OUT, nullptr, 0);
     ASSERT_TRUE(port.PassThrough(f, &eject));
     ASSERT_TRUE(port.Drive('F')->TrayOpen());
 
     port.Reset();
     EXPECT_EQ(port.OpenHandles(), 0);
-    SptdBuffer tur = Record({0x00}, 6, SPTD_DATA_OUT, nullptr, 0);
+    SptdBuffer tur = PassThroughRecord({0x00}, 6, SPTD_DATA_OUT, nullptr, 0);
     EXPECT_FALSE(port.PassThrough(f, &tur)) << "a handle of the last run";
     EXPECT_FALSE(port.Drive('F')->TrayOpen());
     EXPECT_TRUE(port.Drive('F')->Transcript().empty());
