@@ -249,21 +249,23 @@ void DigestBytes(ImageDigest& digest, const uint8_t* data, uint32_t size) {
     // The lanes in locals, each step independent of the other lanes: four chains
     // of multiplies in flight at once instead of one.
     uint64_t l0 = digest.lane[0], l1 = digest.lane[1], l2 = digest.lane[2], l3 = digest.lane[3];
-    uint32_t i = 0;
-    for (; i + IMAGE_DIGEST_GROUP <= size; i += IMAGE_DIGEST_GROUP) {
-        l0 = MixWord(l0, data + i);
-        l1 = MixWord(l1, data + i + 8);
-        l2 = MixWord(l2, data + i + 16);
-        l3 = MixWord(l3, data + i + 24);
+    const uint8_t* at = data;
+    for (uint32_t rounds = size / IMAGE_DIGEST_GROUP; rounds > 0; --rounds, at += IMAGE_DIGEST_GROUP) {
+        l0 = MixWord(l0, at);
+        l1 = MixWord(l1, at + 8);
+        l2 = MixWord(l2, at + 16);
+        l3 = MixWord(l3, at + 24);
     }
     digest.lane[0] = l0;
     digest.lane[1] = l1;
     digest.lane[2] = l2;
     digest.lane[3] = l3;
     // A tail short of a round: its words into the first lanes, the last one padded.
-    for (int k = 0; i < size; ++k, i += 8) {
+    const uint8_t* end = data + size;
+    for (int k = 0; at < end; ++k, at += 8) {
         uint8_t word[8] = {};
-        std::memcpy(word, data + i, size - i < 8 ? size - i : 8);
+        const size_t left = static_cast<size_t>(end - at);
+        std::memcpy(word, at, left < 8 ? left : 8);
         digest.lane[k] = MixWord(digest.lane[k], word);
     }
 }
