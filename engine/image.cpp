@@ -261,12 +261,14 @@ void DigestBytes(ImageDigest& digest, const uint8_t* data, uint32_t size) {
     digest.lane[2] = l2;
     digest.lane[3] = l3;
     // A tail short of a round: its words into the first lanes, the last one padded.
-    const uint8_t* end = data + size;
-    for (int k = 0; at < end; ++k, at += 8) {
+    uint32_t left = size % IMAGE_DIGEST_GROUP;
+    for (int k = 0; left > 0; ++k) {
+        const uint32_t take = left < 8 ? left : 8;
         uint8_t word[8] = {};
-        const size_t left = static_cast<size_t>(end - at);
-        std::memcpy(word, at, left < 8 ? left : 8);
+        std::memcpy(word, at, take);
         digest.lane[k] = MixWord(digest.lane[k], word);
+        left -= take;
+        if (left > 0) at += 8;
     }
 }
 

@@ -100,8 +100,8 @@ struct ImageDigest {
     bool operator!=(const ImageDigest& other) const { return !(*this == other); }
 };
 static_assert(sizeof(ImageDigest) == 8 * IMAGE_DIGEST_LANES, "four 64-bit lanes, no padding");
-// Where every digest starts: a distinct value per lane, so that words moved from
-// one lane to another do not cancel out.
+// Where every digest starts: a distinct value per lane, so that lanes fed the same
+// words still end in different states.
 extern const ImageDigest IMAGE_DIGEST_START;
 // Continues `digest` over `size` bytes. A call whose size is not a multiple of
 // IMAGE_DIGEST_GROUP takes its last words (the very last one padded with zeros)
