@@ -85,25 +85,43 @@ struct CheckedImage {
 extern CheckedImage g_checkedImage;
 void SetCheckedImage(const char* version, const char* date);
 
+// A digest of the image in four lanes: 8-byte word k of the data (counted from
+// the first call) goes to lane k % 4, whose 64-bit state takes it in by steps that
+// are each one-to-one in the word and in the state. The lanes are independent
+// chains, so the processor overlaps their multiplies; the four states are
+// compared as a whole. So a change confined to one word always changes its lane
+// and the digest; any other change escapes with a chance of about one in 2^64.
+// The result depends on the data only, never on the build.
+constexpr int IMAGE_DIGEST_LANES = 4;
+constexpr uint32_t IMAGE_DIGEST_GROUP = 8 * IMAGE_DIGEST_LANES;  // bytes a round takes
+struct ImageDigest {
+    uint64_t lane[IMAGE_DIGEST_LANES];
+    bool operator==(const ImageDigest& other) const;
+    bool operator!=(const ImageDigest& other) const { return !(*this == other); }
+};
+static_assert(sizeof(ImageDigest) == 8 * IMAGE_DIGEST_LANES, "four 64-bit lanes, no padding");
+// Where every digest starts: a distinct value per lane, so that lanes fed the same
+// words still end in different states.
+extern const ImageDigest IMAGE_DIGEST_START;
+// Continues `digest` over `size` bytes. A call whose size is not a multiple of
+// IMAGE_DIGEST_GROUP takes its last words (the very last one padded with zeros)
+// into the first lanes and ends the lane order: the image is digested a block at
+// a time, and blocks are whole groups.
+void DigestBytes(ImageDigest& digest, const uint8_t* data, uint32_t size);
+
 // The image that validation accepted, held open (no sharing) until the update ends:
 // the download reads the file that was validated, never the path a second time.
 extern OsHandle g_hImage;
 // The digest of the 1,966,080 bytes as validation read them; the final mode switch
 // goes out only after blocks that digest the same.
-extern uint64_t g_imageDigest;
+extern ImageDigest g_imageDigest;
 void CloseImage();
 
-// A 64-bit digest of `size` bytes (a multiple of 8) continued from `digest` (start
-// with IMAGE_DIGEST_START): each 8-byte word is mixed in by steps that are each
-// one-to-one, so a change confined to one word always shows, and any other
-// change escapes with a chance of about one in 2^64.
-constexpr uint64_t IMAGE_DIGEST_START = 0xcbf29ce484222325ull;
-uint64_t DigestBytes(uint64_t digest, const uint8_t* data, uint32_t size);
 // Reads the whole transfer from `file`, offset 0 on, a block at a time through
 // g_dataIn (never the whole image at once), into *digest; the first
 // IMAGE_HEADER_END bytes also into `header` when given. False when the file ends
 // before the transfer does.
-bool DigestImage(OsHandle file, uint64_t* digest, uint8_t* header = nullptr);
+bool DigestImage(OsHandle file, ImageDigest* digest, uint8_t* header = nullptr);
 
 // Checks, on the worker, that the image at g_imagePath belongs to the selected
 // drive: its signature against the drive's identification block, its build date, its

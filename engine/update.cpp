@@ -40,7 +40,7 @@ namespace {
 // Sends the 60 blocks from the held image, from its start, and digests them as
 // sent. A block that cannot be read in full fails silently; one the drive refuses
 // shows the command report.
-bool SendImageBlocks(WorkerHost& owner, uint64_t* sent) {
+bool SendImageBlocks(WorkerHost& owner, ImageDigest* sent) {
     *sent = IMAGE_DIGEST_START;
     if (!OsSeekFile(g_hImage, 0)) return false;
     for (uint32_t n = 0; n < IMAGE_BLOCK_COUNT; ++n) {
@@ -48,7 +48,7 @@ bool SendImageBlocks(WorkerHost& owner, uint64_t* sent) {
         if (!OsReadFile(g_hImage, g_dataOut, IMAGE_BLOCK_SIZE, &got) || got != IMAGE_BLOCK_SIZE) {
             return false;
         }
-        *sent = DigestBytes(*sent, g_dataOut, IMAGE_BLOCK_SIZE);
+        DigestBytes(*sent, g_dataOut, IMAGE_BLOCK_SIZE);
         if (!CmdWriteBuffer(BUFFER_FIRMWARE, BUFFER_MODE_DOWNLOAD, n * IMAGE_BLOCK_SIZE,
                             IMAGE_BLOCK_SIZE)) {
             ShowCommandError(owner);
@@ -84,7 +84,7 @@ int PrepareAndDownload(WorkerHost& owner) {
 
 int DownloadImage(WorkerHost& owner) {
     // Checked before anything of the download is sent, and again before the final switch.
-    uint64_t digest = 0;
+    ImageDigest digest = {};
     if (g_hImage == nullptr || !DigestImage(g_hImage, &digest) || digest != g_imageDigest)
         return ImageChanged(owner);
 

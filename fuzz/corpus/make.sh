@@ -84,6 +84,11 @@ replies written-over "" "01 24 00 16 80 64"
 # The image written over right after validation's block read: the bytes validated
 # are the changed ones, and they are sent.
 replies written-over-before-validation "" "01 00 00 00 01 00"
+# The image written over after validation read it, before the download (after
+# the first TEST UNIT READY), and cut short after the eject: found when the image is
+# read again before the download, so nothing of it is sent.
+replies written-over-before-download "" "01 01 00 10 00 00"
+replies cut-short-before-download "" "04 03 00 08 00 00"
 # Another file (an older version) renamed over the image before validation.
 replies replaced-before-validation "" "02 00 00 00 00 00"
 # The image deleted before validation; deleted after it (the held file is sent).
