@@ -24,6 +24,7 @@ public:
     // (counted by their buffer offset) have been accepted so far.
     void SetBlockObserver(std::function<void(uint32_t)> observer) { m_onBlock = std::move(observer); }
 
+    bool Logging() const { return m_log != nullptr; }
     // A plain-text line in the log, stamped like the commands.
     void Note(const std::string& text);
 

@@ -354,7 +354,8 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
         *exitCode = EXIT_IMAGE;
         return false;
     }
-    watch.Note("image " + imagePath + ": " + HeaderFields(imagePath));
+    // The header is read again only for the log: no run without one pays for it.
+    if (watch.Logging()) watch.Note("image " + imagePath + ": " + HeaderFields(imagePath));
     watch.Note(std::string("drive ") + device + ": revision=" + record.currentVersion + " date=" + record.driveDate);
     watch.Note(std::string("version rule: ") +
                (target->needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
