@@ -1,5 +1,7 @@
 #include "app/linux/options.h"
 
+#include "os/linux/device_path.h"
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -19,31 +21,18 @@ const struct option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// "/dev/srN" with N 0..23 to 'C'+N.
-char LetterOfSrPath(const char* path) {
-    const char prefix[] = "/dev/sr";
-    if (std::strncmp(path, prefix, sizeof prefix - 1) != 0) return 0;
-    const char* digits = path + sizeof prefix - 1;
-    if (*digits < '0' || *digits > '9' || std::strlen(digits) > 2) return 0;
-    if (digits[0] == '0' && digits[1] != '\0') return 0;
-    char* end = nullptr;
-    const long n = std::strtol(digits, &end, 10);
-    if (*end != '\0' || n < 0 || n > 23) return 0;
-    return static_cast<char>('C' + n);
-}
-
 }  // namespace
 
 char DeviceLetterForPath(const std::string& path) {
-    if (char letter = LetterOfSrPath(path.c_str())) return letter;
+    if (char letter = DriveLetterForDevicePath(path.c_str())) return letter;
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr) return 0;
-    return LetterOfSrPath(resolved);
+    return DriveLetterForDevicePath(resolved);
 }
 
 std::string DevicePathOfLetter(char letter) {
-    if (letter < 'C' || letter > 'Z') return "?";
-    return "/dev/sr" + std::to_string(letter - 'C');
+    const std::string path = DevicePathForLetter(letter);
+    return path.empty() ? "?" : path;
 }
 
 bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error) {

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <scsi/sg.h>
@@ -35,6 +37,18 @@ std::string DevicePathForLetter(char driveLetter) {
     char upper = (driveLetter >= 'a' && driveLetter <= 'z') ? static_cast<char>(driveLetter - 'a' + 'A') : driveLetter;
     if (upper < 'C' || upper > 'Z') return "";
     return "/dev/sr" + std::to_string(upper - 'C');
+}
+
+char DriveLetterForDevicePath(const char* path) {
+    const char prefix[] = "/dev/sr";
+    if (std::strncmp(path, prefix, sizeof prefix - 1) != 0) return 0;
+    const char* digits = path + sizeof prefix - 1;
+    if (*digits < '0' || *digits > '9' || std::strlen(digits) > 2) return 0;
+    if (digits[0] == '0' && digits[1] != '\0') return 0;
+    char* end = nullptr;
+    const long n = std::strtol(digits, &end, 10);
+    if (*end != '\0' || n < 0 || n > 23) return 0;
+    return static_cast<char>('C' + n);
 }
 
 bool SgRequestFromSptd(SptdBuffer* buffer, sg_io_hdr* hdr) {

@@ -1,6 +1,7 @@
 // Pieces of the Linux seams that are worth testing without a drive, a second
 // process or a particular environment. Only os/linux and its tests use this.
 #pragma once
+#include "os/linux/device_path.h"
 #include "os/sptd.h"
 
 #include <cstdint>
@@ -20,9 +21,6 @@ bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer);
 
 // Whether `capability` (CAP_...) is in this thread's effective set.
 bool HasEffectiveCapability(int capability);
-
-// "/dev/srN" for drive letters C..Z (either case), "" for anything else.
-std::string DevicePathForLetter(char driveLetter);
 
 // The directory of the named objects: "<runtime dir>/quillmor-<euid>", where the
 // runtime dir is $XDG_RUNTIME_DIR when that names a directory, else /tmp.
