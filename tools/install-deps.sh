@@ -8,7 +8,9 @@
 # The product, the i686 QUILLMOR.EXE, runs under 32-bit Wine: wine32 from the
 # i386 architecture, which "all" adds. Should the i386 packages be unavailable,
 # it says so loudly and goes on; the i686 Wine tests then report themselves
-# skipped and .ci/run ends saying that the shipped build was not run.
+# skipped and .ci/run ends saying that the shipped build was not run. Where the
+# kernel runs no 32-bit code at all, qemu-i386 runs it (tools/ia32.sh), which
+# "all" fetches from Debian's backports suite.
 # Usage: tools/install-deps.sh [demo|all]
 set -euo pipefail
 
@@ -130,3 +132,19 @@ for lang in ja_JP de_DE; do
   fi
 done
 
+
+# qemu-i386, version 8 or later, for the i686 programs where the kernel refuses
+# 32-bit code (tools/ia32.sh); fetched on every machine, since one test forces
+# that route wherever it can run. Unpacked into the user's cache, never
+# installed: the host's binfmt_misc stays as it is.
+if ! "$(dirname "$0")/ia32.sh" fetch-qemu; then
+  {
+    echo
+    echo "install-deps: ****************************************************************"
+    echo "install-deps: WARNING: no qemu-i386 of version 8 or later could be fetched."
+    echo "install-deps: Where this kernel cannot run 32-bit code, the i686 QUILLMOR.EXE"
+    echo "install-deps: cannot run under Wine: its tests will report themselves skipped."
+    echo "install-deps: ****************************************************************"
+    echo
+  } >&2
+fi
