@@ -286,7 +286,10 @@ case ${1:-} in
         echo "ia32: the i686 programs run through $QM_IA32_VIA, in a namespace of their own"
         in_namespace "${q%% *}" "$@" ;;
       *)
-        if [ $optional = 1 ]; then exec "$@"; fi
+        if [ $optional = 1 ]; then
+          echo "ia32: ${r#none: }; going on without the i686 programs"
+          exec "$@"
+        fi
         echo "SKIP: ${r#none: }"
         exit 77 ;;
     esac ;;
