@@ -110,7 +110,9 @@ bool SimDevicePort::PassThrough(OsHandle device, SptdBuffer* buffer) {
     }
     sptd.ScsiStatus = uint8_t(r.status);
     sptd.SenseInfoLength = uint8_t(r.senseWritten);
-    // What the system reports as moved, in either direction.
-    if (direction != SIM_DIR_NONE) sptd.DataTransferLength = r.transferred;
+    // What the system reports as moved, in either direction: the request less the
+    // adapter's residual, however wrong that is.
+    if (direction != SIM_DIR_NONE)
+        sptd.DataTransferLength = uint32_t(int64_t(sptd.DataTransferLength) - r.residual);
     return true;
 }

@@ -180,6 +180,7 @@ int SimDrive::FaultsFor(uint32_t number, const uint8_t* cdb, SimFault* combined)
         combined->vanish |= f.vanish;
         if (f.shortTo >= 0 && (combined->shortTo < 0 || f.shortTo < combined->shortTo))
             combined->shortTo = f.shortTo;
+        if (f.residual != SimResidual::Honest) combined->residual = f.residual;
     }
     return matched;
 }
@@ -259,6 +260,15 @@ SimResult SimDrive::Run(const uint8_t* cdbIn, int cdbLen, int direction, uint8_t
         result.transferred = uint32_t(n);
     } else if (direction == SIM_DIR_OUT) {
         result.transferred = reply.consumed;
+    }
+    if (direction != SIM_DIR_NONE) {
+        constexpr int64_t kWrongBy = 16;
+        switch (fault.residual) {
+        case SimResidual::Honest: result.residual = int64_t(length) - result.transferred; break;
+        case SimResidual::Zero: result.residual = 0; break;
+        case SimResidual::Negative: result.residual = -kWrongBy; break;
+        case SimResidual::Over: result.residual = int64_t(length) + kWrongBy; break;
+        }
     }
     if (SimCommandRecord* done = line()) {
         done->status = result.status;

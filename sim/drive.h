@@ -35,6 +35,16 @@ struct SimSense {
     bool operator==(const SimSense& o) const { return key == o.key && asc == o.asc && ascq == o.ascq; }
 };
 
+// What the adapter between host and drive reports as the residual (the bytes the
+// request asked for that did not move). Real ones differ: USB bridges with
+// usb-storage's IGNORE_RESIDUE quirk report 0 whatever arrived.
+enum class SimResidual {
+    Honest,    // the request's length less what moved
+    Zero,      // 0: "everything moved"
+    Negative,  // below 0
+    Over,      // more than the request
+};
+
 // A fault: which received commands it matches, and what the drive then does.
 struct SimFault {
     uint32_t nth = 0;       // 1-based number of the command on this drive; 0 = any
@@ -49,6 +59,7 @@ struct SimFault {
     bool noAnswer = false;  // never complete this command
     bool vanish = false;    // the drive is gone from this command on
     int64_t shortTo = -1;   // transfer at most this many bytes (data-out: take them, answer GOOD)
+    SimResidual residual = SimResidual::Honest;  // what the adapter reports
 };
 
 enum class SimAfterSwitch {
@@ -95,6 +106,7 @@ struct SimCommandRecord {
 struct SimResult {
     int status = SIM_STATUS_GOOD;  // or SIM_NO_ANSWER
     uint32_t transferred = 0;      // data bytes moved (in either direction)
+    int64_t residual = 0;          // what the adapter reports as not moved
     int senseWritten = 0;          // sense bytes written
     size_t record = 0;             // the command's place in the transcript
 };

@@ -147,6 +147,18 @@ bool ParseFault(const std::string& text, SimFault* fault, std::string* why) {
             if (!number(0xFFFFFFFFu)) return false;
             fault->shortTo = int64_t(n);
             action = true;
+        } else if (name == "resid") {
+            if (arg == "zero") {
+                fault->residual = SimResidual::Zero;
+            } else if (arg == "negative") {
+                fault->residual = SimResidual::Negative;
+            } else if (arg == "over") {
+                fault->residual = SimResidual::Over;
+            } else {
+                *why = "resid is zero, negative or over";
+                return false;
+            }
+            action = true;
         } else if (name == "no-answer" && !hasArg) {
             fault->noAnswer = action = true;
         } else if (name == "vanish" && !hasArg) {
@@ -157,7 +169,7 @@ bool ParseFault(const std::string& text, SimFault* fault, std::string* why) {
         }
     }
     if (!action) {
-        *why = "a fault needs an action: sense=, delay=, short=, no-answer or vanish";
+        *why = "a fault needs an action: sense=, delay=, short=, resid=, no-answer or vanish";
         return false;
     }
     return true;

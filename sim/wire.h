@@ -36,14 +36,15 @@ struct qm_wire_reply {
     uint32_t data_length;  /* bytes that follow: data in, or the control answer */
     uint32_t sense_length; /* sense bytes that follow the data */
     uint32_t transferred;  /* data bytes moved, either direction */
+    int32_t resid;         /* what the adapter reports as not moved, however wrong */
 };
 
 /* A 32-bit client (the preload library in a 32-bit Wine process) talks to the
  * 64-bit server: the records hold only fixed-width fields, laid out alike. */
 #ifdef __cplusplus
-static_assert(sizeof(qm_wire_request) == 40 && sizeof(qm_wire_reply) == 20, "wire records");
+static_assert(sizeof(qm_wire_request) == 40 && sizeof(qm_wire_reply) == 24, "wire records");
 #else
-_Static_assert(sizeof(struct qm_wire_request) == 40 && sizeof(struct qm_wire_reply) == 20, "wire records");
+_Static_assert(sizeof(struct qm_wire_request) == 40 && sizeof(struct qm_wire_reply) == 24, "wire records");
 #endif
 
 #endif

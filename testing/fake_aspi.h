@@ -51,7 +51,8 @@ public:
     // What it reports of a completed transfer besides the status: SRB_HaStat, and a
     // count written back into SRB_BufLen when not negative.
     uint8_t haStat = 0;
-    int64_t countInBufLen = -1;
+    int64_t countInBufLen = -1;     // written to SRB_BufLen when not negative
+    bool reportsResidual = false;   // the adapter inquiry says so
     // A request to this target is accepted (SS_PENDING) and never completed.
     int hangTarget = -1;
 
@@ -115,6 +116,7 @@ private:
             p[8] = 1;                    // HA_Count
             std::memset(p + 26, 0, 16);  // HA_Identifier
             std::memcpy(p + 26, self.adapterName.data(), std::min<size_t>(16, self.adapterName.size()));
+            p[42 + HA_UNIQUE_FEATURES] = self.reportsResidual ? HA_REPORTS_RESIDUAL : 0;  // HA_Unique
             p[srb_offset::Status] = SS_COMP;
             return SS_COMP;
         }
@@ -162,8 +164,9 @@ private:
         const int scsi = drive(p + srb_offset::Cdb, p[srb_offset::CdbLen], direction, data, length,
                                sense, senseLength);
         p[srb_offset::HaStat] = haStat;
-        if (countInBufLen >= 0) {
-            const uint32_t count = static_cast<uint32_t>(countInBufLen);
+        if (countInBufLen >= 0 || (flags & SRB_ENABLE_RESIDUAL_COUNT)) {
+            // Asked for a residual, and told nothing else: the whole transfer moved.
+            const uint32_t count = countInBufLen >= 0 ? static_cast<uint32_t>(countInBufLen) : 0;
             std::memcpy(p + srb_offset::BufLen, &count, 4);
         }
         p[srb_offset::TargStat] = static_cast<uint8_t>(scsi);

@@ -47,6 +47,7 @@ protected:
         std::memset(&g_sptd, 0, sizeof g_sptd);
         std::memset(&g_srb, 0, sizeof g_srb);
         g_srbAbandoned = false;
+        std::memset(g_adapterReportsResidual, 0, sizeof g_adapterReportsResidual);
         g_hAspiDll = nullptr;
         g_pfnGetASPI32SupportInfo = nullptr;
         g_pfnSendASPI32Command = nullptr;

@@ -13,6 +13,7 @@ PfnGetASPI32SupportInfo g_pfnGetASPI32SupportInfo = nullptr;
 PfnSendASPI32Command g_pfnSendASPI32Command = nullptr;
 SrbExecScsiCmd g_srb;
 bool g_srbAbandoned = false;
+bool g_adapterReportsResidual[256] = {};
 uint8_t g_scanHaId = 0;
 uint8_t g_scanTarget = 0;
 uint8_t g_scanLun = 0;
@@ -35,8 +36,13 @@ int RefusalBeforeSending(const uint8_t* buffer, uint32_t length) {
     return SS_PENDING;
 }
 
-// What the manager reports of the bytes moved by a completed request.
-uint32_t BytesMoved(uint32_t length) {
+constexpr uint32_t kImpossible = 0xFFFFFFFFu;
+
+// What the manager reports of the bytes moved by a completed request; kImpossible
+// when its report describes no transfer that can have happened.
+uint32_t BytesMoved(uint32_t length, bool residualCounted) {
+    if (residualCounted) return g_srb.SRB_BufLen > length ? kImpossible : length - g_srb.SRB_BufLen;
+    if (g_srb.SRB_BufLen > length) return kImpossible;
     if (g_srb.SRB_BufLen < length) return g_srb.SRB_BufLen;
     // A transfer that was short or long, without a count: which bytes arrived is unknown.
     if (g_srb.SRB_HaStat == HASTAT_DO_DU) return 0;
@@ -51,6 +57,8 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
         g_scsiStatus = SS_ASPI_IS_BUSY;
         return false;
     }
+    if (g_adapterReportsResidual[haId]) flags |= SRB_ENABLE_RESIDUAL_COUNT;
+    if ((flags & SRB_DIR_IN) && refusal == SS_PENDING) MarkReplyNotArrived(length);
     // The block keeps its sense area from earlier commands: ASPI writes it only
     // on CHECK CONDITION.
     g_srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -92,9 +100,9 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
 
     g_scsiStatus = g_srb.SRB_Status;
     if (g_scsiStatus != SS_COMP) return false;
-    const uint32_t moved = BytesMoved(length);
-    if ((flags & SRB_DIR_OUT) && moved < length) {
-        // The drive took only part of the data.
+    const uint32_t moved = BytesMoved(length, (flags & SRB_ENABLE_RESIDUAL_COUNT) != 0);
+    if (moved == kImpossible || ((flags & SRB_DIR_OUT) && moved < length)) {
+        // The drive took only part of the data, or the count is no count at all.
         g_scsiStatus = SS_ERR;
         return false;
     }

@@ -54,6 +54,12 @@ constexpr uint8_t SC_EXEC_SCSI_CMD = 2;
 constexpr uint8_t SRB_DIR_IN = 0x08;
 constexpr uint8_t SRB_DIR_OUT = 0x10;
 constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
+// With this flag, a manager whose adapter reports residuals writes the bytes NOT
+// moved into SRB_BufLen when the request completes; the adapter inquiry tells
+// whether it does (HA_Unique byte 2, bit 1).
+constexpr uint8_t SRB_ENABLE_RESIDUAL_COUNT = 0x04;
+constexpr int HA_UNIQUE_FEATURES = 2;
+constexpr uint8_t HA_REPORTS_RESIDUAL = 0x02;
 
 // ASPI status codes the executors report for a request they never hand to the
 // manager (besides SS_ERR of transport.h, for a transfer without a buffer).
@@ -83,6 +89,8 @@ extern SrbExecScsiCmd g_srb;
 // none of them is reused, freed or closed again: every later command fails at
 // once with SS_ASPI_IS_BUSY, and the buffers stay allocated until the process ends.
 extern bool g_srbAbandoned;
+// Per adapter id: its inquiry said that it reports residuals (discovery fills it).
+extern bool g_adapterReportsResidual[256];
 extern uint8_t g_scanHaId;
 extern uint8_t g_scanTarget;
 extern uint8_t g_scanLun;

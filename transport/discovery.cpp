@@ -96,6 +96,8 @@ int ScanDrivesAspi(ScanHost& host) {
     for (int ha = 0; ha < adapters; ++ha) {
         g_scanHaId = static_cast<uint8_t>(ha);
         AspiInquireAdapter(adapter);
+        g_adapterReportsResidual[ha & 0xFF] =
+            adapter.SRB_Status == SS_COMP && (adapter.HA_Unique[HA_UNIQUE_FEATURES] & HA_REPORTS_RESIDUAL) != 0;
         // The identifier need not end in a NUL within its 16 bytes.
         char identifier[sizeof adapter.HA_Identifier + 1];
         std::memcpy(identifier, adapter.HA_Identifier, sizeof adapter.HA_Identifier);

@@ -38,7 +38,9 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
     std::memcpy(r.Cdb, cdb, 12);
 
     g_bytesTransferred = 0;
-    if (!TransferFits(direction, length) || !OsDevices().PassThrough(g_hDevice, &g_sptd)) {
+    const bool fits = TransferFits(direction, length);
+    if (fits && direction == DIR_IN) MarkReplyNotArrived(length);
+    if (!fits || !OsDevices().PassThrough(g_hDevice, &g_sptd)) {
         // The request never got an answer from the drive: that is a failure, not
         // the zero status the record was filled with, and whatever the system
         // left in the sense area is no sense data of the drive's.
@@ -50,8 +52,13 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
     g_scsiStatus = g_sptd.sptd.ScsiStatus != 0 ? SS_ERR : SS_COMP;
     if (g_scsiStatus != SS_COMP) return false;
     // The system writes back how much it moved (on Linux, the length less SG_IO's
-    // residual); never more than was asked.
-    const uint32_t moved = r.DataTransferLength < length ? r.DataTransferLength : length;
+    // residual). More than was asked is no transfer that happened: which bytes
+    // are the drive's is unknown.
+    if (r.DataTransferLength > length) {
+        g_scsiStatus = SS_ERR;
+        return false;
+    }
+    const uint32_t moved = r.DataTransferLength;
     if (direction == DIR_OUT && moved < length) {
         // The drive took only part of the data: what it did with a block it did
         // not take whole is unknown.

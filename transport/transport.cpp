@@ -8,6 +8,7 @@
 #include "transport/last_request.h"
 
 #include <cstdlib>
+#include <cstring>
 
 int g_transport = 0;
 uint8_t* g_dataIn = nullptr;
@@ -62,6 +63,10 @@ int CloseDevice(OsHandle& handle) {
     if (handle) OsDevices().Close(handle);
     handle = nullptr;
     return 1;
+}
+
+void MarkReplyNotArrived(uint32_t length) {
+    if (g_dataIn && length > 0) std::memset(g_dataIn, REPLY_NOT_ARRIVED, length);
 }
 
 int ClassifySense(uint8_t senseKey, uint8_t asc, uint8_t ascq) {

@@ -46,6 +46,13 @@ extern int g_scsiStatus;
 // failed command. A decision may read only these bytes: the rest of the buffer
 // holds whatever earlier commands left there.
 extern uint32_t g_bytesTransferred;
+// What every data-in command finds in g_dataIn[0, length) before the drive
+// answers. An adapter may report nothing moved short (a residual of 0 can mean
+// "not reported": USB bridges with IGNORE_RESIDUE), so a byte that still holds
+// this value may not have arrived: the decisions that read the revision, the
+// date and the state byte take it as missing. FFh is no character of those
+// texts, and it leaves the disc check at "a disc may be there".
+constexpr uint8_t REPLY_NOT_ARRIVED = 0xFF;
 extern DeviceEntry g_devices[MAX_DEVICES];
 extern int g_selectedDevice;
 extern OsHandle g_hDevice;
@@ -59,7 +66,9 @@ void FreeTransferBuffers();
 void ChooseTransport();
 
 // True on SS_COMP. A data-out command the drive did not take whole (the system
-// reports fewer bytes moved than sent) is a failure: SS_ERR.
+// reports fewer bytes moved than sent) is a failure: SS_ERR; so is any command
+// whose reported transfer is impossible (more than was asked). A data-in command
+// first fills its reply area with REPLY_NOT_ARRIVED.
 bool SptiExecute6(int direction, uint32_t length, const uint8_t* cdb);
 bool SptiExecute10(int direction, uint32_t length, const uint8_t* cdb);
 bool SptiExecute12(int direction, uint32_t length, const uint8_t* cdb);
@@ -69,6 +78,10 @@ OsHandle OpenDevice(char driveLetter);
 // is open (Linux: a second such open, or a mounted disc, is refused).
 OsHandle OpenDeviceForUpdate(char driveLetter);
 int CloseDevice(OsHandle& handle);
+
+// Before a data-in command of `length` bytes: g_dataIn's reply area holds
+// REPLY_NOT_ARRIVED, not what an earlier command left there.
+void MarkReplyNotArrived(uint32_t length);
 
 int ClassifySense(uint8_t senseKey, uint8_t asc, uint8_t ascq);
 int GetSenseClass();

@@ -240,6 +240,18 @@ TEST_F(AspiDiscovery, TakesEveryTargetWithTheSignatureWhateverItsProduct) {
     EXPECT_EQ(watch.violations.load(), 0);
 }
 
+// Whether each adapter reports residuals is taken from its inquiry, for every
+// request the program then sends to it.
+TEST_F(AspiDiscovery, RemembersWhetherTheAdapterReportsResiduals) {
+    Target(5);
+    for (bool reports : {true, false}) {
+        aspi.reportsResidual = reports;
+        ASSERT_EQ(ScanDrivesAspi(list), 1);
+        EXPECT_EQ(g_adapterReportsResidual[0], reports);
+        EXPECT_EQ(aspi.sent[srb_offset::Flags] & SRB_ENABLE_RESIDUAL_COUNT, reports ? SRB_ENABLE_RESIDUAL_COUNT : 0);
+    }
+}
+
 // A probe the manager never completes: the scan waits for it a bounded time, then
 // every later probe fails at once (the request block is the manager's now), so the
 // scan ends with what it found before.

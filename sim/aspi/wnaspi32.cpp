@@ -9,8 +9,9 @@
 //
 // Commands for a drive return SS_PENDING and complete later on the manager's
 // own thread: SRB_HaStat, SRB_TargStat and the sense area are filled (a transfer
-// shorter than SRB_BufLen sets HASTAT_DO_DU and leaves its count in SRB_BufLen),
-// then SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
+// shorter than SRB_BufLen sets HASTAT_DO_DU; SRB_BufLen then holds the residual
+// when the request asked for it with SRB_ENABLE_RESIDUAL_COUNT, which the
+// adapter inquiry offers, and the count moved otherwise), then SRB_Status, then the SRB_PostProc event is signalled (SRB_EVENT_NOTIFY).
 // Completion waits a little first, so a program that reads the status without
 // waiting for the event reads SS_PENDING and fails.
 //
@@ -170,6 +171,15 @@ void Complete(SrbExecScsiCmd* srb) {
         // outcome it keeps what an earlier command left there.
         if (result.status == kCheckCondition) std::memcpy(srb->SenseArea, sense, size_t(result.senseWritten));
         status = kError;
+    } else if (direction != SIM_DIR_NONE && (srb->SRB_Flags & SRB_ENABLE_RESIDUAL_COUNT)) {
+        // Residual counting asked for: the bytes not moved, as the adapter
+        // reports them (a scenario may make that report wrong).
+        if (result.transferred < srb->SRB_BufLen) srb->SRB_HaStat = kOverUnderrun;
+        srb->SRB_BufLen = static_cast<DWORD>(result.residual);
+    } else if (result.residual != int64_t(srb->SRB_BufLen) - result.transferred) {
+        // A wrong report without residual counting: none at all (zero), or a
+        // count past the request.
+        if (result.residual != 0) srb->SRB_BufLen = srb->SRB_BufLen + 16;
     } else if (result.transferred < srb->SRB_BufLen) {
         // A short transfer: flagged, and its count written back where the block
         // carried the length.
@@ -235,6 +245,7 @@ DWORD AdapterInquiry(SrbHaInquiry* srb) {
     CopyPadded(srb->HA_ManagerId, sizeof srb->HA_ManagerId, "ASPI for WIN32");
     CopyPadded(srb->HA_Identifier, sizeof srb->HA_Identifier, "QM-SIM");
     std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
+    srb->HA_Unique[HA_UNIQUE_FEATURES] = HA_REPORTS_RESIDUAL;
     srb->HA_Unique[3] = kTargets;                     // targets per adapter
     const uint32_t maxTransfer = 0x200000;            // bytes 4..7, little-endian
     std::memcpy(srb->HA_Unique + 4, &maxTransfer, 4);

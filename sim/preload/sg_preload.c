@@ -315,6 +315,7 @@ struct outcome {
     int host;
     int driver;
     uint32_t transferred;
+    int32_t resid; /* as the adapter reports it: may be wrong */
     uint32_t senseWritten;
 };
 
@@ -444,6 +445,7 @@ static int Forward(const struct request* rq, struct outcome* out) {
     } else {
         out->status = reply.status & 0xFF;
         out->transferred = reply.transferred;
+        out->resid = reply.resid;
         out->senseWritten = reply.sense_length;
         if (out->senseWritten) out->driver = DRIVER_SENSE;
     }
@@ -477,7 +479,7 @@ static int SgIoV3(int device, sg_io_hdr_t* h) {
     h->sb_len_wr = (unsigned char)out.senseWritten;
     h->host_status = (unsigned short)out.host;
     h->driver_status = (unsigned short)out.driver;
-    h->resid = (int)(rq.length - (out.transferred < rq.length ? out.transferred : rq.length));
+    h->resid = rq.direction == 2 ? 0 : out.resid;
     h->duration = 0;
     h->info = (out.status || out.host || out.driver) ? SG_INFO_CHECK : 0;
     return 0;
@@ -505,13 +507,12 @@ static int SgIoV4(int device, struct sg_io_v4* h) {
     if (!rq.sense) rq.senseLength = 0;
     struct outcome out;
     if (Forward(&rq, &out) != 0) return -1;
-    const uint32_t moved = out.transferred < rq.length ? out.transferred : rq.length;
     h->device_status = (uint32_t)out.status;
     h->transport_status = (uint32_t)out.host;
     h->driver_status = (uint32_t)out.driver;
     h->response_len = out.senseWritten;
-    h->din_resid = rq.direction == 1 ? (int32_t)(rq.length - moved) : 0;
-    h->dout_resid = rq.direction == 0 ? (int32_t)(rq.length - moved) : 0;
+    h->din_resid = rq.direction == 1 ? out.resid : 0;
+    h->dout_resid = rq.direction == 0 ? out.resid : 0;
     h->duration = 0;
     h->info = (out.status || out.host || out.driver) ? SG_INFO_CHECK : 0;
     return 0;

@@ -140,6 +140,7 @@ private:
                                                request.data_length, sense.data(), int(sense.size()));
                 reply.status = r.status;
                 reply.transferred = r.transferred;
+                reply.resid = int32_t(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, r.residual)));
                 reply.sense_length = uint32_t(r.senseWritten);
                 if (request.direction == SIM_DIR_IN) reply.data_length = r.transferred;
                 Record(*drive, r.record);

@@ -170,6 +170,42 @@ TEST_F(AspiTest, BytesMovedAreWhatTheManagerReports) {
     EXPECT_EQ(g_bytesTransferred, 0u);
 }
 
+// An adapter that reports residuals is asked to (SRB_ENABLE_RESIDUAL_COUNT), and
+// SRB_BufLen then holds the bytes NOT moved; a count larger than the request is
+// no count. Either way a reply area holds no earlier command's bytes.
+TEST_F(AspiTest, ResidualCountOfAnAdapterThatReportsIt) {
+    UseAspi();
+    struct Case {
+        const char* what;
+        bool reports;
+        int direction;
+        uint32_t length;
+        int64_t count;  // what the manager writes to SRB_BufLen; -1: leaves it
+        bool ok;
+        uint32_t transferred;
+    } const cases[] = {
+        {"residual 0", true, DIR_IN, 96, 0, true, 96},
+        {"residual of a short reply", true, DIR_IN, 96, 62, true, 34},
+        {"residual over the request", true, DIR_IN, 96, 97, false, 0},
+        {"block taken in part", true, DIR_OUT, 0x8000, 16, false, 0},
+        {"block taken whole", true, DIR_OUT, 0x8000, 0, true, 0x8000},
+        {"no residuals: count over the request", false, DIR_IN, 96, 4096, false, 0},
+        {"no residuals: a count", false, DIR_IN, 96, 34, true, 34},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_adapterReportsResidual[1] = c.reports;  // the selected drive's adapter
+        aspi.countInBufLen = c.count;
+        std::memset(g_dataIn, '7', 96);
+        EXPECT_EQ(AspiExecute12(c.direction, c.length, kCdb), c.ok);
+        EXPECT_EQ(aspi.sent[srb_offset::Flags] & SRB_ENABLE_RESIDUAL_COUNT, c.reports ? SRB_ENABLE_RESIDUAL_COUNT : 0);
+        EXPECT_EQ(g_bytesTransferred, c.transferred);
+        if (c.direction == DIR_IN) {
+            EXPECT_EQ(g_dataIn[95], REPLY_NOT_ARRIVED);
+        }
+    }
+}
+
 // A request the manager accepts but never completes is given up after the wait
 // that SPTI allows a command. The manager may still write into the block and the
 // buffers and signal the event: none of them is touched again, and every later

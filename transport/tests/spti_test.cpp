@@ -123,7 +123,8 @@ TEST_F(SptiTest, BytesMovedAreWhatTheSystemReports) {
         {"short reply", DIR_IN, 254, 96, 0, true, 96},
         {"whole reply", DIR_IN, 254, -1, 0, true, 254},
         {"no data at all", DIR_IN, 48, 0, 0, true, 0},
-        {"more than asked", DIR_IN, 48, 4096, 0, true, 48},
+        {"more than asked", DIR_IN, 48, 4096, 0, false, 0},
+        {"one byte more than asked", DIR_OUT, 0x8000, 0x8001, 0, false, 0},
         {"failed command", DIR_IN, 254, 96, 2, false, 0},
         {"block taken whole", DIR_OUT, 0x8000, -1, 0, true, 0x8000},
         {"block taken in part", DIR_OUT, 0x8000, 0x7FFF, 0, false, 0},
@@ -142,6 +143,23 @@ TEST_F(SptiTest, BytesMovedAreWhatTheSystemReports) {
     g_bytesTransferred = 12345;
     EXPECT_FALSE(SptiExecute12(DIR_IN, 48, kCdb));
     EXPECT_EQ(g_bytesTransferred, 0u);
+}
+
+// A reply area holds no earlier command's bytes: what did not arrive reads as
+// REPLY_NOT_ARRIVED, whatever the system reports as moved.
+TEST_F(SptiTest, ReplyBytesThatDidNotArriveAreMarked) {
+    UseSpti();
+    device.dataIn.assign(34, '1');
+    device.moved = -1;  // the system says all of it moved (a residual of 0)
+    std::memset(g_dataIn, '2', 97);
+    ASSERT_TRUE(SptiExecute6(DIR_IN, 96, kCdb));
+    EXPECT_EQ(g_dataIn[33], '1');
+    for (uint32_t i = 34; i < 96; ++i) ASSERT_EQ(g_dataIn[i], REPLY_NOT_ARRIVED) << i;
+    // Past the request, and for data-out, nothing is touched.
+    EXPECT_EQ(g_dataIn[96], '2');
+    std::memset(g_dataIn, '2', 96);
+    ASSERT_TRUE(SptiExecute6(DIR_OUT, 16, kCdb));
+    EXPECT_EQ(g_dataIn[0], '2');
 }
 
 TEST_F(SptiTest, OpenAndCloseDevice) {
