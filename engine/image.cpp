@@ -73,6 +73,18 @@ bool SetImagePath(const char* path) {
     return true;
 }
 
+namespace {
+// A field arrived when the reply reached its end and none of its bytes still
+// holds the mark every data-in reply area starts with (an adapter's residual of
+// 0 may mean "not reported").
+bool FieldArrived(const uint8_t* reply, uint32_t length, uint32_t begin, uint32_t end) {
+    if (length < end) return false;
+    for (uint32_t i = begin; i < end; ++i)
+        if (reply[i] == REPLY_NOT_ARRIVED) return false;
+    return true;
+}
+}  // namespace
+
 void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record) {
     // Bytes the drive did not send are none of its data, whatever the buffer held.
     uint8_t arrived[INQUIRY_LENGTH] = {};
@@ -82,8 +94,8 @@ void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& re
     char date[9];
     CopyText(date, arrived + 37, 8);
     TakeDateDigits(date, record.driveDate);
-    record.revisionArrived = length >= INQUIRY_REVISION_END;
-    record.dateArrived = length >= INQUIRY_DATE_END;
+    record.revisionArrived = FieldArrived(inquiry, length, INQUIRY_REVISION_END - 4, INQUIRY_REVISION_END);
+    record.dateArrived = FieldArrived(inquiry, length, INQUIRY_DATE_END - 8, INQUIRY_DATE_END);
 }
 
 bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
@@ -289,7 +301,7 @@ int ValidateImage(WorkerHost& owner) {
     // A block that ends before its state byte is a failed read: its signature may
     // not have arrived whole either.
     if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH) ||
-        g_bytesTransferred <= STATE_BYTE_OFFSET) {
+        g_bytesTransferred <= STATE_BYTE_OFFSET || g_dataIn[STATE_BYTE_OFFSET] == REPLY_NOT_ARRIVED) {
         ShowCommandError(owner);
         return 0;
     }

@@ -16,7 +16,7 @@ constexpr uint8_t STATE_BLANK = 0x20;
 constexpr uint32_t STATE_BYTE_OFFSET = 32;
 
 // What ReadDriveState reports.
-constexpr int DRIVE_STATE_NOT_SHOWN = -2;  // the block arrived, but ended before the state byte
+constexpr int DRIVE_STATE_NOT_SHOWN = -2;  // answered, but the state byte did not arrive, or may not have
 constexpr int DRIVE_STATE_NO_ANSWER = -1;  // the READ BUFFER failed
 constexpr int DRIVE_STATE_BLANK = 0;
 constexpr int DRIVE_STATE_SET = 1;         // any value but a blank

@@ -124,6 +124,7 @@ void SimDrive::ResetLocked() {
     m_applied = 0;
     m_received = 0;
     m_faultUses.assign(m_config.faults.size(), 0);
+    m_faultSkips.assign(m_config.faults.size(), 0);
     if (m_writtenLow < m_writtenHigh)
         std::fill(m_area.begin() + m_writtenLow, m_area.begin() + m_writtenHigh, uint8_t(0xFF));
     m_writtenLow = SIM_FIRMWARE_AREA_SIZE;
@@ -168,6 +169,11 @@ int SimDrive::FaultsFor(uint32_t number, const uint8_t* cdb, SimFault* combined)
         if (f.opcode >= 0 && f.opcode != cdb[0]) continue;
         if (f.bufferId >= 0 && (!bufferCommand || f.bufferId != cdb[2])) continue;
         if (f.offset >= 0 && (!bufferCommand || f.offset != int64_t(Be24(cdb + 3)))) continue;
+        if (f.applied && m_applied == 0) continue;
+        if (m_faultSkips[i] < f.skip) {
+            ++m_faultSkips[i];
+            continue;
+        }
         if (f.times >= 0 && m_faultUses[i] >= f.times) continue;
         ++m_faultUses[i];
         ++matched;

@@ -52,6 +52,8 @@ struct SimFault {
     int bufferId = -1;      // CDB byte 2 (READ/WRITE BUFFER); -1 = any
     int64_t offset = -1;    // CDB bytes 3..5 (READ/WRITE BUFFER); -1 = any
     int times = -1;         // matches acted on; -1 = every one (nth matches once anyway)
+    int skip = 0;           // matches let pass before the first one acted on
+    bool applied = false;   // only once an image has been applied
 
     bool refuse = false;    // CHECK CONDITION with `sense`
     SimSense sense;
@@ -190,6 +192,7 @@ private:
     int m_applied = 0;
     uint32_t m_received = 0;
     std::vector<int> m_faultUses;
+    std::vector<int> m_faultSkips;
     std::vector<uint8_t> m_area;
     // Bytes of the area ever written since the drive was made or reset: [low, high).
     uint32_t m_writtenLow = SIM_FIRMWARE_AREA_SIZE, m_writtenHigh = 0;

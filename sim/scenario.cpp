@@ -130,6 +130,11 @@ bool ParseFault(const std::string& text, SimFault* fault, std::string* why) {
         } else if (name == "offset") {
             if (!number(0xFFFFFF)) return false;
             fault->offset = int64_t(n);
+        } else if (name == "skip") {
+            if (!number(0x7FFFFFFF)) return false;
+            fault->skip = int(n);
+        } else if (name == "applied" && !hasArg) {
+            fault->applied = true;
         } else if (name == "times") {
             if (!number(0x7FFFFFFF)) return false;
             fault->times = int(n);

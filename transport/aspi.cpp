@@ -52,6 +52,7 @@ uint32_t BytesMoved(uint32_t length, bool residualCounted) {
 bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8_t* buffer,
                  uint8_t cdbLength, uint32_t length, const uint8_t* cdb, int refusal) {
     g_bytesTransferred = 0;
+    g_transferUnknown = false;
     if (g_srbAbandoned) {
         // The manager may still be reading or writing the block: it is not touched.
         g_scsiStatus = SS_ASPI_IS_BUSY;
@@ -101,8 +102,9 @@ bool AspiExecute(uint8_t haId, uint8_t target, uint8_t lun, uint8_t flags, uint8
     g_scsiStatus = g_srb.SRB_Status;
     if (g_scsiStatus != SS_COMP) return false;
     const uint32_t moved = BytesMoved(length, (flags & SRB_ENABLE_RESIDUAL_COUNT) != 0);
-    if (moved == kImpossible || ((flags & SRB_DIR_OUT) && moved < length)) {
-        // The drive took only part of the data, or the count is no count at all.
+    g_transferUnknown = moved == kImpossible;
+    if (g_transferUnknown || ((flags & SRB_DIR_OUT) && moved < length)) {
+        // The count is no count at all, or the drive took only part of the data.
         g_scsiStatus = SS_ERR;
         return false;
     }

@@ -38,6 +38,7 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
     std::memcpy(r.Cdb, cdb, 12);
 
     g_bytesTransferred = 0;
+    g_transferUnknown = false;
     const bool fits = TransferFits(direction, length);
     if (fits && direction == DIR_IN) MarkReplyNotArrived(length);
     if (!fits || !OsDevices().PassThrough(g_hDevice, &g_sptd)) {
@@ -49,15 +50,16 @@ bool SptiExecute(uint8_t cdbLength, int direction, uint32_t length, const uint8_
         g_scsiStatus = SS_ERR;
         return false;
     }
-    g_scsiStatus = g_sptd.sptd.ScsiStatus != 0 ? SS_ERR : SS_COMP;
-    if (g_scsiStatus != SS_COMP) return false;
     // The system writes back how much it moved (on Linux, the length less SG_IO's
     // residual). More than was asked is no transfer that happened: which bytes
-    // are the drive's is unknown.
-    if (r.DataTransferLength > length) {
+    // are the drive's is unknown, whatever the status says.
+    if (direction != DIR_NONE && r.DataTransferLength > length) {
+        g_transferUnknown = true;
         g_scsiStatus = SS_ERR;
         return false;
     }
+    g_scsiStatus = g_sptd.sptd.ScsiStatus != 0 ? SS_ERR : SS_COMP;
+    if (g_scsiStatus != SS_COMP) return false;
     const uint32_t moved = r.DataTransferLength;
     if (direction == DIR_OUT && moved < length) {
         // The drive took only part of the data: what it did with a block it did

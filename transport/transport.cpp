@@ -15,6 +15,7 @@ uint8_t* g_dataIn = nullptr;
 uint8_t* g_dataOut = nullptr;
 int g_scsiStatus = 0;
 uint32_t g_bytesTransferred = 0;
+bool g_transferUnknown = false;
 DeviceEntry g_devices[MAX_DEVICES];
 int g_selectedDevice = 0;
 OsHandle g_hDevice = nullptr;

@@ -46,6 +46,10 @@ extern int g_scsiStatus;
 // failed command. A decision may read only these bytes: the rest of the buffer
 // holds whatever earlier commands left there.
 extern uint32_t g_bytesTransferred;
+// The last command was answered, but what it moved cannot be known: the system
+// reported an impossible residual (the command itself failed, SS_ERR). Unlike a
+// command the drive never answered, this is no sign of a drive restarting.
+extern bool g_transferUnknown;
 // What every data-in command finds in g_dataIn[0, length) before the drive
 // answers. An adapter may report nothing moved short (a residual of 0 can mean
 // "not reported": USB bridges with IGNORE_RESIDUE), so a byte that still holds

@@ -90,13 +90,14 @@ bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer) {
     if (hdr.host_status != 0) return false;
     const unsigned driver = hdr.driver_status & kDriverMask;
     if (driver != 0 && driver != kDriverSense) return false;
-    // A residual below 0 or above the request describes no transfer that can have
-    // happened: the command has no trustworthy outcome.
-    if (hdr.dxfer_direction != SG_DXFER_NONE && (hdr.resid < 0 || static_cast<unsigned>(hdr.resid) > hdr.dxfer_len))
-        return false;
     sptd.ScsiStatus = hdr.status;
-    if (hdr.dxfer_direction != SG_DXFER_NONE)
-        sptd.DataTransferLength = hdr.dxfer_len - static_cast<unsigned>(hdr.resid);
+    if (hdr.dxfer_direction != SG_DXFER_NONE) {
+        // A residual below 0 or above the request describes no transfer that can
+        // have happened: reported, as the other system reports it, as more moved
+        // than was asked, which the transport refuses.
+        const bool impossible = hdr.resid < 0 || static_cast<unsigned>(hdr.resid) > hdr.dxfer_len;
+        sptd.DataTransferLength = impossible ? UINT32_MAX : hdr.dxfer_len - static_cast<unsigned>(hdr.resid);
+    }
     if (hdr.mx_sb_len > 0) sptd.SenseInfoLength = hdr.sb_len_wr < hdr.mx_sb_len ? hdr.sb_len_wr : hdr.mx_sb_len;
     return true;
 }

@@ -128,6 +128,33 @@ TEST(SimDevicePort, DataOutReportsTheBytesTaken) {
     port.Close(h);
 }
 
+// The adapter's residual as a scenario makes it: honest, or wrong in each way a
+// real one can be; the bytes that moved are the same either way.
+TEST(SimDevicePort, ReportsTheAdaptersResidualHoweverWrong) {
+    struct Case {
+        const char* resid;
+        uint32_t reported;  // DataTransferLength after the call
+    } const cases[] = {
+        {"", 34}, {" resid=zero", 96}, {" resid=negative", 96 + 16}, {" resid=over", uint32_t(-16)},
+    };
+    for (const Case& c : cases) {
+        SimDevicePort port;
+        std::string error;
+        ASSERT_TRUE(port.AddScenario(std::string("fault = opcode=0x12 skip=1 short=34") + c.resid + "\n", &error))
+            << error;
+        OsHandle h = port.Open('D');
+        for (int call = 0; call < 2; ++call) {  // the first one is let pass
+            uint8_t data[96];
+            std::memset(data, 0xEE, sizeof data);
+            SptdBuffer b = PassThroughRecord({0x12, 0, 0, 0, 96}, 6, SPTD_DATA_IN, data, sizeof data);
+            ASSERT_TRUE(port.PassThrough(h, &b));
+            EXPECT_EQ(b.sptd.DataTransferLength, call == 0 ? 96u : c.reported) << c.resid;
+            EXPECT_EQ(data[34] == 0xEE, call == 1) << c.resid;
+        }
+        port.Close(h);
+    }
+}
+
 TEST(SimDevicePort, RefusesRecordsTheSystemWouldRefuse) {
     SimDevicePort port;
     SimDrive& drive = port.AddDrive();

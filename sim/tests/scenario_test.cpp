@@ -29,6 +29,7 @@ TEST(SimScenario, ReadsEveryKey) {
         "fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 times=1 sense=03/0C/00\n"
         "fault = nth=7 delay=6000 short=10\n"
         "fault = opcode=0x3C no-answer vanish\n"
+        "fault = opcode=0x12 skip=2 applied short=34 resid=zero\n"
         "drive = e\n"
         "state = 0x7F\r\n";
     std::vector<SimDriveConfig> drives;
@@ -48,7 +49,7 @@ TEST(SimScenario, ReadsEveryKey) {
     EXPECT_TRUE(d.gesnRequiresPolled);
     EXPECT_EQ(d.readyAfter, 4u);
     EXPECT_EQ(d.afterSwitch, SimAfterSwitch::Silent);
-    ASSERT_EQ(d.faults.size(), 3u);
+    ASSERT_EQ(d.faults.size(), 4u);
     EXPECT_EQ(d.faults[0].opcode, 0x3B);
     EXPECT_EQ(d.faults[0].bufferId, 0xF0);
     EXPECT_EQ(d.faults[0].offset, 0x1D8000);
@@ -61,6 +62,9 @@ TEST(SimScenario, ReadsEveryKey) {
     EXPECT_FALSE(d.faults[1].refuse);
     EXPECT_TRUE(d.faults[2].noAnswer);
     EXPECT_TRUE(d.faults[2].vanish);
+    EXPECT_EQ(d.faults[3].skip, 2);
+    EXPECT_TRUE(d.faults[3].applied);
+    EXPECT_EQ(d.faults[3].residual, SimResidual::Zero);
     // A second drive starts from the defaults, not from the first one.
     EXPECT_EQ(drives[1].letter, 'E');
     EXPECT_EQ(drives[1].state, 0x7F);

@@ -138,6 +138,8 @@ TEST_F(SptiTest, BytesMovedAreWhatTheSystemReports) {
         EXPECT_EQ(SptiExecute12(c.direction, c.length, kCdb), c.ok);
         EXPECT_EQ(g_scsiStatus, c.ok ? SS_COMP : SS_ERR);
         EXPECT_EQ(g_bytesTransferred, c.transferred);
+        // Only a report past the request leaves what moved unknown.
+        EXPECT_EQ(g_transferUnknown, c.moved > int64_t(c.length));
     }
     device.refuse = true;
     g_bytesTransferred = 12345;
