@@ -6,11 +6,13 @@
 #include "os/file.h"
 #include "os/guard.h"
 #include "os/inhibit.h"
+#include "os/time.h"
 #include "transport/aspi.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 
 #include <cstring>
+#include <utility>
 
 uint32_t g_modeSwitchCode = MODE_SWITCH_CODE;
 
@@ -112,6 +114,33 @@ int DownloadImage(WorkerHost& owner) {
     // answers has shown success only with a state byte that is not a blank.
     const int lastState = ReadDriveState();
     return lastState == DRIVE_STATE_SET || lastState == DRIVE_STATE_NO_ANSWER ? 1 : 0;
+}
+
+int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t waitMs, VersionRecord* now) {
+    *now = VersionRecord();
+    const uint64_t start = OsTime().NowMs();
+    for (;;) {
+        OsHandle handle = OpenDevice(driveLetter);
+        if (handle) {
+            std::swap(handle, g_hDevice);
+            const bool answered = CmdInquiry(INQUIRY_LENGTH);
+            const uint32_t arrived = answered ? g_bytesTransferred : 0;
+            std::swap(handle, g_hDevice);
+            CloseDevice(handle);
+            if (answered) {
+                FillDriveVersion(g_dataIn, arrived, *now);
+                if (!now->revisionArrived || !now->dateArrived) return CONFIRM_OTHER;
+                const auto same = [](const char* a, const char* b) { return std::strcmp(a, b) == 0; };
+                if (same(now->currentVersion, judged.imageVersion) && same(now->driveDate, judged.imageDate))
+                    return CONFIRM_NEW;
+                if (same(now->currentVersion, judged.currentVersion) && same(now->driveDate, judged.driveDate))
+                    return CONFIRM_OLD;
+                return CONFIRM_OTHER;
+            }
+        }
+        if (OsTime().NowMs() - start >= waitMs) return CONFIRM_NO_ANSWER;
+        OsTime().Sleep(CONFIRM_ASK_EVERY_MS);
+    }
 }
 
 int RunUpdate(WorkerHost& owner) {

@@ -1,6 +1,8 @@
 // The firmware update itself, run by the worker for OP_UPDATE: validation, drive
 // preparation, the mode switch around the download of 60 blocks, the final check.
 #pragma once
+#include "engine/image.h"
+
 #include "engine/worker.h"
 #include <cstdint>
 
@@ -40,6 +42,25 @@ bool SendModeSwitch();
 // IDS_INCOMPATIBLE_IMAGE: found before the state check, nothing more is sent; found
 // after the blocks, the final switch is not.
 int DownloadImage(WorkerHost& owner);
+// What a drive reports once it answers again after an update (ConfirmFirmware).
+constexpr int CONFIRM_NEW = 0;        // the image's revision and date
+constexpr int CONFIRM_OLD = 1;        // the revision and date it had before
+constexpr int CONFIRM_OTHER = 2;      // anything else, or a revision or date that did not arrive
+constexpr int CONFIRM_NO_ANSWER = 3;  // no INQUIRY answered within the bound
+
+// How long ConfirmFirmware waits by default for a drive that restarts into its new
+// firmware (a real one takes seconds; over USB it may appear anew), and how often
+// it asks.
+constexpr uint32_t CONFIRM_WAIT_MS = 60000;
+constexpr uint32_t CONFIRM_ASK_EVERY_MS = 1000;
+
+// After an update the sequence called a success: asks the drive at `driveLetter`
+// for its INQUIRY, on a handle of its own opened anew for each try, every
+// CONFIRM_ASK_EVERY_MS until one is answered or `waitMs` has passed, and tells
+// what it reports against `judged` (the record the version check filled: the
+// drive's revision and date before, the image's). `*now` gets the drive's side.
+int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t waitMs, VersionRecord* now);
+
 // The whole update; 1 on success. Shows its own messages owned by `owner`. The image
 // is held from validation to the end and closed on return; once it is valid, sleep
 // and shutdown are held off (OsInhibit) until the update has ended.

@@ -2,6 +2,7 @@
 
 #include "os/linux/device_path.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +13,14 @@ namespace {
 constexpr int kOptCheck = 256;
 constexpr int kOptLog = 257;
 constexpr int kOptLang = 258;
+constexpr int kOptWait = 259;
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},      {"version", no_argument, nullptr, 'V'},
     {"device", required_argument, nullptr, 'd'}, {"image", required_argument, nullptr, 'i'},
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
+    {"wait", required_argument, nullptr, kOptWait},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -43,6 +46,14 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
     opterr = 0;
     int c;
     while ((c = getopt_long(argc, argv, ":hVd:i:y", kLongOptions, nullptr)) != -1) {
+        // An empty value is never "not given": `--device ""` must not mean every drive.
+        if (optarg && *optarg == 0 && c != ':' && c != '?') {
+            // The value was its own argument, or stood after '=' in the option's.
+            std::string name = optarg == argv[optind - 1] && optind >= 2 ? argv[optind - 2] : argv[optind - 1];
+            name = name.substr(0, name.find('='));
+            *error = "option " + name + " needs a value, not an empty one";
+            return false;
+        }
         switch (c) {
         case 'h': options->help = true; break;
         case 'V': options->version = true; break;
@@ -51,6 +62,18 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         case 'y': options->yes = true; break;
         case kOptCheck: options->check = true; break;
         case kOptLog: options->log = optarg; break;
+        case kOptWait: {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long seconds = std::strtoul(optarg, &end, 10);
+            if (*optarg < '0' || *optarg > '9' || *end != 0 || errno != 0 || seconds > kMaxWaitSeconds) {
+                *error = std::string("--wait takes whole seconds from 0 to ") + std::to_string(kMaxWaitSeconds) +
+                         ", not '" + optarg + "'";
+                return false;
+            }
+            options->waitSeconds = static_cast<unsigned>(seconds);
+            break;
+        }
         case kOptLang:
             if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
                 *error = std::string("--lang takes en or ja, not '") + optarg + "'";
@@ -92,7 +115,8 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 }
 
 const char* UsageLine() {
-    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--log FILE] [--lang en|ja]";
+    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--wait SECONDS] [--log FILE]\n"
+           "                [--lang en|ja]";
 }
 
 std::string HelpText() {
@@ -106,13 +130,17 @@ std::string HelpText() {
            "  -i, --image PATH    the firmware image (default: Q5518306.707 in the current directory)\n"
            "  -y, --yes           ask no questions: update if the image is newer\n"
            "      --check         check the drive and the image, and write nothing\n"
+           "      --wait SECONDS  after writing, how long to wait for the drive to answer with\n"
+           "                      its new firmware (default 60)\n"
            "      --log FILE      record every drive command and decision in FILE\n"
            "      --lang en|ja    language of the messages (default: from the locale)\n"
            "  /au                 the Windows program's unattended run (exit 0 updated, 1 otherwise)\n"
            "\n"
-           "Exit codes: 0 updated (--check: an update is possible), 1 the update failed,\n"
-           "2 usage, 3 nothing to do, 4 drive not found or not readable, 5 image missing\n"
-           "or incompatible, 6 another updater runs or the drive is in use, 7 declined.\n";
+           "Exit codes: 0 updated and confirmed (--check: an update is possible), 1 the\n"
+           "update failed, 2 usage, 3 nothing to do, 4 drive not found or not readable,\n"
+           "5 image missing or incompatible, 6 another updater runs or the drive is in use,\n"
+           "7 declined, 8 the drive still reports its old firmware, 9 written but not\n"
+           "confirmed: the drive did not answer in time.\n";
 }
 
 std::string VersionText() { return std::string("quillmor ") + QM_VERSION; }

@@ -1,6 +1,8 @@
 // The native program's command line: getopt_long over the options a Linux user
 // expects, with `/au` still accepted for scripts written for the Windows program.
 #pragma once
+#include "engine/update.h"
+
 #include <string>
 
 // Exit codes of the Linux runs (interactive, --yes, --check). `quillmor /au` keeps
@@ -13,6 +15,11 @@ constexpr int EXIT_DRIVE = 4;          // none, several, not this model, not rea
 constexpr int EXIT_IMAGE = 5;          // missing, incompatible, too short
 constexpr int EXIT_BUSY = 6;           // another updater runs, or the drive is in use
 constexpr int EXIT_DECLINED = 7;       // the user said No
+constexpr int EXIT_STILL_OLD = 8;      // written, and the drive still reports its old firmware
+constexpr int EXIT_NOT_CONFIRMED = 9;  // written, and the drive did not answer within --wait
+
+// The longest --wait: an hour.
+constexpr unsigned kMaxWaitSeconds = 3600;
 
 struct CliOptions {
     bool help = false;
@@ -24,6 +31,7 @@ struct CliOptions {
     std::string image;        // empty: the image file in the current directory
     std::string log;
     std::string lang;         // "en", "ja"; empty: from the locale
+    unsigned waitSeconds = CONFIRM_WAIT_MS / 1000;  // after the update, for the drive to answer again
 };
 
 // Parses argv. False with `error` set (one line, no program name) for an unknown

@@ -403,21 +403,61 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
     return code;
 }
 
-// What the drive reports as its revision in the rescan the dialogs make after a
-// success; "" when it does not answer there.
-std::string RevisionAfterUpdate(Terminal& term, char letter) {
-    ListingScan rescan(&term);
-    const int again = ScanDrivesSpti(rescan);
-    std::string revision;
-    for (int i = 0; i < again && i < static_cast<int>(rescan.texts.size()); ++i)
-        if (g_devices[i].driveLetter == static_cast<uint8_t>(letter))
-            revision = DriveFromListText(letter, rescan.texts[size_t(i)]).revision;
-    return revision;
+// "YYMMDD" as the drive and the image print it, "YY/MM/DD".
+std::string ShownDate(const char* digits) {
+    const std::string d = digits;
+    return d.size() == 6 ? d.substr(0, 2) + "/" + d.substr(2, 2) + "/" + d.substr(4, 2) : d;
+}
+
+// What the drive reports once it answers again, against what was written: the
+// sequence's own verdict rests on one state byte, which a drive that kept its old
+// firmware shows as well.
+int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options, const Target& target) {
+    const VersionRecord& judged = target.record;
+    const std::string& device = target.device;
+    VersionRecord now;
+    const int confirmed = ConfirmFirmware(target.letter, judged, options.waitSeconds * 1000u, &now);
+    const std::string image = std::string(judged.imageVersion) + " (" + ShownDate(judged.imageDate) + ")";
+    const std::string reported = std::string(now.currentVersion) + " (" + ShownDate(now.driveDate) + ")";
+    switch (confirmed) {
+    case CONFIRM_NEW:
+        watch.Note("confirmed: the drive reports " + reported);
+        term.Say(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
+                 T(" now reports revision ", " の現在のリビジョンは ") + reported + T(".", " です。"));
+        term.Say(T("Restart the computer before you use the drive.",
+                   "ドライブを使う前にコンピュータを再起動してください。"));
+        return EXIT_UPDATED;
+    case CONFIRM_OLD:
+        watch.Note("not updated: the drive still reports " + reported);
+        term.Say(T("The update failed: ", "更新に失敗しました: ") + device +
+                 T(" still reports its old firmware ", " は古いファームウェア ") + reported +
+                 T(", not the image's ", " のままで、イメージの ") + image +
+                 T(". Its firmware is as it was. Check the drive and the image with quillmor --check, then run quillmor again.",
+                   " になっていません。ファームウェアは元のままです。quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
+        return EXIT_STILL_OLD;
+    case CONFIRM_NO_ANSWER:
+        watch.Note("not confirmed: no answer within " + std::to_string(options.waitSeconds) + " s");
+        term.Say(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
+                 T(" did not answer within ", " は ") + std::to_string(options.waitSeconds) +
+                 T(" seconds, so the update is not confirmed. Power the drive off and on, then run quillmor --check to see its revision.",
+                   " 秒以内に応答しなかったため、更新を確認できません。ドライブの電源を入れ直してから、quillmor --check でリビジョンを確認してください。"));
+        return EXIT_NOT_CONFIRMED;
+    default:
+        watch.Note("not confirmed: the drive reports " + reported);
+        term.Say(T("The update failed: ", "更新に失敗しました: ") + device +
+                 (now.revisionArrived && now.dateArrived
+                      ? T(" reports revision ", " のリビジョンは ") + reported + T(", not the image's ", " で、イメージの ") +
+                            image + T(".", " ではありません。")
+                      : T(" did not tell its revision and date whole.", " はリビジョンと日付を正しく返しませんでした。")));
+        SayPartialFlash(term, device);
+        return EXIT_UPDATE_FAILED;
+    }
 }
 
 // The disc warning and the last question (interactive runs), the update with its
 // progress, and what the outcome means for the user.
-int UpdateAndReport(Terminal& term, DriveWatch& watch, bool interactive, const Target& target) {
+int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options, bool interactive,
+                    const Target& target) {
     const VersionRecord& record = target.record;
     const std::string& device = target.device;
     if (target.needed != IMAGE_NEEDED) {
@@ -455,20 +495,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, bool interactive, const T
     CloseDevice(g_hDevice);
     watch.Note(std::string("update: ") + (updated ? "succeeded" : "failed"));
 
-    if (updated == 1) {
-        const std::string revision = RevisionAfterUpdate(term, target.letter);
-        if (!revision.empty()) {
-            term.Say(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
-                     T(" now reports revision ", " の現在のリビジョンは ") + revision + T(".", " です。"));
-        } else {
-            term.Say(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
-                     T(" did not answer afterwards. After the restart, run quillmor --check to see its revision.",
-                       " は応答しませんでした。再起動後に quillmor --check でリビジョンを確認してください。"));
-        }
-        term.Say(T("Restart the computer before you use the drive.",
-                   "ドライブを使う前にコンピュータを再起動してください。"));
-        return EXIT_UPDATED;
-    }
+    if (updated == 1) return ConfirmAndReport(term, watch, options, target);
 
     term.Message(IDS_UPDATE_FAILED);
     if (!watch.EjectSent()) {
@@ -494,5 +521,5 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     if (!ChooseTheDrive(term, options, interactive, watch, &target, &exitCode)) return exitCode;
     if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
     if (options.check) return CheckReport(term, watch, target);
-    return UpdateAndReport(term, watch, interactive, target);
+    return UpdateAndReport(term, watch, options, interactive, target);
 }

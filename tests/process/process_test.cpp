@@ -138,6 +138,16 @@ protected:
             << ReadFile(work_ + "/server.log");
     }
 
+    // Ends the drive server and clears its state, for another StartServer.
+    void StopServer() {
+        if (server_ > 0) {
+            ::kill(server_, SIGTERM);
+            ::waitpid(server_, nullptr, 0);
+        }
+        server_ = -1;
+        std::system(("rm -rf '" + State() + "' '" + Socket() + "'").c_str());
+    }
+
     // Starts `quillmor /au` in the work folder (where the image is).
     Child StartUpdater(const RunOptions& options) {
         Child child;
@@ -562,11 +572,69 @@ INSTANTIATE_TEST_SUITE_P(
                  {"block 10 of 60", "stopped: block 10 of 60 accepted", "Sense meaning: write error",
                   "Updater failed.", "To retry here:", "has no valid firmware now", "Do not power off",
                   "Run quillmor again"}, true},
+        // The state byte no longer answers after the switch; the INQUIRY does, and confirms.
         ExitCase{"YesSilentDriveAfterwards", "after_switch = silent\n", {"-y"}, 0,
-                 {"did not answer afterwards", "quillmor --check"}, true},
+                 {"now reports revision 1.10 (09/08/21)"}, true},
+        // After the update the drive's own INQUIRY decides: the image's revision and
+        // date, its old ones, or no answer within --wait.
+        ExitCase{"YesStillOldFirmware",
+                 "fault = opcode=0x3B buffer=0xFF skip=1 short=16 resid=zero\nfault = opcode=0x3C skip=3 no-answer\n",
+                 {"-y"}, 8, {"still reports its old firmware 1.00 (09/07/15)", "not the image's 1.10 (09/08/21)"}, true},
+        ExitCase{"YesNoAnswerAfterwards", "fault = opcode=0x3C applied no-answer\nfault = opcode=0x12 applied vanish\n",
+                 {"-y", "--wait", "1"}, 9, {"did not answer within 1 seconds", "quillmor --check"}, true},
+        // An empty value is no value: it never means "every drive" or "the default image".
+        ExitCase{"EmptyDevice", "drive = D\ndrive = E\n", {"-y", "--device", "", "--image", ""}, 2,
+                 {"--device needs a value, not an empty one"}, false},
+        ExitCase{"EmptyImage", "", {"-y", "-i", ""}, 2, {"-i needs a value, not an empty one"}, false},
+        ExitCase{"EmptyLog", "", {"--check", "--log="}, 2, {"--log needs a value, not an empty one"}, false},
+        ExitCase{"WaitNotANumber", "", {"-y", "--wait", "1m"}, 2, {"--wait takes whole seconds"}, false},
         ExitCase{"NobodyToAnswer", "", {}, 7, {"No (no terminal to answer"}, false},
         ExitCase{"NobodyToAnswerInJapanese", "", {"--lang", "ja"}, 7, {"いいえ"}, false}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+// An adapter whose residual lies: 0 after a short reply (as USB bridges that
+// ignore the residue report it), below 0, or past the request. A decision never
+// rests on a byte that may not have arrived, so each case ends safe: an INQUIRY
+// cut before the revision updates nothing; a final state read cut before the
+// state byte is no success; a final mode switch taken in part is no success.
+struct LyingAdapterCase {
+    const char* name;
+    const char* fault;  // completed with " resid=..." for each kind of lie
+    int code;
+    const char* printed;
+    bool writes;
+};
+void PrintTo(const LyingAdapterCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorLyingAdapter : public Quillmor, public testing::WithParamInterface<LyingAdapterCase> {};
+
+TEST_P(QuillmorLyingAdapter, DecidesOnlyOnWhatArrived) {
+    const LyingAdapterCase& c = GetParam();
+    for (const char* lie : {"zero", "negative", "over"}) {
+        SCOPED_TRACE(lie);
+        StartServer(std::string(c.fault) + " resid=" + lie + "\n");
+        RunOptions options{RunDir(lie)};
+        options.args = {"-y", "--wait", "0"};
+        const Child run = StartUpdater(options);
+        EXPECT_EQ(Wait(run), c.code);
+        const std::string err = ReadFile(run.errPath);
+        EXPECT_NE(err.find(c.printed), std::string::npos) << err;
+        EXPECT_EQ(ChangedTheDrive(Transcript()), c.writes) << Transcript();
+        StopServer();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorLyingAdapter,
+    testing::Values(
+        // A 1.20 drive whose INQUIRY (the version check's, after discovery's) stops at 34.
+        LyingAdapterCase{"InquiryCutBeforeTheRevision", "revision = 1.20\nfault = opcode=0x12 skip=1 short=34", 4,
+                         "did not tell its firmware revision", false},
+        LyingAdapterCase{"FinalStateReadCut", "after_switch = blank\nfault = opcode=0x3C applied short=20", 1,
+                         "Updater failed.", true},
+        LyingAdapterCase{"FinalSwitchTakenInPart", "fault = opcode=0x3B buffer=0xFF skip=1 short=16", 1,
+                         "Updater failed.", true}),
+    [](const testing::TestParamInfo<LyingAdapterCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Quillmor, ProgressNeverShowsMoreThanTheDriveAccepted) {
     StartServer(kRefusedBlock11);
