@@ -13,10 +13,14 @@
 // after a command of its choosing: one byte written over in place, the file
 // replaced by another (an older version), deleted or cut short.
 //
+// The system's report of what moved may lie (all of it, or more than asked),
+// and a decision may rest only on bytes that truly arrived.
+//
 // Rules: one command in flight at a time; discovery writes nothing; an update
-// starts only on an INQUIRY reply that held the revision (and the date, when the
-// revisions are equal); no WRITE BUFFER unless validation's identification block
-// arrived with its state byte and the image's signature, and no block of an image
+// starts only on an INQUIRY reply that truly held the revision (and the date,
+// when the revisions are equal); no WRITE BUFFER unless validation's
+// identification block truly arrived with its state byte and the image's
+// signature, and no block of an image
 // replaced before validation; every firmware block carries the validated bytes at
 // its offset, in order, unless the file was written over in place before it, and
 // then no final mode switch follows; nothing of the download goes out when the
@@ -60,7 +64,8 @@ struct Issued : IssuedCommand {
     bool answered = false;  // PassThrough returned true
     uint8_t status = 0;
     uint32_t asked = 0;     // the record's transfer length
-    uint32_t moved = 0;     // what the system reported moved
+    uint32_t moved = 0;     // what the system reported moved (at most the request)
+    uint32_t arrived = 0;   // what truly arrived (data-in): the report may lie
     std::vector<uint8_t> data;     // INQUIRY, identification block: what the program got
     bool matchesValidated = true;  // a firmware block: the validated bytes at its offset
     bool afterWriteOver = false;   // the image was written over in place before it
@@ -197,7 +202,9 @@ private:
         default:
             break;
         }
-        // A transfer cut short leaves the rest of the buffer as it was before.
+        // A transfer cut short leaves the rest of the buffer as it was before; and
+        // the system may report it wrongly: all of it (an adapter that reports no
+        // residue), or more than asked.
         const bool dataIn = r.DataIn == SPTD_DATA_IN && r.DataBuffer != nullptr;
         uint8_t* bytes = static_cast<uint8_t*>(r.DataBuffer);
         const uint32_t asked = r.DataTransferLength;
@@ -205,10 +212,17 @@ private:
         if (dataIn && kind != AS_ANSWERED) before.assign(bytes, bytes + asked);
         auto transferred = [&](uint32_t count) {
             std::memcpy(bytes + count, before.data() + count, asked - count);
-            r.DataTransferLength = count;
+            m_arrived = count;
+            switch (m_input.ConsumeIntegral<uint8_t>() % 3) {
+            case 1: r.DataTransferLength = asked; break;
+            case 2: r.DataTransferLength = asked + 1 + m_input.ConsumeIntegral<uint8_t>(); break;
+            default: r.DataTransferLength = count; break;
+            }
         };
 
+        m_arrived = 0;
         if (!m_sim.PassThrough(device, buffer)) return false;
+        m_arrived = dataIn ? std::min(r.DataTransferLength, asked) : 0;
         if (kind == AS_ANSWERED) return true;
         if (kind == PATCHED) {
             // Near misses: a signature one byte off, a revision digit changed, a
@@ -231,7 +245,7 @@ private:
             if (!reply.empty()) std::memcpy(bytes, reply.data(), reply.size());
             transferred(static_cast<uint32_t>(reply.size()));
         } else if (asked > 0 && m_input.ConsumeBool()) {
-            r.DataTransferLength = m_input.ConsumeIntegralInRange<uint32_t>(0, asked);
+            r.DataTransferLength = m_input.ConsumeIntegralInRange<uint32_t>(0, asked + 16);
         }
         const std::vector<uint8_t> sense = m_input.ConsumeBytes<uint8_t>(m_input.ConsumeIntegral<uint8_t>());
         const size_t written = std::min<size_t>(sense.size(), r.SenseInfoLength);
@@ -249,6 +263,7 @@ private:
         c.status = r.ScsiStatus;
         c.asked = asked;
         c.moved = std::min(r.DataTransferLength, asked);
+        c.arrived = answered ? m_arrived : 0;
         if ((c.IsIdBlockRead() || c.IsInquiry()) && r.DataBuffer) {
             const auto* bytes = static_cast<const uint8_t*>(r.DataBuffer);
             c.data.assign(bytes, bytes + asked);
@@ -307,14 +322,16 @@ private:
     uint8_t m_changeAfter = 0;
     uint32_t m_changeAt = 0;
     bool m_vanished = false;
+    uint32_t m_arrived = 0;  // data-in bytes the last command truly delivered
     std::atomic<int> m_inFlight{0};
 };
 
 // The signature check of validation, as the rule to hold the program to: the
-// block arrived whole up to its state byte, and its two 8-byte halves of bytes
-// 16..31, each read as a C string, equal those of the image validated.
+// block truly arrived (whatever the system reported) up to its state byte, and
+// its two 8-byte halves of bytes 16..31, each read as a C string, equal those of
+// the image validated.
 bool BlockMatchesImage(const Issued& read, const ValidatedImage& image) {
-    if (!read.Complete() || read.moved <= STATE_BYTE_OFFSET) return false;
+    if (!read.Complete() || read.arrived <= STATE_BYTE_OFFSET) return false;
     for (int half = 0; half < 2; ++half) {
         char got[9] = {}, want[9] = {};
         std::memcpy(got, read.data.data() + 16 + 8 * half, 8);
@@ -325,15 +342,15 @@ bool BlockMatchesImage(const Issued& read, const ValidatedImage& image) {
     return true;
 }
 
-// The version rule's inputs arrived: the revision, and the date when the
-// revisions are equal as text.
+// The version rule's inputs truly arrived, whatever the system reported: the
+// revision, and the date when the revisions are equal as text.
 bool InquiryHeldWhatTheRuleNeeds(const Issued& inquiry) {
-    if (!inquiry.Complete() || inquiry.moved < INQUIRY_REVISION_END) return false;
+    if (!inquiry.Complete() || inquiry.arrived < INQUIRY_REVISION_END) return false;
     char revision[5] = {};
     std::memcpy(revision, inquiry.data.data() + 32, 4);
     char version[5] = {};
     std::memcpy(version, Image().data() + IMAGE_VERSION_OFFSET, 4);
-    return std::strcmp(revision, version) != 0 || inquiry.moved >= INQUIRY_DATE_END;
+    return std::strcmp(revision, version) != 0 || inquiry.arrived >= INQUIRY_DATE_END;
 }
 
 void CheckUpdate(const FuzzedReplies& port, const std::vector<unsigned>& notes) {
@@ -387,9 +404,9 @@ void CheckUpdate(const FuzzedReplies& port, const std::vector<unsigned>& notes) 
         const Issued& last = all.back();
         FuzzCheck(nextBlock == IMAGE_TRANSFER_SIZE && allBlocksValidated && switchAfterBlocks,
                   "success only after the 60 validated blocks and the final switch");
-        FuzzCheck(last.IsIdBlockRead() && (!last.Complete() || (last.moved > STATE_BYTE_OFFSET &&
+        FuzzCheck(last.IsIdBlockRead() && (!last.Complete() || (last.arrived > STATE_BYTE_OFFSET &&
                                                                 last.data[STATE_BYTE_OFFSET] != STATE_BLANK)),
-                  "success only when the last state read said non-blank, or the drive did not answer it");
+                  "success only when the last state read's byte that arrived said non-blank, or the drive did not answer it");
     }
 }
 
@@ -421,7 +438,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int needed = ImageUpdateNeeded(reply, inquiryLength, path.c_str(), record);
             FuzzCheck(needed != IMAGE_UNREADABLE, "the image stays readable");
             FuzzCheck(needed != IMAGE_NEEDED || InquiryHeldWhatTheRuleNeeds(inquiry),
-                      "an update only on an INQUIRY reply that held what the version rule needs");
+                      "an update only on an INQUIRY reply that truly held what the version rule needs");
             CloseDevice(g_hDevice);
 
             // The main dialog's disc check; its report closes the handle.

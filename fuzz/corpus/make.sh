@@ -63,10 +63,13 @@ replies last-state-blank "" "$noChange $(answered 73) 01 00 20 20 00"
 # The state read before the download says blank: no first switch, then success.
 replies first-state-blank "" "$noChange $(answered 10) 01 00 20 20 00"
 # Validation's block ends before its state byte.
-replies id-block-short "" "$noChange $(answered 6) 01 00 00 00 01 20"
+replies id-block-short "" "$noChange $(answered 6) 01 00 00 00 01 20 00"
 # The version check's INQUIRY ends before the revision: no update.
-replies inquiry-short "" "$noChange $(answered 2) 01 00 00 05 01 22"
+replies inquiry-short "" "$noChange $(answered 2) 01 00 00 05 01 22 00"
 # Discovery's first probe never completes: its bounded wait ends first.
+# Cut short, and reported as whole (an adapter that reports no residue).
+replies inquiry-cut-unreported "" "$noChange $(answered 2) 01 00 00 05 01 22 01"
+replies last-state-cut-unreported "" "$noChange $(answered 73) 01 00 00 00 01 14 01"
 replies probe-never-completes "" "$noChange 03"
 # The disc check's first command never completes: its bounded wait ends first.
 replies disc-check-never-completes "" "$noChange $(answered 3) 03"
