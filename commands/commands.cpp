@@ -2,6 +2,7 @@
 // active transport.
 #include "commands/commands.h"
 
+#include "commands/big_endian.h"
 #include "transport/aspi.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -15,12 +16,6 @@ enum class Address { Selected, Probe };
 struct Cdb {
     uint8_t b[12] = {};
 };
-
-void PutBig24(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value >> 16);
-    at[1] = static_cast<uint8_t>(value >> 8);
-    at[2] = static_cast<uint8_t>(value);
-}
 
 bool Send(int cdbLength, int direction, uint32_t length, const Cdb& cdb,
           Address address = Address::Selected) {
@@ -144,11 +139,7 @@ bool CmdReadTrackInfo(uint8_t addressType, uint32_t address, uint32_t allocation
     Cdb cdb;
     cdb.b[0] = READ_TRACK_INFO_CMD;
     cdb.b[1] = addressType;
-    cdb.b[2] = static_cast<uint8_t>(address >> 24);
-    cdb.b[3] = static_cast<uint8_t>(address >> 16);
-    cdb.b[4] = static_cast<uint8_t>(address >> 8);
-    cdb.b[5] = static_cast<uint8_t>(address);
-    cdb.b[7] = static_cast<uint8_t>(allocationLength >> 8);
-    cdb.b[8] = static_cast<uint8_t>(allocationLength);
+    PutBig32(cdb.b + 2, address);
+    PutBig16(cdb.b + 7, allocationLength);
     return Send(12, DIR_IN, allocationLength, cdb);
 }

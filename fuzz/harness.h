@@ -4,6 +4,7 @@
 // leaves, a dialog stand-in for the worker, and the check that stops the run on
 // a broken rule.
 #pragma once
+#include "commands/big_endian.h"
 #include "engine/worker.h"
 #include "sim/device_port.h"
 
@@ -53,6 +54,6 @@ struct IssuedCommand {
     bool IsWriteBuffer() const { return cdb[0] == 0x3B; }
     bool IsFirmwareBlock() const { return cdb[0] == 0x3B && cdb[2] == 0xF0; }
     bool IsIdBlockRead() const { return cdb[0] == 0x3C && cdb[2] == 0xF1; }
-    uint32_t Offset() const { return (uint32_t(cdb[3]) << 16) | (uint32_t(cdb[4]) << 8) | cdb[5]; }
-    uint32_t Length() const { return (uint32_t(cdb[6]) << 16) | (uint32_t(cdb[7]) << 8) | cdb[8]; }
+    uint32_t Offset() const { return GetBig24(cdb + 3); }
+    uint32_t Length() const { return GetBig24(cdb + 6); }
 };

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<SimCommandRecord> transcript = drive.Transcript();
     for (size_t i = updateStart; i < transcript.size(); ++i) {
         const SimCommandRecord& r = transcript[i];
-        if (r.Opcode() != 0x3B) continue;
+        if (r.Opcode() != WRITE_BUFFER_CMD) continue;
         FuzzCheck(matches && file.length >= IMAGE_TRANSFER_SIZE,
                   "no WRITE BUFFER unless the image belongs to the drive and holds the whole transfer");
         if (r.cdb[2] != BUFFER_FIRMWARE) continue;

@@ -1,6 +1,7 @@
 #include "app/linux/drive_watch.h"
 
 #include "app/linux/options.h"
+#include "commands/big_endian.h"
 #include "commands/commands.h"
 #include "engine/update.h"
 
@@ -71,8 +72,7 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
         if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_MODE_SWITCH) ++m_modeSwitches;
         if (op == WRITE_BUFFER_CMD && before.Cdb[2] == BUFFER_FIRMWARE && good &&
             after.DataTransferLength == before.DataTransferLength) {
-            const uint32_t offset = (uint32_t(before.Cdb[3]) << 16) | (uint32_t(before.Cdb[4]) << 8) | before.Cdb[5];
-            const uint32_t upTo = offset / IMAGE_BLOCK_SIZE + 1;
+            const uint32_t upTo = GetBig24(before.Cdb + 3) / IMAGE_BLOCK_SIZE + 1;
             if (upTo > m_blocks) m_blocks = upTo;
             blocksNow = m_blocks;
         }
