@@ -5,6 +5,7 @@
 // a broken rule.
 #pragma once
 #include "commands/big_endian.h"
+#include "commands/commands.h"
 #include "engine/worker.h"
 #include "sim/device_port.h"
 
@@ -51,9 +52,9 @@ private:
 // program issued (12 CDB bytes each, in order).
 struct IssuedCommand {
     uint8_t cdb[12];
-    bool IsWriteBuffer() const { return cdb[0] == 0x3B; }
-    bool IsFirmwareBlock() const { return cdb[0] == 0x3B && cdb[2] == 0xF0; }
-    bool IsIdBlockRead() const { return cdb[0] == 0x3C && cdb[2] == 0xF1; }
+    bool IsWriteBuffer() const { return cdb[0] == WRITE_BUFFER_CMD; }
+    bool IsFirmwareBlock() const { return cdb[0] == WRITE_BUFFER_CMD && cdb[2] == BUFFER_FIRMWARE; }
+    bool IsIdBlockRead() const { return cdb[0] == READ_BUFFER_CMD && cdb[2] == BUFFER_ID_BLOCK; }
     uint32_t Offset() const { return GetBig24(cdb + 3); }
     uint32_t Length() const { return GetBig24(cdb + 6); }
 };

@@ -70,8 +70,8 @@ struct Issued : IssuedCommand {
     bool matchesValidated = true;  // a firmware block: the validated bytes at its offset
     bool afterWriteOver = false;   // the image was written over in place before it
     bool Complete() const { return answered && status == 0; }
-    bool IsModeSwitch() const { return cdb[0] == 0x3B && cdb[2] == 0xFF; }
-    bool IsInquiry() const { return cdb[0] == 0x12; }
+    bool IsModeSwitch() const { return cdb[0] == WRITE_BUFFER_CMD && cdb[2] == BUFFER_MODE_SWITCH; }
+    bool IsInquiry() const { return cdb[0] == INQUIRY_CMD; }
 };
 
 const std::vector<uint8_t>& Image() {
