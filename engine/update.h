@@ -2,8 +2,8 @@
 // preparation, the mode switch around the download of 60 blocks, the final check.
 #pragma once
 #include "engine/image.h"
-
 #include "engine/worker.h"
+
 #include <cstdint>
 
 constexpr uint32_t MODE_SWITCH_CODE = 0x5E1A7C93;
