@@ -2,6 +2,7 @@
 // preparation, the mode switch around the download of 60 blocks, the final check.
 #pragma once
 #include "engine/worker.h"
+#include <atomic>
 #include <cstdint>
 
 constexpr uint32_t MODE_SWITCH_CODE = 0x5E1A7C93;
@@ -40,7 +41,13 @@ bool SendModeSwitch();
 // IDS_INCOMPATIBLE_IMAGE: found before the state check, nothing more is sent; found
 // after the blocks, the final switch is not.
 int DownloadImage(WorkerHost& owner);
+// True while RunUpdate runs, on whichever thread.
+extern std::atomic<bool> g_updateRunning;
+
 // The whole update; 1 on success. Shows its own messages owned by `owner`. The image
 // is held from validation to the end and closed on return; once it is valid, sleep
-// and shutdown are held off (OsInhibit) until the update has ended.
+// and shutdown are held off (OsInhibit) until the update has ended. From its start,
+// signals that would end or stop the process are held back (OsHoldSignals), and
+// stay held after it returns: the program releases them (OsReleaseSignals) once it
+// has reported and logged the outcome.
 int RunUpdate(WorkerHost& owner);
