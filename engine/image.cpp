@@ -311,7 +311,8 @@ int ValidateImage(WorkerHost& owner) {
     CopyText(blockPart2, g_dataIn + 24, IMAGE_SIGNATURE_PART_LENGTH);
 
     CloseImage();
-    g_hImage = OsOpenImageFile(g_imagePath);
+    // Held so that what is read from it now is what the download reads later.
+    g_hImage = OsOpenImageForUpdate(g_imagePath, IMAGE_TRANSFER_SIZE);
     if (g_hImage == nullptr) return 0;
     // One reading gives both the header fields compared here and the digest that
     // the download is held to: the bytes judged are the bytes sent.

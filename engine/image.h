@@ -90,8 +90,11 @@ void SetCheckedImage(const char* version, const char* date);
 // are each one-to-one in the word and in the state. The lanes are independent
 // chains, so the processor overlaps their multiplies; the four states are
 // compared as a whole. So a change confined to one word always changes its lane
-// and the digest; any other change escapes with a chance of about one in 2^64.
-// The result depends on the data only, never on the build.
+// and the digest. It is no cryptographic hash: a change of several words worked
+// out on purpose keeps it, so it is a check against slips, never what keeps
+// another process's change out of the drive (the image is held as
+// OsOpenImageForUpdate opens it for that). The result depends on the data only,
+// never on the build.
 constexpr int IMAGE_DIGEST_LANES = 4;
 constexpr uint32_t IMAGE_DIGEST_GROUP = 8 * IMAGE_DIGEST_LANES;  // bytes a round takes
 struct ImageDigest {
@@ -109,8 +112,9 @@ extern const ImageDigest IMAGE_DIGEST_START;
 // a time, and blocks are whole groups.
 void DigestBytes(ImageDigest& digest, const uint8_t* data, uint32_t size);
 
-// The image that validation accepted, held open (no sharing) until the update ends:
-// the download reads the file that was validated, never the path a second time.
+// The image that validation accepted, held (OsOpenImageForUpdate: unchangeable
+// while held) until the update ends: the download reads the bytes that were
+// validated, never the path a second time.
 extern OsHandle g_hImage;
 // The digest of the 1,966,080 bytes as validation read them; the final mode switch
 // goes out only after blocks that digest the same.

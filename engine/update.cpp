@@ -15,6 +15,7 @@
 #include <utility>
 
 uint32_t g_modeSwitchCode = MODE_SWITCH_CODE;
+std::atomic<bool> g_updateRunning{false};
 
 void ResetCommandState() {
     g_scanHaId = 0;
@@ -64,8 +65,8 @@ bool SendImageBlocks(WorkerHost& owner, ImageDigest* sent) {
     return true;
 }
 
-// The image no longer holds the bytes validated (written over in place: the held
-// descriptor still names the same file).
+// The held image reads back otherwise than validation read it: held as it is, a
+// fault of the system's, never another process's change; nothing more is sent.
 int ImageChanged(WorkerHost& owner) {
     ShowEngineMessage(owner, IDS_INCOMPATIBLE_IMAGE, std::string(), MB_ICONHAND);
     return 0;
@@ -78,12 +79,7 @@ int PrepareAndDownload(WorkerHost& owner) {
     CmdTestUnitReady();
     CmdTestUnitReady();
     if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
-    // From the first mode switch until the drive has restarted, nothing may end or
-    // stop the process: a drive left in download mode does not start again.
-    OsEnterDownloadMode();
-    const int updated = DownloadImage(owner);
-    OsLeaveDownloadMode();
-    return updated;
+    return DownloadImage(owner);
 }
 
 }  // namespace
@@ -143,7 +139,27 @@ int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t wait
     }
 }
 
+namespace {
+
+// Marks the update from its first step to its last. Nothing may end or stop the
+// process meanwhile (a drive left in download mode does not start again), nor
+// before the outcome has been told: the signals held here are released by the
+// program once it has reported and logged the outcome (OsReleaseSignals).
+class UpdateMark {
+public:
+    UpdateMark() {
+        OsHoldSignals();
+        g_updateRunning = true;
+    }
+    ~UpdateMark() { g_updateRunning = false; }
+    UpdateMark(const UpdateMark&) = delete;
+    UpdateMark& operator=(const UpdateMark&) = delete;
+};
+
+}  // namespace
+
 int RunUpdate(WorkerHost& owner) {
+    UpdateMark mark;
     int updated = 0;
     if (ValidateImage(owner)) {
         // A machine that sleeps or powers off mid-download leaves the drive as

@@ -4,6 +4,7 @@
 #include "engine/image.h"
 #include "engine/worker.h"
 
+#include <atomic>
 #include <cstdint>
 
 constexpr uint32_t MODE_SWITCH_CODE = 0x5E1A7C93;
@@ -61,7 +62,13 @@ constexpr uint32_t CONFIRM_ASK_EVERY_MS = 1000;
 // drive's revision and date before, the image's). `*now` gets the drive's side.
 int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t waitMs, VersionRecord* now);
 
+// True while RunUpdate runs, on whichever thread.
+extern std::atomic<bool> g_updateRunning;
+
 // The whole update; 1 on success. Shows its own messages owned by `owner`. The image
 // is held from validation to the end and closed on return; once it is valid, sleep
-// and shutdown are held off (OsInhibit) until the update has ended.
+// and shutdown are held off (OsInhibit) until the update has ended. From its start,
+// signals that would end or stop the process are held back (OsHoldSignals), and
+// stay held after it returns: the program releases them (OsReleaseSignals) once it
+// has reported and logged the outcome.
 int RunUpdate(WorkerHost& owner);

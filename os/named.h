@@ -1,12 +1,20 @@
 // Named objects shared between processes of the session: the updater mutex and
 // the instance mapping. Linux keeps them as files in a directory of the user's own
-// under the runtime directory ($XDG_RUNTIME_DIR, else /tmp), held with advisory
-// locks; a file whose holder has ended counts as absent, and a stale section is
-// zero-filled again. A directory or file that is not the user's alone is refused:
-// the mutex then counts as taken, and the section cannot be created.
+// ($XDG_RUNTIME_DIR/quillmor-<uid>; without a runtime directory /run/quillmor for
+// root, /tmp/quillmor-<uid> for everyone else), held with advisory locks; a file
+// whose holder has ended counts as absent, and a stale section is zero-filled
+// again. A directory or file that is not the user's alone is refused: the mutex
+// then counts as taken, and the section cannot be created.
 #pragma once
 #include "os/types.h"
 #include <cstdint>
+#include <string>
+
+// The folder of the named objects when it cannot be used (it is not the user's
+// alone: another user's, open to others, a link; or it cannot be made), for a
+// message that says why the mutex counts as taken; "" when it serves. Windows has
+// no such folder: always "".
+std::string OsUnusableNamedObjectFolder();
 
 // OpenMutexA(MUTEX_ALL_ACCESS): true when a mutex of that name exists (the handle
 // that proved it is closed again).

@@ -5,8 +5,10 @@
 // message boxes answered from a script.
 #pragma once
 #include "engine/image.h"
+#include "engine/update.h"
 #include "engine/worker.h"
 #include "os/device.h"
+#include "os/guard.h"
 #include "os/process.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
@@ -118,6 +120,7 @@ public:
 
     void TearDown() override {
         WaitForWorker(OS_WAIT_FOREVER);
+        OsReleaseSignals();  // an update's hold ends with the test
         CloseDevice(g_hDevice);
         delete g_mainIndicator;
         delete g_autoIndicator;

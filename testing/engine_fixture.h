@@ -6,6 +6,7 @@
 #include "engine/update.h"
 #include "engine/worker.h"
 #include "os/device.h"
+#include "os/guard.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
 #include "sim/device_port.h"
@@ -51,6 +52,7 @@ protected:
 
     void TearDown() override {
         WaitForWorker(OS_WAIT_FOREVER);
+        OsReleaseSignals();  // an update's hold ends with the test
         CloseDevice(g_hDevice);
         FreeTransferBuffers();
         OsSetDevices(nullptr);

@@ -107,7 +107,6 @@ bool CAutoDlg::OnInitDialog() {
         return true;
     }
     m_updating = true;
-    g_updateRunning = true;
     return true;
 }
 
@@ -119,7 +118,6 @@ void CAutoDlg::OnWorkerReport(unsigned code) {
     case NOTIFY_UPDATE_OK: {
         if (!m_updating) break;
         m_updating = false;
-        g_updateRunning = false;
         m_endSessionAllowed = 1;
         WorkerScanHost scanHost(this);
         ScanDrivesSpti(scanHost);
@@ -130,7 +128,6 @@ void CAutoDlg::OnWorkerReport(unsigned code) {
     case NOTIFY_UPDATE_FAILED:
         if (!m_updating) break;
         m_updating = false;
-        g_updateRunning = false;
         CloseIndicator(g_autoIndicator);
         ShowEngineMessage(*this, IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
         AfxPostQuitMessage(1);

@@ -11,7 +11,6 @@
 #include <string>
 
 OsHandle* g_instanceMapping = nullptr;
-std::atomic<bool> g_updateRunning{false};
 
 namespace {
 // Kept open, never released, until the process ends: its existence is what stops

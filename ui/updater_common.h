@@ -9,7 +9,6 @@
 #include "transport/discovery.h"
 #include "ui/framework/afxwin.h"
 
-#include <atomic>
 #include <cstdint>
 
 constexpr char UPDATER_MUTEX_NAME[] = "VARN_UPDATER_BY_TORVELL";
@@ -22,10 +21,6 @@ extern OsHandle* g_instanceMapping;
 // nothing when the mapping is null or the window does not exist, and silently
 // nothing when no view can be mapped.
 void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd);
-
-// True while an OP_UPDATE worker started by either dialog has not reported its end:
-// the terminal front-end keeps the process from being interrupted meanwhile.
-extern std::atomic<bool> g_updateRunning;
 
 // --- Start-up --------------------------------------------------------------------
 

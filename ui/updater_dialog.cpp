@@ -202,13 +202,11 @@ void CUpdaterDlg::OnUpdate() {
         OnUpdateFailed();
         return;
     }
-    g_updateRunning = true;
     m_awaiting = Awaiting::Update;
 }
 
 void CUpdaterDlg::OnUpdateFailed() {
     m_updating = false;
-    g_updateRunning = false;
     EnableControls(true);
     CloseIndicator(g_mainIndicator);
     ShowStringBox(IDS_UPDATE_FAILED, std::string(), MB_ICONINFORMATION);
@@ -219,7 +217,6 @@ void CUpdaterDlg::OnWorkerReport(unsigned code) {
     case NOTIFY_UPDATE_OK:
         if (m_awaiting != Awaiting::Update) break;
         m_awaiting = Awaiting::Nothing;
-        g_updateRunning = false;
         m_endSessionAllowed = 1;
         ScanDrives();
         m_driveCombo.SetCurSel(g_selectedDevice);

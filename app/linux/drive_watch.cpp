@@ -4,9 +4,14 @@
 #include "commands/big_endian.h"
 #include "commands/commands.h"
 #include "engine/update.h"
+#include "os/named.h"
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr uint8_t kStatusGood = 0;
@@ -99,6 +104,40 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
     }
     if (blocksNow != 0 && m_onBlock) m_onBlock(blocksNow);
     return answered;
+}
+
+FILE* OpenLog(const std::string& path) {
+    // Non-blocking, so that a FIFO in its place cannot hold the open; refused below.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        // A FIFO without a reader, a device that is absent, a directory: no regular file.
+        if (errno == ENXIO || errno == EISDIR) errno = EPERM;
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+        ::fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        ::close(fd);
+        errno = EPERM;
+        return nullptr;
+    }
+    FILE* log = ::fdopen(fd, "a");
+    if (!log) ::close(fd);
+    return log;
+}
+
+std::string BusyText(bool japanese) {
+    const std::string folder = OsUnusableNamedObjectFolder();
+    if (!folder.empty()) {
+        return japanese ? "quillmor: ロック用フォルダ " + folder +
+                              " は自分専用ではありません (所有者が自分、モード 0700、リンクでないこと)。"
+                              "何も行いませんでした。"
+                        : "quillmor: the lock folder " + folder +
+                              " is not yours alone (it must be owned by you, mode 0700, not a link); "
+                              "nothing was done.";
+    }
+    return japanese ? "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"
+                    : "quillmor: another firmware updater is running; nothing was done.";
 }
 
 const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) {

@@ -54,5 +54,16 @@ private:
     uint32_t m_blocks = 0;
 };
 
+// Opens the --log file for appending, made when absent: never through a symbolic
+// link, never truncated, and a file that exists only when it is a regular file of
+// this user's (effective) with no other name; so a run as root never writes
+// into a file that another user pointed it at. nullptr otherwise, with errno set
+// (ELOOP: a link; EPERM: not a regular file of ours; else the open's own).
+FILE* OpenLog(const std::string& path);
+
+// Why the updater mutex counts as taken, one line: another updater runs, or the
+// folder of the named objects is not the user's alone (then it is named).
+std::string BusyText(bool japanese);
+
 // "03/0C/00" and the like to a few words; "" for a code not in the table.
 const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese);

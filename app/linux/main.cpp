@@ -2,7 +2,8 @@
 // questions and `--check` rehearses without writing; all three tell the outcome by
 // documented exit codes. `quillmor /au` is the Windows program's unattended run on
 // the headless dialogs, rendered on the terminal, and exits 0 (updated) or 1.
-// Either way, logind holds off sleep and shutdown while the drive is written.
+// Either way, logind holds off sleep and shutdown while the drive is written, and
+// nothing ends the process between the update's start and its told outcome.
 #include "app/linux/drive_watch.h"
 #include "app/linux/options.h"
 #include "app/linux/run.h"
@@ -16,7 +17,9 @@
 #include "ui/terminal/terminal.h"
 #include "ui/updater_common.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -40,17 +43,36 @@ int main(int argc, char** argv) {
 
     DriveWatch watch(OsDevices());
     if (!options.device.empty()) watch.RestrictTo(DeviceLetterForPath(options.device));
+    const bool japanese = OsResourceLanguage() == LANG_JAPANESE_JP;
     FILE* log = nullptr;
     if (!options.log.empty()) {
-        log = std::fopen(options.log.c_str(), "w");
+        log = OpenLog(options.log);
         if (log == nullptr) {
-            std::fprintf(stderr, "quillmor: cannot write the log %s; nothing was done.\n", options.log.c_str());
+            const int why = errno;
+            if (why == ELOOP || why == EPERM) {
+                std::fprintf(stderr,
+                             japanese ? "quillmor: ログ %s は自分の通常ファイルではありません (シンボリックリンク、通常ファイル以外、"
+                                        "または他のユーザのファイル)。何も行いませんでした。\n"
+                                      : "quillmor: the log %s is not a plain file of yours (a symbolic link, not a "
+                                        "regular file, or another user's); nothing was done.\n",
+                             options.log.c_str());
+            } else {
+                std::fprintf(stderr,
+                             japanese ? "quillmor: ログ %s に書き込めません: %s。何も行いませんでした。\n"
+                                      : "quillmor: cannot write the log %s: %s; nothing was done.\n",
+                             options.log.c_str(), std::strerror(why));
+            }
             return EXIT_USAGE;
         }
         watch.SetLog(log);
     }
     OsSetDevices(&watch);
-    terminal::GuardSignalsDuringUpdate();
+    // Said at once to a Ctrl-C or a kill during the update; the process ends by it
+    // only once the outcome has been told (OsReleaseSignals below).
+    OsSetHoldNote(japanese ? "\nquillmor: ファームウェアをドライブに書き込み中です。更新は中断できません。"
+                             "結果を表示して記録した後に終了します。\n"
+                           : "\nquillmor: the firmware is being written to the drive; the update cannot be "
+                             "interrupted. quillmor ends once it has reported and logged the outcome.\n");
     OsSetInhibit(&OsSystemInhibit());
 
     int exitCode;
@@ -61,8 +83,7 @@ int main(int argc, char** argv) {
         terminal::FrontEnd frontEnd(termOptions);
         frontEnd.Install();
         // The run itself ends silently, as the Windows program's does; here a line says why.
-        if (OsNamedMutexExists(UPDATER_MUTEX_NAME))
-            std::fputs("quillmor: another firmware updater is running; nothing was done.\n", stderr);
+        if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) std::fprintf(stderr, "%s\n", BusyText(japanese).c_str());
         exitCode = AfxWinMain();
         frontEnd.Uninstall();
     } else {
@@ -73,5 +94,9 @@ int main(int argc, char** argv) {
     }
     OsSetDevices(nullptr);
     if (log) std::fclose(log);
+    std::fflush(nullptr);
+    // The outcome is out and in the log: a signal held back since the update began
+    // takes effect now.
+    OsReleaseSignals();
     return exitCode;
 }

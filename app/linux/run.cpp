@@ -231,8 +231,7 @@ bool StartUp(Terminal& term, bool interactive, int* exitCode) {
     // The same mutex as the Windows program's: one updater at a time, whichever.
     static OsHandle mutex = nullptr;
     if (OsNamedMutexExists(UPDATER_MUTEX_NAME) || (mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME)) == nullptr) {
-        term.Say(T("quillmor: another firmware updater is running; nothing was done.",
-                   "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"));
+        term.Say(BusyText(Japanese()));
         *exitCode = EXIT_BUSY;
         return false;
     }
@@ -486,9 +485,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     Progress progress(term.Screen(), IMAGE_BLOCK_COUNT, IMAGE_BLOCK_SIZE, Japanese());
     term.progress = &progress;
     watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
-    g_updateRunning = true;
     const int updated = RunUpdate(term);
-    g_updateRunning = false;
     watch.SetBlockObserver(nullptr);
     progress.End(updated == 1);
     term.progress = nullptr;

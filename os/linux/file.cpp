@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,49 @@ OsHandle OsOpenImageFile(const char* path) {
         return nullptr;
     }
     return HandleFromFd(fd);
+}
+
+namespace {
+
+// Writes all of `size` bytes at the file position.
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+OsHandle OsOpenImageForUpdate(const char* path, uint32_t length) {
+    OsHandle file = OsOpenImageFile(path);
+    if (file == nullptr) return nullptr;
+    // Anonymous memory that no other process can open by a name; once sealed,
+    // nobody (this process included) can write, grow or shrink it, or lift the seals.
+    const int copy = ::memfd_create("quillmor-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    bool copied = copy >= 0;
+    std::vector<char> chunk(64 * 1024);
+    for (uint32_t left = length; copied && left > 0;) {
+        uint32_t got = 0;
+        const uint32_t want = left < chunk.size() ? left : static_cast<uint32_t>(chunk.size());
+        copied = OsReadFile(file, chunk.data(), want, &got) && WriteAll(copy, chunk.data(), got);
+        if (got < want) break;  // the file ends here
+        left -= got;
+    }
+    OsCloseFile(file);
+    if (copied) {
+        copied = ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) == 0 &&
+                 ::lseek(copy, 0, SEEK_SET) == 0;
+    }
+    if (!copied) {
+        if (copy >= 0) ::close(copy);
+        return nullptr;
+    }
+    return HandleFromFd(copy);
 }
 
 bool OsSeekFile(OsHandle file, uint32_t offset) {

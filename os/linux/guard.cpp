@@ -1,5 +1,6 @@
 // Process hygiene on Linux: standard descriptors that are never the drive's, no
-// death by SIGPIPE, and signals held back while the drive is in download mode.
+// death by SIGPIPE, and signals held back from the start of an update until its
+// outcome has been told.
 #include "os/guard.h"
 
 #include <atomic>
@@ -13,11 +14,17 @@ static_assert(ATOMIC_INT_LOCK_FREE == 2 && ATOMIC_BOOL_LOCK_FREE == 2, "used fro
 
 namespace {
 
-// What the download mode has replaced: the action of each signal it holds back.
+// What the hold has replaced: the action of each signal it holds back.
 struct sigaction g_saved[NSIG];
 bool g_installed[NSIG];
 std::atomic<int> g_pending[NSIG];
 std::atomic<bool> g_deferring{false};
+std::atomic<const char*> g_note{nullptr};
+
+// Someone asks the process to end: the terminal, a kill, a closed session.
+bool AsksToEnd(int signal) {
+    return signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGQUIT;
+}
 
 // Signals that a fault of the process's own raises; from another process they are
 // held back like any other.
@@ -69,7 +76,12 @@ void HoldBack(int signal, siginfo_t* info, void*) {
         return;
     }
     g_pending[signal].store(1);
-    // The download mode ended while this ran: the leaving thread may have looked
+    const char* note = g_note.load();
+    if (note && AsksToEnd(signal)) {
+        ssize_t ignored = ::write(STDERR_FILENO, note, std::strlen(note));
+        (void)ignored;
+    }
+    // The hold was released while this ran: the releasing thread may have looked
     // already.
     if (!g_deferring.load()) RaisePending();
     errno = savedErrno;
@@ -94,7 +106,7 @@ bool OsPrepareProcess() {
     return sigaction(SIGPIPE, &ignore, nullptr) == 0;
 }
 
-void OsEnterDownloadMode() {
+void OsHoldSignals() {
     if (g_deferring.exchange(true)) return;
     struct sigaction hold;
     std::memset(&hold, 0, sizeof hold);
@@ -115,7 +127,7 @@ void OsEnterDownloadMode() {
     }
 }
 
-void OsLeaveDownloadMode() {
+void OsReleaseSignals() {
     if (!g_deferring.load()) return;
     for (int s = 1; s < NSIG; ++s) {
         if (g_installed[s]) sigaction(s, &g_saved[s], nullptr);
@@ -124,3 +136,5 @@ void OsLeaveDownloadMode() {
     g_deferring.store(false);
     RaisePending();
 }
+
+void OsSetHoldNote(const char* note) { g_note.store(note); }

@@ -22,8 +22,9 @@ bool SgResultToSptd(const sg_io_hdr& hdr, SptdBuffer* buffer);
 // Whether `capability` (CAP_...) is in this thread's effective set.
 bool HasEffectiveCapability(int capability);
 
-// The directory of the named objects: "<runtime dir>/quillmor-<euid>", where the
-// runtime dir is $XDG_RUNTIME_DIR when that names a directory, else /tmp.
+// The directory of the named objects: "$XDG_RUNTIME_DIR/quillmor-<euid>" when that
+// variable names a directory; else "/run/quillmor" for root and
+// "/tmp/quillmor-<euid>" for everyone else.
 std::string NamedObjectDirectory();
 // The lock or backing file of a named object in that directory: "<name>.<kind>" with
 // every byte of `name` other than [0-9A-Za-z] written as %XX. "" when the name is

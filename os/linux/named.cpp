@@ -18,11 +18,12 @@ namespace {
 // Room left for the suffix within NAME_MAX.
 constexpr size_t kMaxEncodedName = 200;
 
+// $XDG_RUNTIME_DIR when it names a directory; "" when it does not.
 std::string RuntimeDirectory() {
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
     struct stat st;
     if (dir && dir[0] == '/' && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
-    return "/tmp";
+    return "";
 }
 
 // The directory of the named objects, which may lie in the shared /tmp: made 0700
@@ -143,7 +144,24 @@ std::string EncodeObjectName(const char* name) {
     return out;
 }
 
-std::string NamedObjectDirectory() { return RuntimeDirectory() + "/quillmor-" + std::to_string(::geteuid()); }
+std::string NamedObjectDirectory() {
+    const uid_t user = ::geteuid();
+    const std::string runtime = RuntimeDirectory();
+    if (!runtime.empty()) return runtime + "/quillmor-" + std::to_string(user);
+    // Root (sudo passes no runtime directory) never goes to the shared /tmp, where
+    // any user could make root's folder first and so stop every root run.
+    if (user == 0) return "/run/quillmor";
+    return "/tmp/quillmor-" + std::to_string(user);
+}
+
+std::string OsUnusableNamedObjectFolder() {
+    const int fd = OpenPrivateDirectory(true);
+    if (fd >= 0) {
+        ::close(fd);
+        return "";
+    }
+    return NamedObjectDirectory();
+}
 
 std::string ObjectFileName(const char* name, const char* kind) {
     if (!name || !*name) return "";

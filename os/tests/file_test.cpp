@@ -1,4 +1,5 @@
 #include "os/file.h"
+#include "os/linux/linux_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,46 @@ TEST_F(ImageFile, OnlyOneOpenerAtATime) {
     OsHandle again = OsOpenImageFile(path_.c_str());
     EXPECT_NE(again, nullptr);
     OsCloseFile(again);
+}
+
+// Opened for an update: what the handle reads stays what the file held then,
+// whatever is written to the file afterwards, and nobody can write to the copy.
+TEST_F(ImageFile, OpenedForAnUpdateItReadsTheBytesOfItsOpening) {
+    OsHandle f = OsOpenImageForUpdate(path_.c_str(), 200);
+    ASSERT_NE(f, nullptr);
+    const int fd = ::open(path_.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const unsigned char zeros[256] = {};
+    ASSERT_EQ(::pwrite(fd, zeros, sizeof zeros, 0), 256);
+    ASSERT_EQ(::ftruncate(fd, 10), 0);
+    ::close(fd);
+
+    unsigned char buf[256];
+    uint32_t got = 0;
+    ASSERT_TRUE(OsSeekFile(f, 0));
+    ASSERT_TRUE(OsReadFile(f, buf, sizeof buf, &got));
+    ASSERT_EQ(got, 200u);  // no more than it was asked to keep
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(buf[i], i) << "byte " << i;
+
+    // Nobody writes to the copy: not this process, nor one that opens it by its
+    // /proc name.
+    EXPECT_EQ(::pwrite(FdFromHandle(f), "x", 1, 0), -1);
+    const std::string other = "/proc/self/fd/" + std::to_string(FdFromHandle(f));
+    const int again = ::open(other.c_str(), O_RDWR);
+    if (again >= 0) {
+        EXPECT_EQ(::pwrite(again, "x", 1, 0), -1);
+        EXPECT_NE(::ftruncate(again, 0), 0);
+        ::close(again);
+    }
+    OsCloseFile(f);
+
+    // A file shorter than asked: as much as it holds.
+    OsHandle shorter = OsOpenImageForUpdate(path_.c_str(), 200);
+    ASSERT_NE(shorter, nullptr);
+    ASSERT_TRUE(OsReadFile(shorter, buf, sizeof buf, &got));
+    EXPECT_EQ(got, 10u);
+    OsCloseFile(shorter);
+    EXPECT_EQ(OsOpenImageForUpdate((dir_ + "/missing").c_str(), 200), nullptr);
 }
 
 TEST_F(ImageFile, WhatCannotBeOpened) {

@@ -1,6 +1,6 @@
 // Process hygiene on Linux, each case in a child process of its own: descriptors
-// 0-2 and SIGPIPE at start, and signals held back while the drive is in download
-// mode.
+// 0-2 and SIGPIPE at start, and signals held back from the start of an update
+// until its outcome has been told.
 #include "os/guard.h"
 
 #include <gtest/gtest.h>
@@ -64,22 +64,23 @@ TEST(PrepareProcess, ClosedStandardDescriptorsBecomeTheNullDeviceAndSigpipeIsIgn
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// --- Download mode ------------------------------------------------------------------
+// --- Held signals -------------------------------------------------------------------
 
 struct HeldSignals {
     const char* name;
-    std::vector<int> sentByItself;  // by the child, in download mode
-    int sentByAnother;              // by this process while the child is in download mode; 0: none
-    bool ownAbort;                  // the child aborts in download mode
-    const char* marks;              // what the child got to write: s sent, l left the mode
+    std::vector<int> sentByItself;  // by the child, while it holds signals
+    int sentByAnother;              // by this process while the child holds signals; 0: none
+    bool ownAbort;                  // the child aborts while it holds signals
+    const char* marks;              // what the child got to write: s sent, l released
     std::vector<int> stops;         // the stops that follow, in order (each continued)
     int endSignal;                  // the signal that ends it; 0: it exits 0
+    int notes;                      // how many times its note reached standard error
 };
 void PrintTo(const HeldSignals& c, std::ostream* os) { *os << c.name; }
 
-class DownloadMode : public testing::TestWithParam<HeldSignals> {};
+class HoldSignals : public testing::TestWithParam<HeldSignals> {};
 
-TEST_P(DownloadMode, SignalsThatWouldEndOrStopTheProcessWaitUntilItEnds) {
+TEST_P(HoldSignals, SignalsThatWouldEndOrStopTheProcessWaitForTheRelease) {
     const HeldSignals& c = GetParam();
     std::vector<int> sent = c.sentByItself;
     if (c.sentByAnother) sent.push_back(c.sentByAnother);
@@ -90,30 +91,36 @@ TEST_P(DownloadMode, SignalsThatWouldEndOrStopTheProcessWaitUntilItEnds) {
         if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL)
             GTEST_SKIP() << "signal " << s << " has a handler in this build";
     }
-    int marks[2], go[2];
+    int marks[2], go[2], err[2];
     ASSERT_EQ(::pipe(marks), 0);
     ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(err), 0);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::close(marks[0]);
         ::close(go[1]);
+        ::close(err[0]);
+        ::dup2(err[1], 2);
+        ::close(err[1]);
         ::setpgid(0, 0);  // a process group of its own, whose stops are not discarded
         const struct rlimit noCore = {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
-        OsEnterDownloadMode();
+        OsSetHoldNote("held|");
+        OsHoldSignals();
         Mark(marks[1], 'e');
         char c1;
         if (::read(go[0], &c1, 1) != 1) ::_exit(91);  // the other process's signal has come by now
         for (int s : c.sentByItself) ::kill(::getpid(), s);
         if (c.ownAbort) ::abort();
         Mark(marks[1], 's');
-        OsLeaveDownloadMode();
+        OsReleaseSignals();
         Mark(marks[1], 'l');
         ::_exit(0);
     }
     ::close(marks[1]);
     ::close(go[0]);
+    ::close(err[1]);
     char entered = 0;
     ASSERT_EQ(::read(marks[0], &entered, 1), 1);
     if (c.sentByAnother) {
@@ -138,20 +145,26 @@ TEST_P(DownloadMode, SignalsThatWouldEndOrStopTheProcessWaitUntilItEnds) {
     }
     EXPECT_EQ(ReadAll(marks[0]), c.marks);
     ::close(marks[0]);
+    std::string notes;
+    for (int n = 0; n < c.notes; ++n) notes += "held|";
+    EXPECT_EQ(ReadAll(err[0]), notes);
+    ::close(err[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, DownloadMode,
+    Table, HoldSignals,
     testing::Values(
-        // The first held back, by number, is the one that ends it, once out of the mode.
-        HeldSignals{"UserAndAlarm", {SIGALRM, SIGUSR1}, 0, false, "s", {}, SIGUSR1},
-        HeldSignals{"TerminateAndHangUp", {SIGTERM, SIGHUP}, 0, false, "s", {}, SIGHUP},
-        HeldSignals{"RealTime", {SIGRTMIN + 3}, 0, false, "s", {}, SIGRTMIN + 3},
-        HeldSignals{"StopsFromTheTerminal", {SIGTTOU, SIGTSTP, SIGTTIN}, 0, false, "sl", {SIGTSTP, SIGTTIN, SIGTTOU}, 0},
-        HeldSignals{"FaultSignalFromAnotherProcess", {}, SIGSEGV, false, "s", {}, SIGSEGV},
+        // The first held back, by number, is the one that ends it, once released.
+        HeldSignals{"UserAndAlarm", {SIGALRM, SIGUSR1}, 0, false, "s", {}, SIGUSR1, 0},
+        // Requests to end the process say at once that they wait.
+        HeldSignals{"TerminateAndHangUp", {SIGTERM, SIGHUP}, 0, false, "s", {}, SIGHUP, 2},
+        HeldSignals{"InterruptFromAnotherProcess", {}, SIGINT, false, "s", {}, SIGINT, 1},
+        HeldSignals{"RealTime", {SIGRTMIN + 3}, 0, false, "s", {}, SIGRTMIN + 3, 0},
+        HeldSignals{"StopsFromTheTerminal", {SIGTTOU, SIGTSTP, SIGTTIN}, 0, false, "sl", {SIGTSTP, SIGTTIN, SIGTTOU}, 0, 0},
+        HeldSignals{"FaultSignalFromAnotherProcess", {}, SIGSEGV, false, "s", {}, SIGSEGV, 0},
         // A fault of its own cannot wait.
-        HeldSignals{"OwnAbort", {}, 0, true, "", {}, SIGABRT},
-        HeldSignals{"Nothing", {}, 0, false, "sl", {}, 0}),
+        HeldSignals{"OwnAbort", {}, 0, true, "", {}, SIGABRT, 0},
+        HeldSignals{"Nothing", {}, 0, false, "sl", {}, 0, 0}),
     [](const testing::TestParamInfo<HeldSignals>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -137,6 +137,17 @@ TEST_F(NamedObjects, NamesBecomeSafeFileNames) {
     EXPECT_EQ(OsCreateNamedMutex(""), nullptr);
 }
 
+// Without a runtime directory, root's objects never go to the shared /tmp, where
+// any user could make root's folder first; everyone else's go there, in a folder
+// of their own.
+TEST_F(NamedObjects, WithoutARuntimeDirectoryRootKeepsOutOfTmp) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const uid_t user = ::geteuid();
+    EXPECT_EQ(NamedObjectDirectory(), user == 0 ? "/run/quillmor" : "/tmp/quillmor-" + std::to_string(user));
+    ::setenv("XDG_RUNTIME_DIR", (dir_ + "/absent").c_str(), 1);  // names no directory
+    EXPECT_EQ(NamedObjectDirectory(), user == 0 ? "/run/quillmor" : "/tmp/quillmor-" + std::to_string(user));
+}
+
 TEST_F(NamedObjects, PlantedLinkIsNotFollowed) {
     // Someone who can write to the runtime directory points the name elsewhere.
     const std::string target = dir_ + "/victim";

@@ -10,6 +10,8 @@ OsHandle OsOpenImageFile(const char* path) {
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
+OsHandle OsOpenImageForUpdate(const char* path, uint32_t) { return OsOpenImageFile(path); }
+
 bool OsSeekFile(OsHandle file, uint32_t offset) {
     if (!file) return false;
     // With the high part given, the 32-bit offset is read as unsigned: offsets past

@@ -1,9 +1,11 @@
 // Windows: a GUI process has no standard descriptors to fill and no signals that
-// could end it in the middle of a download.
+// could end it in the middle of an update.
 #include "os/guard.h"
 
 bool OsPrepareProcess() { return true; }
 
-void OsEnterDownloadMode() {}
+void OsHoldSignals() {}
 
-void OsLeaveDownloadMode() {}
+void OsReleaseSignals() {}
+
+void OsSetHoldNote(const char*) {}

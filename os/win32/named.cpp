@@ -59,3 +59,5 @@ bool OsPublishSharedValue(OsHandle section, uint32_t value) {
 void OsCloseSharedSection(OsHandle section) {
     if (section) CloseHandle(section);
 }
+
+std::string OsUnusableNamedObjectFolder() { return std::string(); }

@@ -8,6 +8,7 @@
 #include "sim/drive.h"
 #include "sim/image.h"
 #include "testing/mock_logind.h"
+#include "testing/twin_image.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -394,9 +396,45 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SignalCase{"UserAndAlarmEndItAfterwards", {SIGUSR1, SIGALRM}, {}, 128 + SIGUSR1},
                     SignalCase{"StopsFromTheTerminalComeAfterwards", {SIGTSTP, SIGTTIN, SIGTTOU},
                                {SIGTSTP, SIGTTIN, SIGTTOU}, 0},
-                    // Refused by the terminal front-end for the whole update.
-                    SignalCase{"InterruptAndTerminateAreRefused", {SIGINT, SIGTERM}, {}, 0}),
+                    // Held like any other, with a note at once; the lowest number ends it.
+                    SignalCase{"InterruptAndTerminateEndItAfterwards", {SIGINT, SIGTERM}, {}, 128 + SIGINT}),
     [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
+
+// A signal held back during the blocks waits until the run has told the outcome
+// on the terminal and in the log; then it ends the run.
+struct OutcomeCase {
+    const char* name;
+    std::vector<int> signals;  // sent once the download has begun
+    int end;                   // 128 + the signal that ends the run
+    bool noted;                // the run says at once that it cannot be interrupted
+};
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorOutcome : public Quillmor, public testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(QuillmorOutcome, IsToldAndLoggedBeforeAHeldSignalEndsTheRun) {
+    const OutcomeCase& c = GetParam();
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x1D8000 delay=300\n");
+    RunOptions options{RunDir("run")};
+    options.args = {"--yes", "--log", "run.log"};
+    const Child run = StartUpdater(options);
+    ASSERT_TRUE(WaitForBlocks(1));
+    for (int s : c.signals) ASSERT_EQ(::kill(run.pid, s), 0);
+    EXPECT_EQ(Wait(run), c.end);
+    const std::string err = ReadFile(run.errPath);
+    for (const char* text : {"now reports revision 1.10", "Restart the computer before you use the drive."})
+        EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
+    EXPECT_EQ(err.find("the update cannot be interrupted") != std::string::npos, c.noted) << err;
+    EXPECT_NE(ReadFile(work_ + "/run.log").find("update: succeeded"), std::string::npos) << ReadFile(work_ + "/run.log");
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorOutcome,
+    testing::Values(OutcomeCase{"UserAndAlarm", {SIGUSR1, SIGALRM}, 128 + SIGUSR1, false},
+                    OutcomeCase{"InterruptAndTerminate", {SIGINT, SIGTERM}, 128 + SIGINT, true}),
+    [](const testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Quillmor, StandardErrorWhoseReaderHasGoneIsNoEnd) {
     StartServer("");
@@ -425,6 +463,50 @@ TEST_F(Quillmor, ClosedStandardDescriptorsNeverBecomeTheDrive) {
     EXPECT_EQ(Wait(run), 0);
     EXPECT_EQ(Digest(), imageDigest_ + "\n");
 }
+
+// --- The image written over during the update ---------------------------------------
+
+// Written over in place once the blocks have begun: a twin that keeps the image's
+// digest, or bytes of no design. The drive gets exactly the image validated.
+struct WriteOverCase {
+    const char* name;
+    bool twin;
+};
+void PrintTo(const WriteOverCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorImageWrittenOver : public Quillmor, public testing::WithParamInterface<WriteOverCase> {};
+
+TEST_P(QuillmorImageWrittenOver, DriveGetsExactlyTheValidatedImage) {
+    const WriteOverCase& c = GetParam();
+    const std::string path = work_ + "/" + SIM_IMAGE_FILE_NAME;
+    std::vector<uint8_t> changed = ReadTransfer(path);
+    ASSERT_FALSE(changed.empty());
+    uint32_t at = 0x140100, length = 2 * IMAGE_DIGEST_GROUP;
+    if (c.twin) {
+        const ImageDigest digest = DigestOfTransfer(changed);
+        MakeDigestTwin(changed, at);
+        ASSERT_EQ(DigestOfTransfer(changed), digest) << "not a twin";
+    } else {
+        at = 0;
+        length = IMAGE_TRANSFER_SIZE;
+        std::srand(11);
+        for (uint8_t& b : changed) b = static_cast<uint8_t>(std::rand());
+    }
+    StartServer("fault = opcode=0x3B buffer=0xF0 offset=0x8000 delay=300\n");
+    RunOptions options{RunDir("run")};
+    options.args = {"--yes"};
+    const Child run = StartUpdater(options);
+    ASSERT_TRUE(WaitForBlocks(1));
+    ASSERT_TRUE(WriteInPlace(path, changed, at, length));
+    EXPECT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+    EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
+    EXPECT_EQ(Digest(), imageDigest_ + "\n");
+    EXPECT_TRUE(Applied());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuillmorImageWrittenOver,
+                         testing::Values(WriteOverCase{"Twin", true}, WriteOverCase{"RandomBytes", false}),
+                         [](const testing::TestParamInfo<WriteOverCase>& info) { return std::string(info.param.name); });
 
 // --- Sleep and shutdown ------------------------------------------------------------
 
@@ -697,6 +779,92 @@ TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     for (const char* entry : {"image ", "version=\"1.10\"", "signature=", "identification=", "version rule: the image is newer",
                               "update: succeeded"})
         EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+}
+
+// What --log may name: the run writes only into a regular file of its own user's,
+// appended to, never truncated; anything else is refused before any drive is
+// touched and left as it was.
+struct LogCase {
+    const char* name;
+    void (*plant)(const std::string& log, const std::string& victim);
+    int code;
+};
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorLog : public Quillmor, public testing::WithParamInterface<LogCase> {};
+
+constexpr uid_t kOtherUser = 65534;
+const char kKept[] = "root's own data, or an earlier run's record\n";
+
+TEST_P(QuillmorLog, NeverTouchesAFileThatIsNotItsOwn) {
+    const LogCase& c = GetParam();
+    const std::string log = work_ + "/run.log";
+    const std::string victim = work_ + "/victim";
+    std::ofstream(victim) << kKept;
+    c.plant(log, victim);
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {"--yes", "--log", "run.log"};
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), c.code);
+    const std::string err = ReadFile(run.errPath);
+    EXPECT_EQ(ReadFile(victim).rfind(kKept, 0), 0u) << ReadFile(victim);
+    if (c.code == 0) {
+        // Its own file: appended to, the earlier record kept.
+        EXPECT_EQ(ReadFile(log).rfind(kKept, 0), 0u);
+        EXPECT_NE(ReadFile(log).find("update: succeeded"), std::string::npos);
+        return;
+    }
+    EXPECT_EQ(ReadFile(victim), kKept);
+    EXPECT_NE(err.find("quillmor: the log run.log is not a plain file of yours"), std::string::npos) << err;
+    EXPECT_TRUE(Transcript().empty()) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorLog,
+    testing::Values(
+        LogCase{"LinkToAnotherFile",
+                [](const std::string& log, const std::string& victim) { ASSERT_EQ(::symlink(victim.c_str(), log.c_str()), 0); }, 2},
+        LogCase{"LinkToNothingYet",
+                [](const std::string& log, const std::string& victim) {
+                    ASSERT_EQ(::symlink((victim + ".new").c_str(), log.c_str()), 0);
+                },
+                2},
+        LogCase{"SecondNameOfAnotherFile",
+                [](const std::string& log, const std::string& victim) { ASSERT_EQ(::link(victim.c_str(), log.c_str()), 0); }, 2},
+        LogCase{"AnotherUsersFile",
+                [](const std::string& log, const std::string&) {
+                    std::ofstream(log) << kKept;
+                    ASSERT_EQ(::chown(log.c_str(), kOtherUser, kOtherUser), 0);
+                },
+                2},
+        LogCase{"Fifo", [](const std::string& log, const std::string&) { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); }, 2},
+        LogCase{"Directory", [](const std::string& log, const std::string&) { ASSERT_EQ(::mkdir(log.c_str(), 0700), 0); }, 2},
+        LogCase{"OwnEarlierRecord",
+                [](const std::string& log, const std::string&) { std::ofstream(log) << kKept; }, 0}),
+    [](const testing::TestParamInfo<LogCase>& info) { return std::string(info.param.name); });
+
+// The folder of root's named objects made first by another user: the run says so,
+// instead of blaming another updater, and touches no drive.
+TEST_F(Quillmor, SquattedLockFolderIsNamedAndNothingIsDone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making another user's folder needs root";
+    StartServer("");
+    const std::string shared = RunDir("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string squatted = shared + "/quillmor-0";
+    ASSERT_EQ(::mkdir(squatted.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(squatted.c_str(), kOtherUser, kOtherUser), 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--check"}, std::vector<std::string>{"/au"}}) {
+        RunOptions options{shared};
+        options.args = args;
+        const Child run = StartUpdater(options);
+        EXPECT_EQ(Wait(run), args[0] == "/au" ? 1 : 6);
+        const std::string err = ReadFile(run.errPath);
+        EXPECT_NE(err.find("quillmor: the lock folder " + squatted + " is not yours alone"), std::string::npos) << err;
+        EXPECT_EQ(err.find("another firmware updater is running"), std::string::npos) << err;
+    }
+    EXPECT_TRUE(Transcript().empty()) << Transcript();
 }
 
 TEST_F(Quillmor, OnATerminalTheUserPicksTheSecondDriveAndSeesOneBar) {

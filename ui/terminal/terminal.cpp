@@ -1,11 +1,6 @@
 #include "ui/terminal/terminal.h"
 
 #include "res/resource.h"
-#include "ui/updater_common.h"
-
-#include <csignal>
-#include <cstring>
-#include <unistd.h>
 
 namespace terminal {
 
@@ -106,31 +101,6 @@ void FrontEnd::ShowCountdown(WindowHandle hwnd, const headless::WindowState* sta
         if (OpenLine() == hwnd) Print("");  // ends the line
     } else {
         Print(c.caption + " ended at: " + c.text + "\n");
-    }
-}
-
-namespace {
-void OnSignal(int signal) {
-    if (g_updateRunning.load()) {
-        static const char kNote[] =
-            "\nquillmor: the firmware is being written to the drive; the update cannot be interrupted.\n";
-        ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
-        (void)ignored;
-        return;
-    }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-}  // namespace
-
-void GuardSignalsDuringUpdate() {
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = &OnSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(s, &action, nullptr);
     }
 }
 

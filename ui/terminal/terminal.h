@@ -55,9 +55,4 @@ private:
     WindowHandle m_openLine = 0;  // the countdown whose line the cursor stands on
 };
 
-// What the process does with SIGINT, SIGTERM, SIGHUP and SIGQUIT: while an update
-// writes to the drive they are refused with a note (a drive left half-written may
-// not start again); otherwise they end the process as usual.
-void GuardSignalsDuringUpdate();
-
 }  // namespace terminal
