@@ -301,7 +301,7 @@ int ValidateImage(WorkerHost& owner) {
     // A block that ends before its state byte is a failed read: its signature may
     // not have arrived whole either.
     if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH) ||
-        g_bytesTransferred <= STATE_BYTE_OFFSET || g_dataIn[STATE_BYTE_OFFSET] == REPLY_NOT_ARRIVED) {
+        !StateByteArrived()) {
         ShowCommandError(owner);
         return 0;
     }

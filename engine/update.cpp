@@ -24,15 +24,16 @@ void ResetCommandState() {
     g_modeSwitchCode = MODE_SWITCH_CODE;
 }
 
+bool StateByteArrived() {
+    return g_bytesTransferred > STATE_BYTE_OFFSET && g_dataIn[STATE_BYTE_OFFSET] != REPLY_NOT_ARRIVED;
+}
+
 int ReadDriveState() {
     if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH))
         return g_transferUnknown ? DRIVE_STATE_NOT_SHOWN : DRIVE_STATE_NO_ANSWER;
-    // A reply that ended before byte 32 did not show it; nor did one whose byte 32
-    // still holds the mark of a byte that did not arrive (the adapter may not
-    // report how much did). A drive's own FFh there is refused with it: safe
-    // either way, as neither a mode switch nor a success follows.
-    if (g_bytesTransferred <= STATE_BYTE_OFFSET || g_dataIn[STATE_BYTE_OFFSET] == REPLY_NOT_ARRIVED)
-        return DRIVE_STATE_NOT_SHOWN;
+    // A drive's own FFh in the state byte is refused with a byte that did not
+    // arrive: safe either way, as neither a mode switch nor a success follows.
+    if (!StateByteArrived()) return DRIVE_STATE_NOT_SHOWN;
     return g_dataIn[STATE_BYTE_OFFSET] == STATE_BLANK ? DRIVE_STATE_BLANK : DRIVE_STATE_SET;
 }
 

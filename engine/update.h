@@ -30,6 +30,10 @@ extern uint32_t g_modeSwitchCode;
 // What each dialog resets when it initialises: the ASPI probe address and the code.
 void ResetCommandState();
 
+// Whether the identification block just read holds its state byte: the reply
+// reached byte 32, and that byte is not the mark of a byte that did not arrive
+// (an adapter may report a short reply as whole).
+bool StateByteArrived();
 // Reads the identification block and tells its state byte: DRIVE_STATE_BLANK,
 // DRIVE_STATE_SET, or why there is none to tell (the read failed; or the drive
 // answered but its reply ended before byte 32).
