@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Judges one scenario that tests/kernel/guest.sh ran in the guest: the run's
+# exit code and words, and what reached the drive through the real kernel
+# (the drive's transcript and status). On a failure it shows the run's output,
+# the transcript and the guest's serial log.
+# Usage: check.sh SCENARIO OUT
+set -uo pipefail
+name=$1 out=$2
+dir=$out/$name
+here=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=testing/missing.sh
+. "$here/testing/missing.sh"
+
+boot=$(cat "$out/boot-rc" 2>/dev/null || echo none)
+case $boot in
+  77) qm_missing "the virtual machine's tools (see kernel.boot)" ;;
+  0) ;;
+  *) echo "FAIL: the guest did not run its scenarios (kernel.boot: $boot)"; exit 1 ;;
+esac
+
+failures=0
+fail() {
+  echo "FAIL: $name: $*"
+  failures=$((failures + 1))
+}
+rc=$(cat "$dir/rc" 2>/dev/null || echo none)
+transcript=$dir/transcript.txt
+start=$(cat "$dir/run-start" 2>/dev/null || echo 0)
+end=$(cat "$dir/run-end" 2>/dev/null || echo 0)
+# The commands that reached the drive while quillmor ran, the kernel's among them.
+during() { sed -n "$((start + 1)),${end}p" "$transcript"; }
+status_field() { tr ' ' '\n' <"$dir/status.txt" | sed -n "s/^$1=//p"; }
+
+expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
+expect_said() {
+  grep -qF -- "$1" "$dir/stdout" "$dir/stderr" || fail "it did not say \"$1\""
+}
+# Nothing that changes the drive: no START STOP UNIT with LoEj, no WRITE BUFFER.
+expect_untouched() {
+  local changed
+  changed=$(during | grep -E '^D (1B.{6}0[23]|3B)' || true)
+  [ -z "$changed" ] || fail "commands that change the drive reached it:"$'\n'"$changed"
+  [ "$(status_field applied)" = 0 ] || fail "an image was applied"
+}
+expect_updated() {
+  [ "$(grep -c '^D 3B05F0' "$transcript")" = 60 ] || fail "not 60 firmware blocks"
+  ! grep '^D 3B05F0' "$transcript" | grep -qv 'status=00 .*xfer=32768$' || fail "a block was not taken whole"
+  [ "$(status_field digest)" = "$(cat "$out/image-digest")" ] || fail "the drive's image digest is not the file's"
+  [ "$(status_field revision)" = 1.10 ] || fail "the drive does not report the new revision"
+}
+# The commands between the first and the last firmware block that are not
+# blocks: the kernel's own, slipped in between.
+between_blocks() {
+  awk '/^D 3B05F0/ { if (first) { printf "%s", held; held = "" } first = 1; next }
+       first { held = held $0 "\n" }' "$transcript"
+}
+
+case $name in
+  check)
+    expect_rc 0
+    expect_said "Nothing was written to the drive."
+    expect_untouched
+    ;;
+  yes)
+    expect_rc 0
+    expect_updated
+    slipped=$(between_blocks)
+    echo "between the blocks, without polling: $(printf '%s' "$slipped" | grep -c .) commands"
+    [ -z "$slipped" ] || fail "the kernel sent commands between the blocks:"$'\n'"$slipped"
+    ;;
+  no-group)
+    # The node does not open for a user outside the cdrom group: nothing of the
+    # run reaches the drive.
+    expect_rc 4
+    [ "$start" = "$end" ] || fail "commands reached the drive"
+    ;;
+  no-rawio)
+    expect_rc 4
+    expect_said "needs root"
+    expect_untouched
+    ;;
+  no-rawio-sg)
+    [ "$rc" != 0 ] || fail "the update succeeded without CAP_SYS_RAWIO"
+    expect_untouched
+    ;;
+  held)
+    expect_rc 6
+    expect_said "is in use"
+    expect_untouched
+    ;;
+  polling)
+    expect_rc 0
+    expect_updated
+    slipped=$(between_blocks)
+    count=$(printf '%s' "$slipped" | grep -c . || true)
+    echo "between the blocks, polling every 2 s: $count commands"
+    printf '%s' "$slipped"
+    others=$(printf '%s' "$slipped" | grep -v '^D 4A' || true)
+    [ -z "$others" ] || fail "commands other than GET EVENT STATUS NOTIFICATION between the blocks:"$'\n'"$others"
+    ;;
+  *)
+    echo "check.sh: no scenario $name" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -gt 0 ]; then
+  for f in stdout stderr usb-drive.log; do
+    echo "--- $name/$f"
+    cat "$dir/$f" 2>/dev/null
+  done
+  echo "--- $name/transcript.txt (the run: lines $((start + 1)) to $end)"
+  cat "$transcript" 2>/dev/null
+  echo "--- serial.log (last 60 lines)"
+  tail -60 "$out/serial.log" 2>/dev/null
+  exit 1
+fi
+echo "ok: $name"
