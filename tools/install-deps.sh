@@ -2,7 +2,8 @@
 # Installs what Quillmor needs on Debian 12, for one of two profiles:
 #   demo  the native build and the demo: compiler, CMake, libsystemd, GoogleTest
 #   all   (default) everything the three builds and every test need: the above,
-#         mingw-w64, Wine, Xvfb, sg3_utils, the mock logind, the package tools...
+#         mingw-w64, Wine, Xvfb, sg3_utils, the mock logind, the package tools,
+#         qemu and busybox for the kernel tests...
 # Idempotent: when everything is present it changes nothing and returns at once.
 # Runs as root, or as a user with sudo.
 # The product, the i686 QUILLMOR.EXE, runs under 32-bit Wine: wine32 from the
@@ -31,6 +32,7 @@ case $profile in
       wine wine64
       xvfb xdotool x11-utils imagemagick
       sg3-utils shellcheck
+      qemu-system-x86 kmod busybox-static cpio
       fonts-ipafont-gothic locales
       clang libclang-rt-14-dev
       dpkg-dev file groff-base

@@ -91,10 +91,29 @@ case $name in
   polling)
     expect_rc 0
     expect_updated
+    # The polling runs while nobody, or a plain open, holds the drive...
+    for window in idle plain-open; do
+      polls=$(grep -c '^D 4A' "$dir/$window" || true)
+      echo "polling every 2 s, 4.5 s with $window: $polls GET EVENT STATUS NOTIFICATION"
+      [ "$polls" -ge 1 ] || fail "no polling with $window: the kernel did not poll at all"
+    done
+    # ...but not while quillmor holds /dev/sr0 open for writing with O_EXCL:
+    # sr blocks its events for an exclusive writer.
+    slipped=$(between_blocks)
+    echo "between the blocks, polling every 2 s: $(printf '%s' "$slipped" | grep -c .) commands"
+    [ -z "$slipped" ] || fail "the kernel sent commands between the blocks:"$'\n'"$slipped"
+    ;;
+  polling-sg)
+    # Through sg nothing claims the block device, and the polling goes on
+    # between the blocks: only GET EVENT STATUS NOTIFICATION, each after a
+    # block has completed.
+    expect_rc 0
+    [ "$(grep -c '^D 3B05F0' "$transcript")" = 60 ] || fail "not 60 firmware blocks"
     slipped=$(between_blocks)
     count=$(printf '%s' "$slipped" | grep -c . || true)
-    echo "between the blocks, polling every 2 s: $count commands"
+    echo "between the blocks through /dev/sg0, polling every 2 s: $count commands"
     printf '%s' "$slipped"
+    [ "$count" -ge 1 ] || fail "no polling between the blocks"
     others=$(printf '%s' "$slipped" | grep -v '^D 4A' || true)
     [ -z "$others" ] || fail "commands other than GET EVENT STATUS NOTIFICATION between the blocks:"$'\n'"$others"
     ;;

@@ -136,12 +136,30 @@ kill "$holder"
 wait "$holder" 2>/dev/null
 drive_stop
 
-# The kernel's media-event polling every 2 s, as desktops set it, during the
-# whole update.
+# The kernel's media-event polling every 2 s, as desktops set it: first for
+# 4.5 s with nobody holding the drive and for 4.5 s under a plain open, to show
+# that it runs; then during the whole update.
+lines() { wc -l <"$QM_OUT/$1/transcript.txt" | tr -d ' '; }
+# window NAME FILE: the commands that reached the drive in 4.5 s.
+window() {
+  before=$(lines "$1")
+  sleep 4.5
+  sed -n "$((before + 1)),\$p" "$QM_OUT/$1/transcript.txt" >"$QM_OUT/$1/$2"
+}
 drive_start polling "$SLOW"
 echo 2000 >/sys/block/sr0/events_poll_msecs
+window polling idle
+python3 -c 'import os, time; fd = os.open("/dev/sr0", os.O_RDONLY | os.O_NONBLOCK); time.sleep(4.5)' &
+window polling plain-open
+wait $!
 run polling root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --image $IMAGE
-cat /sys/block/sr0/events_poll_msecs >"$QM_OUT/polling/events_poll_msecs-after"
+drive_stop
+
+# The same download through the drive's sg node (sg3_utils), which takes no
+# claim on the block device: the polling goes on.
+drive_start polling-sg "$SLOW"
+echo 2000 >/sys/block/sr0/events_poll_msecs
+run polling-sg root sg_write_buffer --mode=5 --id=0xf0 --bpw=32k --in=$IMAGE /dev/sg0
 drive_stop
 
 dmesg >"$QM_OUT/dmesg.txt"
