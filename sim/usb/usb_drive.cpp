@@ -88,18 +88,21 @@ bool WriteAll(int fd, const void* data, size_t size) {
 // resets the device.
 class FunctionFsPipe : public BotPipe {
 public:
-    FunctionFsPipe(int in, int out) : m_in(in), m_out(out) {}
+    FunctionFsPipe(int in, int out, bool verbose) : m_in(in), m_out(out), m_verbose(verbose) {}
 
     void SetLoopThread(pthread_t thread) { m_loop = thread; }
 
     long Receive(uint8_t* to, size_t size) override {
         if (!AwaitEnabled()) return -1;
         const ssize_t n = ::read(m_out, to, size);
+        if (n < 0) Failed("receive", size);
         return n < 0 ? -1 : long(n);
     }
     bool Send(const uint8_t* from, size_t size) override {
         if (!AwaitEnabled()) return false;
-        return ::write(m_in, from, size) == ssize_t(size);
+        const ssize_t n = ::write(m_in, from, size);
+        if (n != ssize_t(size)) Failed("send", size);
+        return n == ssize_t(size);
     }
     // FunctionFS halts an endpoint on a transfer in the wrong direction.
     void HaltIn() override { (void)!::read(m_in, nullptr, 0); }
@@ -131,6 +134,9 @@ public:
     }
 
 private:
+    void Failed(const char* what, size_t size) {
+        if (m_verbose) std::fprintf(stderr, "qm-usb-drive: %s of %zu bytes: %s\n", what, size, std::strerror(errno));
+    }
     bool AwaitEnabled() {
         std::unique_lock<std::mutex> lock(m_mutex);
         const uint64_t seen = m_resets;
@@ -142,6 +148,7 @@ private:
     void Interrupt() { pthread_kill(m_loop, SIGUSR2); }
 
     int m_in, m_out;
+    bool m_verbose;
     pthread_t m_loop{};
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -169,7 +176,12 @@ void ControlLoop(int ep0, FunctionFsPipe* pipe, bool verbose) {
         }
         for (size_t i = 0; i < size_t(n) / sizeof events[0]; ++i) {
             const usb_functionfs_event& e = events[i];
-            if (verbose) std::fprintf(stderr, "qm-usb-drive: event %d\n", int(e.type));
+            if (verbose) {
+                timespec now{};
+                clock_gettime(CLOCK_BOOTTIME, &now);
+                std::fprintf(stderr, "qm-usb-drive: %ld.%06ld event %d request %02x/%02x\n", long(now.tv_sec),
+                             now.tv_nsec / 1000, int(e.type), e.u.setup.bRequestType, e.u.setup.bRequest);
+            }
             switch (e.type) {
             case FUNCTIONFS_ENABLE: pipe->Enabled(true); break;
             case FUNCTIONFS_DISABLE:
@@ -185,6 +197,7 @@ void ControlLoop(int ep0, FunctionFsPipe* pipe, bool verbose) {
                     (void)!::write(ep0, &maxLun, 1);
                 } else if (classToInterface && r.bRequest == kRequestReset && hostToDevice &&
                            r.wLength == 0) {
+                    std::fprintf(stderr, "qm-usb-drive: Bulk-Only reset\n");
                     pipe->Reset();
                     Acknowledge(ep0);
                 } else {
@@ -316,7 +329,7 @@ int main(int argc, char** argv) {
     for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    FunctionFsPipe pipe(in, out);
+    FunctionFsPipe pipe(in, out, verbose);
     pipe.SetLoopThread(pthread_self());
     std::thread(ControlLoop, ep0, &pipe, verbose).detach();
     std::thread([&state, signals] {
@@ -329,9 +342,10 @@ int main(int argc, char** argv) {
     }).detach();
 
     BulkOnlyTarget target(&drive, [&state, verbose](size_t index) { state.Recorded(index, verbose); });
+    static const char* const kOutcomes[] = {"answered", "invalid command block wrapper: halted until a reset",
+                                            "no answer: waited for a reset", "a transfer failed"};
     for (;;) {
         const BotOutcome outcome = target.ServeOne(&pipe);
-        if (verbose && outcome != BotOutcome::Answered)
-            std::fprintf(stderr, "qm-usb-drive: outcome %d\n", int(outcome));
+        if (outcome != BotOutcome::Answered) std::fprintf(stderr, "qm-usb-drive: %s\n", kOutcomes[int(outcome)]);
     }
 }

@@ -18,6 +18,7 @@ case $boot in
   *) echo "FAIL: the guest did not run its scenarios (kernel.boot: $boot)"; exit 1 ;;
 esac
 
+[ -e "$dir/up" ] || { echo "FAIL: $name: the drive did not come up in the guest"; tail -60 "$out/serial.log"; exit 1; }
 failures=0
 fail() {
   echo "FAIL: $name: $*"
@@ -116,6 +117,51 @@ case $name in
     [ "$count" -ge 1 ] || fail "no polling between the blocks"
     others=$(printf '%s' "$slipped" | grep -v '^D 4A' || true)
     [ -z "$others" ] || fail "commands other than GET EVENT STATUS NOTIFICATION between the blocks:"$'\n'"$others"
+    ;;
+  residue-inquiry)
+    # A 1.20 drive whose INQUIRY stops at 34 bytes: no downgrade.
+    [ "$(during | grep -m1 '^D 12' | sed 's/.*xfer=//')" = 34 ] || fail "the INQUIRY was not cut at 34 bytes"
+    [ "$rc" != 0 ] || fail "exit code 0"
+    expect_untouched
+    [ "$(status_field revision)" = 1.20 ] || fail "the drive's revision changed"
+    ;;
+  residue-state)
+    # The final state read cut at 20 bytes (before the state byte) on a drive
+    # left blank: no success.
+    [ "$(grep '^D 3C02F1' "$transcript" | tail -1 | sed 's/.*xfer=//')" = 20 ] ||
+      fail "the final state read was not cut at 20 bytes"
+    expect_rc 1
+    ! grep -q "was updated" "$dir/stdout" || fail "it said the firmware was updated"
+    ;;
+  residue-switch | residue-switch-reported)
+    # The final mode-switch block taken in part: no success.
+    [ "$(grep '^D 3B05FF' "$transcript" | tail -1 | sed 's/.*xfer=//')" = 100 ] ||
+      fail "the final switch was not taken in part"
+    expect_rc 1
+    ! grep -q "was updated" "$dir/stdout" || fail "it said the firmware was updated"
+    expect_said "left in download mode"
+    ;;
+  abort-at-open)
+    # The unanswered command is the kernel's, at quillmor's open; after the
+    # kernel's recovery the update goes through.
+    during | grep -q '^D 4A.*status=none' || fail "the kernel's GET EVENT STATUS NOTIFICATION was not left unanswered"
+    grep -q "reset high-speed USB device" "$out/dmesg.txt" || fail "the kernel did not reset the port"
+    expect_rc 0
+    expect_updated
+    ;;
+  bot-reset)
+    [ "$(cat "$dir/sg_reset-rc")" = 0 ] || fail "sg_reset failed: $(cat "$dir/sg_reset.log")"
+    grep -q "Bulk-Only reset" "$dir/usb-drive.log" || fail "no Bulk-Only reset reached the drive"
+    expect_rc 0
+    expect_updated
+    ;;
+  vanish)
+    # Unbound after the tenth block: a failure, said as one, with the drive
+    # left in download mode.
+    expect_rc 1
+    expect_said "left in download mode"
+    ! grep -q "was updated" "$dir/stdout" || fail "it said the firmware was updated"
+    [ "$(status_field applied)" = 0 ] || fail "an image was applied"
     ;;
   *)
     echo "check.sh: no scenario $name" >&2

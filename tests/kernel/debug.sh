@@ -1,0 +1,123 @@
+#!/bin/sh
+# Runs in the guest of tools/kernel-vm.sh, as root: the emulated drive as a USB
+# DVD drive (qm-usb-drive behind dummy_hcd's gadget), and the native quillmor,
+# exactly as built, against /dev/sr0 through the kernel's usb-storage and sr
+# drivers. Each scenario gets a folder $QM_OUT/NAME with the drive's state
+# (transcript.txt, status.txt), the run's stdout, stderr and exit code (rc),
+# and run-start, the transcript's line count when the run started. check.sh
+# judges them on the host. $QM_OUT/env gives the programs' paths.
+set -u
+# shellcheck source=/dev/null
+. "$QM_OUT/env"
+
+G=/sys/kernel/config/usb_gadget/qm
+FFS=/dev/ffs-drive
+IMAGE_DIR=/tmp/image
+IMAGE=$IMAGE_DIR/Q5518306.707
+drive_pid=
+
+say() { echo "guest: $*"; }
+
+# Polls (TCG is slow; no event to wait on) until the test holds, at most $1 s.
+wait_for() {
+  limit=$1
+  shift
+  i=0
+  while ! "$@"; do
+    i=$((i + 1))
+    [ $i -ge $((limit * 20)) ] && return 1
+    sleep 0.05
+  done
+}
+
+gadget_setup() {
+  mkdir -p $G/strings/0x409 $G/configs/c.1 $G/functions/ffs.drive $FFS
+  echo 0x1d6b >$G/idVendor
+  echo 0x0104 >$G/idProduct
+  echo TORVELL >$G/strings/0x409/manufacturer
+  echo "DVD-RW WKZ4471" >$G/strings/0x409/product
+  echo QM0001 >$G/strings/0x409/serialnumber
+  ln -s $G/functions/ffs.drive $G/configs/c.1/
+  mount -t functionfs drive $FFS
+}
+
+# drive_start NAME SCENARIO-TEXT: a fresh drive in its own folder, bound and
+# probed by the kernel, its nodes given to the cdrom group as udev would.
+drive_start() {
+  dir=$QM_OUT/$1
+  mkdir -p "$dir"
+  printf '%s\n' "$2" >"$dir/scenario"
+  "$QM_USB_DRIVE" --verbose --ffs $FFS --scenario "$dir/scenario" --state "$dir" 2>"$dir/usb-drive.log" &
+  drive_pid=$!
+  wait_for 10 test -e $FFS/ep1 || { say "$1: no endpoints"; return 1; }
+  echo dummy_udc.0 >$G/UDC
+  wait_for 20 test -b /dev/sr0 -a -c /dev/sg0 || { say "$1: no /dev/sr0"; return 1; }
+  chgrp cdrom /dev/sr0 /dev/sg0
+  chmod 0660 /dev/sr0 /dev/sg0
+  # The kernel's own probing (sr's open and media check) settles first.
+  wait_for 10 test -e /sys/block/sr0/events_poll_msecs
+  sleep 0.3
+  touch "$dir/up"
+  say "$1: drive up at $(cut -d' ' -f1 /proc/uptime) s"
+}
+
+drive_stop() {
+  echo "" >$G/UDC 2>/dev/null
+  wait_for 10 test ! -e /dev/sr0
+  kill -TERM "$drive_pid" 2>/dev/null
+  wait "$drive_pid" 2>/dev/null
+  drive_pid=
+}
+
+# run NAME USER ARGS...: quillmor as root, qmcd (cdrom group) or qmuser (no
+# drive group); no capabilities but root's.
+run() {
+  name=$1 user=$2
+  shift 2
+  dir=$QM_OUT/$name
+  if [ ! -e "$dir/up" ]; then
+    say "$name: not run, the drive did not come up"
+    return
+  fi
+  wc -l <"$dir/transcript.txt" | tr -d ' ' >"$dir/run-start"
+  case $user in
+    root) set -- "$@" ;;
+    qmcd) set -- setpriv --reuid=1001 --regid=1001 --groups=24 -- "$@" ;;
+    qmuser) set -- setpriv --reuid=1002 --regid=1002 --clear-groups -- "$@" ;;
+  esac
+  start=$(cut -d' ' -f1 /proc/uptime)
+  (cd /tmp && "$@" >"$dir/stdout" 2>"$dir/stderr" </dev/null)
+  echo $? >"$dir/rc"
+  say "$name: exit $(cat "$dir/rc"), $start .. $(cut -d' ' -f1 /proc/uptime) s"
+  wc -l <"$dir/transcript.txt" | tr -d ' ' >"$dir/run-end"
+}
+
+blocks_at_least() { [ "$(grep -c '^D 3B05F0' "$QM_OUT/$1/transcript.txt")" -ge "$2" ]; }
+
+quillmor() { "$QM_QUILLMOR" --lang en "$@"; }
+
+mkdir -p $IMAGE_DIR
+"$QM_MAKE_IMAGE" -o $IMAGE >/dev/null
+chmod 0755 $IMAGE_DIR
+chmod 0644 $IMAGE
+"$QM_MAKE_IMAGE" --digest-of $IMAGE >"$QM_OUT/image-digest"
+gadget_setup
+
+# A real drive takes its time over each block; 100 ms here stretches the
+# download to some 6 s, long enough for the kernel's polling to show.
+SLOW="disc = present
+fault = opcode=0x3B buffer=0xF0 delay=100"
+
+# A device reset from another program in the middle of the download: the
+# SCSI layer's device reset is usb-storage's Bulk-Only reset, sent between two
+# commands.
+drive_start bot-reset "$SLOW"
+run bot-reset root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --image $IMAGE &
+runner=$!
+wait_for 30 blocks_at_least bot-reset 10
+sg_reset --device /dev/sg0 >"$QM_OUT/bot-reset/sg_reset.log" 2>&1
+echo $? >"$QM_OUT/bot-reset/sg_reset-rc"
+wait $runner
+drive_stop
+
+dmesg > $QM_OUT/dmesg.txt
