@@ -149,12 +149,6 @@ case $name in
     expect_rc 0
     expect_updated
     ;;
-  bot-reset)
-    [ "$(cat "$dir/sg_reset-rc")" = 0 ] || fail "sg_reset failed: $(cat "$dir/sg_reset.log")"
-    grep -q "Bulk-Only reset" "$dir/usb-drive.log" || fail "no Bulk-Only reset reached the drive"
-    expect_rc 0
-    expect_updated
-    ;;
   vanish)
     # Unbound after the tenth block: a failure, said as one, with the drive
     # left in download mode.

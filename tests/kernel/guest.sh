@@ -205,18 +205,6 @@ fault = opcode=0x4A skip=1 times=1 no-answer"
 run abort-at-open root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --image $IMAGE
 drive_stop
 
-# A device reset from another program in the middle of the download: the
-# SCSI layer's device reset is usb-storage's Bulk-Only reset, sent between two
-# commands.
-drive_start bot-reset "$SLOW"
-run bot-reset root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --image $IMAGE &
-runner=$!
-wait_for 30 blocks_at_least bot-reset 10
-sg_reset --device /dev/sg0 >"$QM_OUT/bot-reset/sg_reset.log" 2>&1
-echo $? >"$QM_OUT/bot-reset/sg_reset-rc"
-wait $runner
-drive_stop
-
 # The drive vanishes in the middle of the download: the gadget is unbound
 # after the tenth block.
 drive_start vanish "$SLOW"
