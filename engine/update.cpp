@@ -11,6 +11,7 @@
 #include "transport/discovery.h"
 #include "transport/transport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -79,6 +80,7 @@ constexpr char kInhibitWhy[] = "Writing the DVD-RW drive's firmware: cut off, th
 int PrepareAndDownload(WorkerHost& owner) {
     CmdTestUnitReady();
     CmdTestUnitReady();
+    if (!owner.MayChangeTheDrive()) return 0;
     if (!CmdStartStopUnit(1) && GetSenseClass() != SENSE_NO_MEDIUM) return 0;
     return DownloadImage(owner);
 }
@@ -111,6 +113,35 @@ int DownloadImage(WorkerHost& owner) {
     // answers has shown success only with a state byte that is not a blank.
     const int lastState = ReadDriveState();
     return lastState == DRIVE_STATE_SET || lastState == DRIVE_STATE_NO_ANSWER ? 1 : 0;
+}
+
+bool ReadDriveIdentity(DriveIdentity* identity) {
+    *identity = DriveIdentity();
+    if (!CmdInquiry(INQUIRY_LENGTH)) return false;
+    identity->inquiryLength = std::min<uint32_t>(g_bytesTransferred, sizeof identity->inquiry);
+    std::memcpy(identity->inquiry, g_dataIn, identity->inquiryLength);
+    if (!CmdReadBuffer(BUFFER_ID_BLOCK, BUFFER_MODE_ID_BLOCK, 0, DRIVE_ID_BLOCK_LENGTH)) return false;
+    identity->idBlockLength = std::min<uint32_t>(g_bytesTransferred, sizeof identity->idBlock);
+    std::memcpy(identity->idBlock, g_dataIn, identity->idBlockLength);
+    return true;
+}
+
+bool SameIdentity(const DriveIdentity& a, const DriveIdentity& b) {
+    return a.inquiryLength == b.inquiryLength && a.idBlockLength == b.idBlockLength &&
+           std::memcmp(a.inquiry, b.inquiry, a.inquiryLength) == 0 &&
+           std::memcmp(a.idBlock, b.idBlock, a.idBlockLength) == 0;
+}
+
+int ReadFirmwarePresence() {
+    const int state = ReadDriveState();
+    VersionRecord now{};
+    if (CmdInquiry(INQUIRY_LENGTH)) FillDriveVersion(g_dataIn, g_bytesTransferred, now);
+    bool validRevision = now.revisionArrived && std::strlen(now.currentVersion) == 4 &&
+                         std::strcmp(now.currentVersion, "0000") != 0;
+    for (const char* p = now.currentVersion; validRevision && *p; ++p) validRevision = *p > ' ' && *p <= '~';
+    if (state == DRIVE_STATE_BLANK || (now.revisionArrived && !validRevision)) return FIRMWARE_ABSENT;
+    if (state == DRIVE_STATE_SET && validRevision) return FIRMWARE_PRESENT;
+    return FIRMWARE_UNTOLD;
 }
 
 int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t waitMs, VersionRecord* now) {

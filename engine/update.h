@@ -3,6 +3,7 @@
 #pragma once
 #include "engine/image.h"
 #include "engine/worker.h"
+#include "transport/discovery.h"
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +39,25 @@ bool StateByteArrived();
 // DRIVE_STATE_SET, or why there is none to tell (the read failed; or the drive
 // answered but its reply ended before byte 32).
 int ReadDriveState();
+// What a drive tells of its firmware when asked once (ReadFirmwarePresence).
+constexpr int FIRMWARE_PRESENT = 0;  // its state byte is set and it reports a valid revision
+constexpr int FIRMWARE_ABSENT = 1;   // its state byte is blank, or its revision is none (not four visible characters, or "0000")
+constexpr int FIRMWARE_UNTOLD = 2;   // it did not answer, or its replies stopped short of the bytes that tell
+// Asks the drive on g_hDevice for its identification block and its INQUIRY, as a
+// drive an update stopped half-way through must be judged: by what it reports, not
+// by what was sent to it.
+int ReadFirmwarePresence();
+// What identifies a drive as it was judged: its INQUIRY up to the date and its
+// identification block, each as far as it arrived.
+struct DriveIdentity {
+    uint8_t inquiry[INQUIRY_DATE_END];
+    uint32_t inquiryLength;
+    uint8_t idBlock[DRIVE_ID_BLOCK_LENGTH];
+    uint32_t idBlockLength;
+};
+// Reads both from the drive on g_hDevice; false when either command fails.
+bool ReadDriveIdentity(DriveIdentity* identity);
+bool SameIdentity(const DriveIdentity& a, const DriveIdentity& b);
 // Sends the 256-byte mode-switch block from g_dataOut; bytes 20..255 go out as the
 // buffer holds them. True when the drive accepted it.
 bool SendModeSwitch();

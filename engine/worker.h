@@ -32,6 +32,10 @@ public:
     // A modal message box owned by the dialog's window, shown from the calling
     // (worker) thread; returns the button pressed.
     virtual int ShowMessageBox(const char* text, const char* caption, unsigned style) = 0;
+    // Asked by the update right before the eject, the first command that changes
+    // the drive; false ends the update there, silently. The dialogs send nothing
+    // here; a host that let time pass since it identified the drive may look again.
+    virtual bool MayChangeTheDrive() { return true; }
 };
 
 extern uint32_t g_workerOp;

@@ -6,9 +6,11 @@
 #include "engine/update.h"
 #include "os/named.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,14 +40,47 @@ void DriveWatch::Note(const std::string& text) {
     std::fflush(m_log);
 }
 
+std::string DriveWatch::InUse() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_inUse;
+}
+
+void DriveWatch::ForgetInUse() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_inUse.clear();
+}
+
 OsHandle DriveWatch::Open(char driveLetter) {
     if (m_only != 0 && driveLetter != m_only) return nullptr;
-    return Track(m_inner.Open(driveLetter), driveLetter);
+    bool held = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& open : m_letters) held = held || open.second == driveLetter;
+    }
+    // A second claim of our own would be refused as well.
+    if (held) return Track(m_inner.Open(driveLetter), driveLetter);
+    return Claim(driveLetter);
 }
 
 OsHandle DriveWatch::OpenForUpdate(char driveLetter) {
     if (m_only != 0 && driveLetter != m_only) return nullptr;
-    return Track(m_inner.OpenForUpdate(driveLetter), driveLetter);
+    return Claim(driveLetter);
+}
+
+OsHandle DriveWatch::Claim(char driveLetter) {
+    errno = 0;
+    const OsHandle handle = m_inner.OpenForUpdate(driveLetter);
+    const int why = errno;
+    if (handle == nullptr && why == EBUSY) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_inUse.find(driveLetter) == std::string::npos) {
+            m_inUse += driveLetter;
+            std::sort(m_inUse.begin(), m_inUse.end());
+        }
+    }
+    Track(handle, driveLetter);
+    errno = why;
+    return handle;
 }
 
 OsHandle DriveWatch::Track(OsHandle handle, char driveLetter) {
@@ -138,6 +173,25 @@ std::string BusyText(bool japanese) {
     }
     return japanese ? "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"
                     : "quillmor: another firmware updater is running; nothing was done.";
+}
+
+std::string InUseText(const std::string& device, bool japanese) {
+    bool mounted = false;
+    struct stat drive;
+    if (::stat(device.c_str(), &drive) == 0 && S_ISBLK(drive.st_mode)) {
+        std::ifstream mounts("/proc/self/mounts");
+        std::string source, rest;
+        while (!mounted && mounts >> source && std::getline(mounts, rest)) {
+            struct stat st;
+            mounted = ::stat(source.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == drive.st_rdev;
+        }
+    }
+    if (japanese)
+        return "quillmor: ドライブ " + device +
+               (mounted ? " は使用中です (マウントされています)。" : " は使用中です (別のアップデータかプログラムが開いています)。") +
+               "そのままにしておきます。";
+    return "quillmor: the drive " + device + " is in use (" +
+           (mounted ? "mounted" : "opened by another updater or program") + "); it is left as it is.";
 }
 
 const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) {

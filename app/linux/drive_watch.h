@@ -18,6 +18,12 @@ public:
 
     // Only `letter` opens (0: every letter).
     void RestrictTo(char letter) { m_only = letter; }
+    // Every open claims its drive for this run (the system's exclusive open), unless
+    // the run holds it already: so discovery never probes a drive that another run is
+    // writing. The drives refused because another holder has them are remembered, in
+    // letter order, until ForgetInUse.
+    std::string InUse();
+    void ForgetInUse();
     // Every command from now on is recorded in `log` (nullptr: none).
     void SetLog(FILE* log) { m_log = log; }
     // Called after each image block the drive accepted, with how many blocks
@@ -40,11 +46,14 @@ public:
 
 private:
     std::string Stamp() const;
+    // The exclusive open, remembering a drive that another holder has.
+    OsHandle Claim(char driveLetter);
     // Remembers which drive `handle` (if any) is, for the log.
     OsHandle Track(OsHandle handle, char driveLetter);
 
     DevicePort& m_inner;
     char m_only = 0;
+    std::string m_inUse;
     FILE* m_log = nullptr;
     std::function<void(uint32_t)> m_onBlock;
     std::mutex m_mutex;  // probes run on worker threads
@@ -64,6 +73,10 @@ FILE* OpenLog(const std::string& path);
 // Why the updater mutex counts as taken, one line: another updater runs, or the
 // folder of the named objects is not the user's alone (then it is named).
 std::string BusyText(bool japanese);
+
+// Why `device` could not be claimed, one line: its disc is mounted, or another
+// updater or program holds it.
+std::string InUseText(const std::string& device, bool japanese);
 
 // "03/0C/00" and the like to a few words; "" for a code not in the table.
 const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese);

@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
         if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) std::fprintf(stderr, "%s\n", BusyText(japanese).c_str());
         exitCode = AfxWinMain();
         frontEnd.Uninstall();
+        // Its discovery left out the drives another holder has: a line says so.
+        for (char busy : watch.InUse()) std::fprintf(stderr, "%s\n", InUseText(DevicePathOfLetter(busy), japanese).c_str());
     } else {
         RunIo io;
         io.inIsTerminal = ::isatty(STDIN_FILENO) == 1;

@@ -17,6 +17,7 @@ constexpr int EXIT_BUSY = 6;           // another updater runs, or the drive is 
 constexpr int EXIT_DECLINED = 7;       // the user said No
 constexpr int EXIT_STILL_OLD = 8;      // written, and the drive still reports its old firmware
 constexpr int EXIT_NOT_CONFIRMED = 9;  // written, and the drive did not answer within --wait
+constexpr int EXIT_DRIVE_CHANGED = 10; // the drive was not the one checked when the update was to begin
 
 // The longest --wait: an hour.
 constexpr unsigned kMaxWaitSeconds = 3600;

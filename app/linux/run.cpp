@@ -16,9 +16,11 @@
 #include "ui/updater_common.h"
 
 #include <cerrno>
-#include <fstream>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -122,6 +124,7 @@ public:
     void PostWorkerNotify(unsigned code, long) override {
         if (code == NOTIFY_TRANSFER_STARTED && progress) progress->Start();
     }
+    bool MayChangeTheDrive() override { return !beforeEject || beforeEject(); }
     int ShowMessageBox(const char* text, const char* caption, unsigned) override {
         const std::string t = text ? text : "";
         shown.push_back(t);
@@ -148,6 +151,8 @@ public:
     }
 
     Progress* progress = nullptr;
+    // Looks at the drive again right before the eject; false stops the update there.
+    std::function<bool()> beforeEject;
     std::vector<std::string> shown;
 
 private:
@@ -199,7 +204,7 @@ std::string HeaderFields(const std::string& path) {
            " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
 }
 
-void SayPartialFlash(Terminal& term, const std::string& device) {
+void SayNoFirmware(Terminal& term, const std::string& device) {
     term.Say(T("WARNING: the drive ", "警告: ドライブ ") + device +
              T(" was left in download mode or half-written: it has no valid firmware now.\n"
                "Do not power off or restart the computer. Run quillmor again to write the image.",
@@ -215,7 +220,66 @@ struct Target {
     std::string imagePath;
     VersionRecord record{};
     int needed = IMAGE_UNREADABLE;  // the version rule's answer
+    // Read when the drive was judged (updates only): the drive must still show it
+    // right before the eject.
+    DriveIdentity identity{};
 };
+
+// After a failure the warning goes by what the drive reports when asked once, not
+// by what was sent to it; only a drive that cannot tell is judged by whether a mode
+// switch or a block reached it.
+void WarnIfNoFirmware(Terminal& term, DriveWatch& watch, const Target& target) {
+    int firmware = FIRMWARE_UNTOLD;
+    OsHandle handle = OpenDevice(target.letter);
+    if (handle) {
+        std::swap(handle, g_hDevice);
+        firmware = ReadFirmwarePresence();
+        std::swap(handle, g_hDevice);
+        CloseDevice(handle);
+    }
+    static const char* const kSaid[] = {"valid firmware", "no valid firmware", "nothing that tells"};
+    watch.Note(std::string("after the failure the drive reports ") + kSaid[firmware]);
+    const bool sentChanges = watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0;
+    if (firmware == FIRMWARE_ABSENT || (firmware == FIRMWARE_UNTOLD && sentChanges)) SayNoFirmware(term, target.device);
+}
+
+// "YYMMDD" as the drive and the image print it, "YY/MM/DD".
+std::string ShownDate(const char* digits) {
+    const std::string d = digits;
+    return d.size() == 6 ? d.substr(0, 2) + "/" + d.substr(2, 2) + "/" + d.substr(4, 2) : d;
+}
+
+// Vendor and product, revision and date of an INQUIRY reply, as far as it arrived.
+std::string InquiryText(const uint8_t* data, uint32_t length) {
+    VersionRecord r{};
+    FillDriveVersion(data, length, r);
+    if (!r.revisionArrived) return T("no revision", "リビジョンなし");
+    return TrimRight(std::string(reinterpret_cast<const char*>(data) + 8, 24)) + "  " + r.currentVersion +
+           (r.dateArrived ? "  " + ShownDate(r.driveDate) : std::string());
+}
+
+// Right before the eject: the drive must still be the one judged, INQUIRY (model,
+// revision, date) and identification block alike. Otherwise says what changed.
+bool SameDriveAsJudged(Terminal& term, const Target& target) {
+    DriveIdentity now;
+    const bool answered = ReadDriveIdentity(&now);
+    if (answered && SameIdentity(now, target.identity)) return true;
+    const DriveIdentity& then = target.identity;
+    std::string what;
+    if (!answered) {
+        what = T("it does not answer now", "現在は応答しません");
+    } else if (now.inquiryLength != then.inquiryLength || std::memcmp(now.inquiry, then.inquiry, now.inquiryLength) != 0) {
+        what = T("it was ", "確認時は ") + InquiryText(then.inquiry, then.inquiryLength) + T(", it is now ", "、現在は ") +
+               InquiryText(now.inquiry, now.inquiryLength);
+    } else {
+        what = T("its identification block is not the one checked", "識別ブロックが確認時と異なります");
+    }
+    term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + target.device +
+             T(" changed after it was checked (", " は確認後に変わりました (") + what +
+             T("). Nothing was written; run quillmor again to check it afresh.",
+               ")。何も書き込んでいません。もう一度 quillmor を実行して確認し直してください。"));
+    return false;
+}
 
 // The safety warning (interactive runs), the one-updater mutex and the transfer
 // buffers. False with `*exitCode` set when the run ends here.
@@ -251,11 +315,24 @@ bool StartUp(Terminal& term, bool interactive, int* exitCode) {
 bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive, DriveWatch& watch,
                     Target* target, int* exitCode) {
     ListingScan scan(&term);
+    // Each probe claims its drive, so that none reaches a drive another run is writing.
+    watch.ForgetInUse();
     const int count = DiscoverDrives(scan);
     std::vector<FoundDrive> drives;
     for (int i = 0; i < count && i < static_cast<int>(scan.texts.size()); ++i)
         drives.push_back(DriveFromListText(static_cast<char>(g_devices[i].driveLetter), scan.texts[size_t(i)]));
     watch.Note("drives found: " + std::to_string(drives.size()));
+    const std::string inUse = watch.InUse();
+    for (char busy : inUse) {
+        term.Say(InUseText(DevicePathOfLetter(busy), Japanese()));
+        watch.Note("in use, not probed: " + DevicePathOfLetter(busy));
+    }
+    if (drives.empty() && !inUse.empty()) {
+        term.Say(T("quillmor: no drive is free to update; nothing was done.",
+                   "quillmor: 更新できる空いたドライブがありません。何も行いませんでした。"));
+        *exitCode = EXIT_BUSY;
+        return false;
+    }
     if (drives.empty()) {
         if (!options.device.empty()) {
             term.Say(options.device + T(" is not a TORVELL DVD-RW WKZ4471, or it does not answer.",
@@ -306,6 +383,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     g_hDevice = OpenDeviceForUpdate(target->letter);
     if (g_hDevice == nullptr) {
         if (errno == EBUSY) {
+            term.Say(InUseText(device, Japanese()));
             *exitCode = EXIT_BUSY;
             return false;
         }
@@ -342,8 +420,8 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     if (target->needed == IMAGE_DRIVE_UNKNOWN) {
         CloseDevice(g_hDevice);
         term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + device +
-                 T(" did not tell its firmware revision (INQUIRY failed); nothing was written.",
-                   " のファームウェアのリビジョンを読めませんでした (INQUIRY 失敗)。何も書き込んでいません。"));
+                 T(" did not tell its firmware revision (its INQUIRY reply failed or stopped before it); nothing was written.",
+                   " のファームウェアのリビジョンを読めませんでした (INQUIRY の応答が失敗したか、途中で切れました)。何も書き込んでいません。"));
         *exitCode = EXIT_DRIVE;
         return false;
     }
@@ -359,6 +437,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     watch.Note(std::string("version rule: ") +
                (target->needed == IMAGE_NEEDED ? "the image is newer" : "the image is not newer"));
     SetCheckedImage(record.imageVersion, record.imageDate);
+    if (!options.check && target->needed == IMAGE_NEEDED) ReadDriveIdentity(&target->identity);
     return true;
 }
 
@@ -368,6 +447,9 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
     const VersionRecord& record = target.record;
     const bool valid = ValidateImage(term) == 1;
     CloseImage();
+    // An earlier update stopped half-way leaves the state byte blank, or no valid
+    // revision: such a drive needs the image written again, whatever it reports.
+    const bool halfWritten = ReadFirmwarePresence() == FIRMWARE_ABSENT;
     CloseDevice(g_hDevice);
     int code = EXIT_UPDATED;
     std::string decision;
@@ -383,10 +465,18 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
         code = EXIT_NOTHING_TO_DO;
         decision = T("not newer: the drive already has this firmware or a newer one",
                      "更新不要: ドライブのファームウェアは同じか新しいものです");
+    } else if (halfWritten) {
+        decision = T("write again: the drive holds no valid firmware (an earlier update stopped half-way).\n"
+                     "          Do not power it off; write the image again with quillmor (or quillmor --yes).",
+                     "再書き込み: ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。\n"
+                     "          電源を切らずに、quillmor (または quillmor --yes) でイメージをもう一度書き込んでください。");
     } else {
         decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
     }
     watch.Note("check: " + decision);
+    if (halfWritten && code != EXIT_UPDATED)
+        decision += T("\n          The drive holds no valid firmware (an earlier update stopped half-way): do not power it off.",
+                      "\n          ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。電源を切らないでください。");
     const std::string imageDate = record.imageDate;
     std::string block;
     block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.model + "  " + record.currentVersion + "  " +
@@ -400,12 +490,6 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
     block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
     term.Screen().Print(block);
     return code;
-}
-
-// "YYMMDD" as the drive and the image print it, "YY/MM/DD".
-std::string ShownDate(const char* digits) {
-    const std::string d = digits;
-    return d.size() == 6 ? d.substr(0, 2) + "/" + d.substr(2, 2) + "/" + d.substr(4, 2) : d;
 }
 
 // What the drive reports once it answers again, against what was written: the
@@ -448,7 +532,7 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
                       ? T(" reports revision ", " のリビジョンは ") + reported + T(", not the image's ", " で、イメージの ") +
                             image + T(".", " ではありません。")
                       : T(" did not tell its revision and date whole.", " はリビジョンと日付を正しく返しませんでした。")));
-        SayPartialFlash(term, device);
+        WarnIfNoFirmware(term, watch, target);
         return EXIT_UPDATE_FAILED;
     }
 }
@@ -484,13 +568,20 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
 
     Progress progress(term.Screen(), IMAGE_BLOCK_COUNT, IMAGE_BLOCK_SIZE, Japanese());
     term.progress = &progress;
+    bool changed = false;
+    term.beforeEject = [&] {
+        changed = !SameDriveAsJudged(term, target);
+        return !changed;
+    };
     watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
     const int updated = RunUpdate(term);
     watch.SetBlockObserver(nullptr);
+    term.beforeEject = nullptr;
     progress.End(updated == 1);
     term.progress = nullptr;
     CloseDevice(g_hDevice);
-    watch.Note(std::string("update: ") + (updated ? "succeeded" : "failed"));
+    watch.Note(std::string("update: ") + (updated ? "succeeded" : changed ? "the drive changed" : "failed"));
+    if (changed) return EXIT_DRIVE_CHANGED;
 
     if (updated == 1) return ConfirmAndReport(term, watch, options, target);
 
@@ -501,7 +592,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     }
     term.Say(T("To retry here: check the drive and the image with quillmor --check, then run quillmor again.",
                "再試行するには: quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
-    if (watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0) SayPartialFlash(term, device);
+    WarnIfNoFirmware(term, watch, target);
     return EXIT_UPDATE_FAILED;
 }
 

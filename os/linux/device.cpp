@@ -141,15 +141,7 @@ private:
         if (path.empty()) return nullptr;
         // Non-blocking so that a drive without a disc still opens (as sg3_utils does).
         const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | extraFlags);
-        if (fd >= 0) return HandleFromFd(fd);
-        if ((extraFlags & O_EXCL) && errno == EBUSY) {
-            std::fprintf(stderr,
-                         "quillmor: the drive %s is in use (mounted, or opened by another updater or "
-                         "program); it is left as it is.\n",
-                         path.c_str());
-            std::fflush(stderr);
-        }
-        return nullptr;
+        return fd >= 0 ? HandleFromFd(fd) : nullptr;
     }
 };
 }  // namespace

@@ -184,7 +184,7 @@ run residue-inquiry root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --imag
 drive_stop
 drive_start residue-state "disc = present
 after_switch = blank
-fault = opcode=0x3C buffer=0xF1 skip=3 short=20"
+fault = opcode=0x3C buffer=0xF1 skip=5 short=20"
 run residue-state root "$QM_QUILLMOR" --lang en --yes --device /dev/sr0 --image $IMAGE
 drive_stop
 drive_start residue-switch "disc = present
