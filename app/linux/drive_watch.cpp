@@ -45,9 +45,15 @@ std::string DriveWatch::InUse() {
     return m_inUse;
 }
 
-void DriveWatch::ForgetInUse() {
+std::string DriveWatch::Denied() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_denied;
+}
+
+void DriveWatch::ForgetRefusals() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_inUse.clear();
+    m_denied.clear();
 }
 
 OsHandle DriveWatch::Open(char driveLetter) {
@@ -71,11 +77,12 @@ OsHandle DriveWatch::Claim(char driveLetter) {
     errno = 0;
     const OsHandle handle = m_inner.OpenForUpdate(driveLetter);
     const int why = errno;
-    if (handle == nullptr && why == EBUSY) {
+    std::string* list = why == EBUSY ? &m_inUse : (why == EACCES || why == EPERM) ? &m_denied : nullptr;
+    if (handle == nullptr && list) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_inUse.find(driveLetter) == std::string::npos) {
-            m_inUse += driveLetter;
-            std::sort(m_inUse.begin(), m_inUse.end());
+        if (list->find(driveLetter) == std::string::npos) {
+            *list += driveLetter;
+            std::sort(list->begin(), list->end());
         }
     }
     Track(handle, driveLetter);

@@ -20,10 +20,11 @@ public:
     void RestrictTo(char letter) { m_only = letter; }
     // Every open claims its drive for this run (the system's exclusive open), unless
     // the run holds it already: so discovery never probes a drive that another run is
-    // writing. The drives refused because another holder has them are remembered, in
-    // letter order, until ForgetInUse.
+    // writing. The drives refused because another holder has them, and those this
+    // user may not open, are remembered in letter order until ForgetRefusals.
     std::string InUse();
-    void ForgetInUse();
+    std::string Denied();
+    void ForgetRefusals();
     // Every command from now on is recorded in `log` (nullptr: none).
     void SetLog(FILE* log) { m_log = log; }
     // Called after each image block the drive accepted, with how many blocks
@@ -53,7 +54,7 @@ private:
 
     DevicePort& m_inner;
     char m_only = 0;
-    std::string m_inUse;
+    std::string m_inUse, m_denied;
     FILE* m_log = nullptr;
     std::function<void(uint32_t)> m_onBlock;
     std::mutex m_mutex;  // probes run on worker threads

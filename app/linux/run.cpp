@@ -316,7 +316,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
                     Target* target, int* exitCode) {
     ListingScan scan(&term);
     // Each probe claims its drive, so that none reaches a drive another run is writing.
-    watch.ForgetInUse();
+    watch.ForgetRefusals();
     const int count = DiscoverDrives(scan);
     std::vector<FoundDrive> drives;
     for (int i = 0; i < count && i < static_cast<int>(scan.texts.size()); ++i)
@@ -326,6 +326,17 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
     for (char busy : inUse) {
         term.Say(InUseText(DevicePathOfLetter(busy), Japanese()));
         watch.Note("in use, not probed: " + DevicePathOfLetter(busy));
+    }
+    const std::string denied = watch.Denied();
+    for (char refused : denied) {
+        term.Say(T("quillmor: ", "quillmor: ") + DevicePathOfLetter(refused) + ": " + T("permission denied", "アクセスが拒否されました") +
+                 T(" (run as root, or as a member of the group that owns it, usually cdrom)",
+                   " (root か、デバイスを所有するグループ (通常は cdrom) のユーザで実行してください)"));
+        watch.Note("permission denied, not probed: " + DevicePathOfLetter(refused));
+    }
+    if (drives.empty() && !denied.empty() && inUse.empty()) {
+        *exitCode = EXIT_DRIVE;
+        return false;
     }
     if (drives.empty() && !inUse.empty()) {
         term.Say(T("quillmor: no drive is free to update; nothing was done.",

@@ -73,6 +73,7 @@ case $name in
     # The node does not open for a user outside the cdrom group: nothing of the
     # run reaches the drive.
     expect_rc 4
+    expect_said "quillmor: /dev/sr0: permission denied"
     [ "$start" = "$end" ] || fail "commands reached the drive"
     ;;
   no-rawio)
