@@ -17,6 +17,7 @@
 #include "sim/device_port.h"
 #include "sim/drive.h"
 #include "sim/image.h"
+#include "testing/scratch_dir.h"
 #include "transport/transport.h"
 #include "ui/auto_dialog.h"
 #include "ui/framework/headless/headless.h"
@@ -38,13 +39,6 @@ double CpuMs() {
     getrusage(RUSAGE_SELF, &usage);
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-bool MakeDirectory(std::string* dir) {
-    char pattern[] = "/tmp/qm-inprocess-XXXXXX";
-    if (!mkdtemp(pattern)) return false;
-    *dir = pattern;
-    return true;
 }
 
 // One update; false with a message when it did not update the drive.
@@ -106,8 +100,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     setenv("LC_ALL", "C", 1);  // the English texts
-    std::string scratch;
-    if (!MakeDirectory(&scratch) || chdir(scratch.c_str()) != 0) {
+    ScratchDir folder("qm-inprocess");
+    const std::string scratch = folder.Path();
+    if (!folder.Made() || chdir(scratch.c_str()) != 0) {
         std::perror("qm-inprocess-update: scratch folder");
         return 1;
     }
@@ -122,7 +117,6 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     for (int run = 0; run < runs && ok; ++run) ok = RunOnce(digest, scratch, run);
-    const std::string remove = "rm -rf '" + scratch + "'";
-    if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "qm-inprocess-update: %s left behind\n", scratch.c_str());
+    if (!folder.Remove()) std::fprintf(stderr, "qm-inprocess-update: %s left behind\n", scratch.c_str());
     return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include "engine/update.h"
 #include "os/time.h"
 #include "os/virtual_time.h"
+#include "testing/scratch_dir.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
 
@@ -22,12 +23,11 @@ void FuzzCheck(bool ok, const char* rule) {
 
 namespace {
 
-std::string s_dir;
+ScratchDir s_dir;
 
 void RemoveScratch() {
-    if (s_dir.empty()) return;
-    std::string command = "rm -rf '" + s_dir + "'";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", s_dir.c_str());
+    const std::string path = s_dir.Path();
+    if (!s_dir.Remove()) std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
 // The virtual clock, with one thread kept for the next worker: a thread start of
@@ -176,16 +176,13 @@ void FuzzResetEngine() {
 }
 
 const std::string& FuzzScratchDir() {
-    if (s_dir.empty()) {
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(base) + "/qm-fuzz-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back(0);
-        FuzzCheck(mkdtemp(name.data()) != nullptr, "scratch folder");
-        s_dir = name.data();
+    if (!s_dir.Made()) {
+        // In memory where there is a place for it: each input is written there.
+        s_dir = ScratchDir("qm-fuzz", access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
+        FuzzCheck(s_dir.Made(), "scratch folder");
         std::atexit(RemoveScratch);
     }
-    return s_dir;
+    return s_dir.Path();
 }
 
 bool FuzzWriteFile(const std::string& path, const uint8_t* data, size_t size, size_t length) {

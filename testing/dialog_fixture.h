@@ -1,7 +1,7 @@
 // What the dialog tests run on: a virtual clock, emulated drives behind the device
 // seam, a platform and a session that tests set up and inspect, a scratch folder
-// that is the current directory and the runtime directory of the named objects
-// (so every test starts with no updater mutex and no instance mapping), and
+// that is the current directory, the runtime directory of the named objects (so
+// every test starts with no updater mutex and no instance mapping) and TMPDIR, and
 // message boxes answered from a script.
 #pragma once
 #include "engine/image.h"
@@ -15,6 +15,7 @@
 #include "sim/device_port.h"
 #include "sim/image.h"
 #include "testing/os_fakes.h"
+#include "testing/scratch_dir.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
@@ -26,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,8 +90,11 @@ public:
     FakePlatform platform;
     FakeSession session;
     headless::ScriptedResponder boxes;
+    ScratchDir scratch;
     std::string dir;
     std::string oldDirectory;
+    std::string oldTmpDir;
+    bool hadTmpDir = false;
 
     void SetUp() override {
         setenv("LC_ALL", "C", 1);  // the English string table
@@ -108,14 +113,21 @@ public:
         std::memset(g_devices, 0, sizeof g_devices);
         std::memset(g_inquiryData, 0, sizeof g_inquiryData);
 
-        char pattern[] = "/tmp/qm-dialogs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        const char* tmpdir = std::getenv("TMPDIR");
+        hadTmpDir = tmpdir != nullptr;
+        if (tmpdir) oldTmpDir = tmpdir;
+        scratch = ScratchDir("qm-dialogs");
+        ASSERT_TRUE(scratch.Made()) << std::strerror(errno);
+        dir = scratch.Path();
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         oldDirectory = cwd;
         ASSERT_EQ(chdir(dir.c_str()), 0);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        // A death test in the "threadsafe" style runs the test again in a fresh
+        // process, whose SetUp makes a folder of its own and which ends without
+        // TearDown: that folder is made in this one, and goes with it.
+        setenv("TMPDIR", dir.c_str(), 1);
     }
 
     void TearDown() override {
@@ -132,9 +144,12 @@ public:
         OsSetTime(nullptr);
         g_transport = 0;
         unsetenv("XDG_RUNTIME_DIR");
+        if (hadTmpDir)
+            setenv("TMPDIR", oldTmpDir.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
         ASSERT_EQ(chdir(oldDirectory.c_str()), 0);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_TRUE(scratch.Remove()) << dir;
     }
 
     std::string ImagePath() const { return dir + "/" + IMAGE_FILE_NAME; }

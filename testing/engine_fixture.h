@@ -12,23 +12,23 @@
 #include "sim/device_port.h"
 #include "sim/image.h"
 #include "testing/recording_host.h"
+#include "testing/scratch_dir.h"
 #include "transport/aspi.h"
 #include "transport/transport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 class EngineTest : public ::testing::Test {
 protected:
     VirtualTime clock;  // first: outlives everything that may still run on it
     SimDevicePort devices;
     RecordingHost host;
-    std::string dir;
+    ScratchDir scratch;
 
     void SetUp() override {
         setenv("LC_ALL", "C", 1);  // the English string table
@@ -45,9 +45,8 @@ protected:
         g_pfnSendASPI32Command = nullptr;
         ResetCommandState();
         ASSERT_TRUE(AllocateTransferBuffers());
-        char pattern[] = "/tmp/qm-engine-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        scratch = ScratchDir("qm-engine");
+        ASSERT_TRUE(scratch.Made()) << std::strerror(errno);
     }
 
     void TearDown() override {
@@ -58,11 +57,10 @@ protected:
         OsSetDevices(nullptr);
         OsSetTime(nullptr);
         g_transport = 0;
-        std::remove(ImagePath().c_str());
-        rmdir(dir.c_str());
+        EXPECT_TRUE(scratch.Remove()) << scratch.Path();
     }
 
-    std::string ImagePath() const { return dir + "/" + IMAGE_FILE_NAME; }
+    std::string ImagePath() const { return scratch.Path() + "/" + IMAGE_FILE_NAME; }
 
     // Hands the image at `path` to the update as a dialog does after its version
     // check: the path, and the version and date the check read.

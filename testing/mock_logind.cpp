@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -116,8 +115,6 @@ MockLogind::~MockLogind() {
     sd_bus_flush_close_unref(m_client);
     End(&m_logind);
     End(&m_bus);
-    std::error_code ignored;
-    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
 }
 
 bool MockLogind::Start(bool withLogind) {
@@ -132,12 +129,11 @@ bool MockLogind::Start(bool withLogind) {
         [&] { QM_MISSING(missing) << "tools/install-deps.sh installs it"; }();
         return false;
     }
-    char pattern[] = "/tmp/qm-logind-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+    m_dir = ScratchDir("qm-logind");
+    if (!m_dir.Made()) {
+        ADD_FAILURE() << "scratch folder: " << std::strerror(errno);
         return false;
     }
-    m_dir = pattern;
     std::string problem;
     if (!StartBus(&problem) || (withLogind && !StartLogind(python, &problem))) {
         ADD_FAILURE() << problem;
@@ -148,12 +144,12 @@ bool MockLogind::Start(bool withLogind) {
 
 bool MockLogind::StartBus(std::string* problem) {
     // Everything allowed, nothing activated: a name nobody owns stays unknown.
-    const std::string config = m_dir + "/bus.conf";
+    const std::string config = m_dir.Path() + "/bus.conf";
     std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                              "<busconfig>\n"
                              "  <listen>unix:path="
-                          << m_dir
+                          << m_dir.Path()
                           << "/bus</listen>\n"
                              "  <auth>EXTERNAL</auth>\n"
                              "  <policy context=\"default\">\n"
@@ -167,7 +163,7 @@ bool MockLogind::StartBus(std::string* problem) {
         *problem = "pipe failed";
         return false;
     }
-    const std::string log = m_dir + "/bus.log";
+    const std::string log = m_dir.Path() + "/bus.log";
     m_bus = Spawn({FindOnPath("dbus-daemon"), "--config-file=" + config, "--nofork", "--nopidfile",
                    "--print-address=3"},
                   nullptr, log, address[1]);
@@ -205,7 +201,7 @@ bool MockLogind::StartLogind(const std::string& python, std::string* problem) {
     bool owned = false;
     int r = sd_bus_match_signal(watch, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                 "org.freedesktop.DBus", "NameOwnerChanged", &OnNameOwnerChanged, &owned);
-    const std::string log = m_dir + "/logind.log";
+    const std::string log = m_dir.Path() + "/logind.log";
     if (r >= 0) m_logind = Spawn({python, "-m", "dbusmock", "--template", "logind"}, &env, log);
     // Ready once it owns the name: it then takes calls (its template is loaded
     // before its loop reads the first).

@@ -3,6 +3,8 @@
 // end and lists the inhibitor until every copy of that end is closed. sd-bus goes
 // to it as to the system bus when DBUS_SYSTEM_BUS_ADDRESS is Address().
 #pragma once
+#include "testing/scratch_dir.h"
+
 #include <sys/types.h>
 
 #include <mutex>
@@ -18,7 +20,7 @@ struct MockInhibitor {
 class MockLogind {
 public:
     MockLogind() = default;
-    ~MockLogind();  // ends the processes it started and removes its folder
+    ~MockLogind();  // ends the processes it started, then its folder goes
     MockLogind(const MockLogind&) = delete;
     MockLogind& operator=(const MockLogind&) = delete;
 
@@ -42,7 +44,7 @@ private:
     bool StartLogind(const std::string& python, std::string* problem);
     sd_bus* Connect(std::string* problem);
 
-    std::string m_dir;
+    ScratchDir m_dir;  // the bus's socket and configuration, the logs
     std::string m_address;
     pid_t m_bus = -1;
     pid_t m_logind = -1;

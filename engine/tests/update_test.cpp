@@ -4,10 +4,13 @@
 
 #include "commands/commands.h"
 #include "engine/messages.h"
+#include "testing/scratch_dir.h"
 #include "testing/twin_image.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -74,22 +77,19 @@ std::string CommandReportOf(const SimCommandRecord& r, const SimSense& sense) {
 
 class UpdateTest : public EngineTest {
 protected:
-    static std::string s_dir, s_image;
+    static ScratchDir s_dir;  // the suite's image, written once
+    static std::string s_image;
     static uint64_t s_imageDigest;
 
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/qm-update-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        s_dir = pattern;
-        s_image = s_dir + "/" + IMAGE_FILE_NAME;
+        s_dir = ScratchDir("qm-update");
+        ASSERT_TRUE(s_dir.Made()) << std::strerror(errno);
+        s_image = s_dir.Path() + "/" + IMAGE_FILE_NAME;
         std::string error;
         ASSERT_TRUE(SimWriteImage(s_image, SimImageOptions(), &error)) << error;
         ASSERT_TRUE(SimDigestFile(s_image, &s_imageDigest));
     }
-    static void TearDownTestSuite() {
-        std::remove(s_image.c_str());
-        rmdir(s_dir.c_str());
-    }
+    static void TearDownTestSuite() { EXPECT_TRUE(s_dir.Remove()) << s_dir.Path(); }
 
     SimDrive& Drive(SimDriveConfig config = SimDriveConfig()) {
         config.letter = 'D';
@@ -135,7 +135,8 @@ protected:
         EXPECT_EQ(boxes[0].notesBefore, notesBefore);
     }
 };
-std::string UpdateTest::s_dir, UpdateTest::s_image;
+ScratchDir UpdateTest::s_dir;
+std::string UpdateTest::s_image;
 uint64_t UpdateTest::s_imageDigest = 0;
 
 struct FaultCase {

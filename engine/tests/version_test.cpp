@@ -4,10 +4,12 @@
 #include "engine/tests/version_cases.h"
 #include "os/file.h"
 #include "testing/missing.h"
+#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -58,14 +60,11 @@ TEST(VersionRuleLocale, ReadsThePointWhateverTheLocale) {
 class ImageFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm-version-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_scratch = ScratchDir("qm-version");
+        ASSERT_TRUE(m_scratch.Made()) << std::strerror(errno);
+        m_dir = m_scratch.Path();
     }
-    void TearDown() override {
-        std::remove(Path().c_str());
-        rmdir(m_dir.c_str());
-    }
+    void TearDown() override { EXPECT_TRUE(m_scratch.Remove()) << m_dir; }
     std::string Path() const { return m_dir + "/" + IMAGE_FILE_NAME; }
 
     // A header of `size` bytes (0xEE filler) with the version at 144, the date at 304.
@@ -82,6 +81,7 @@ protected:
         std::fclose(f);
     }
 
+    ScratchDir m_scratch;
     std::string m_dir;
 };
 
@@ -198,16 +198,13 @@ TEST_F(LocateImageIn, GivesTheFullPathFoundOrNot) {
 TEST_F(LocateImageIn, DirectoryTooLongForThePathFindsNothing) {
     // Nested directories until the directory fits the buffer but the full path does not.
     std::string deep = m_dir;
-    std::vector<std::string> made;
     const std::string name(100, 'd');
     while (deep.size() + 1 + name.size() < LOCATE_PATH_SIZE - 8) {
         deep += "/" + name;
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
-        made.push_back(deep);
     }
     deep += "/" + std::string(LOCATE_PATH_SIZE - 8 - deep.size(), 'e');
     ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
-    made.push_back(deep);
     std::string image = deep + "/" + IMAGE_FILE_NAME;
     FILE* f = std::fopen(image.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -219,9 +216,6 @@ TEST_F(LocateImageIn, DirectoryTooLongForThePathFindsNothing) {
     EXPECT_EQ(LocateImage(path), 0);
     EXPECT_LT(std::strlen(path), size_t{LOCATE_PATH_SIZE});
     EXPECT_EQ(path[LOCATE_PATH_SIZE], 'x');  // nothing written past the buffer
-
-    std::remove(image.c_str());
-    for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #include "os/file.h"
 #include "os/linux/linux_internal.h"
+#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -14,9 +15,9 @@ namespace {
 class ImageFile : public testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/qm-file-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
+        scratch_ = ScratchDir("qm-file");
+        ASSERT_TRUE(scratch_.Made()) << std::strerror(errno);
+        dir_ = scratch_.Path();
         path_ = dir_ + "/image.bin";
         const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT, 0600);
         ASSERT_GE(fd, 0);
@@ -26,7 +27,8 @@ protected:
         }
         ::close(fd);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void TearDown() override { EXPECT_TRUE(scratch_.Remove()) << dir_; }
+    ScratchDir scratch_;
     std::string dir_;
     std::string path_;
 };

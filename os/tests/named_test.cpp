@@ -3,11 +3,13 @@
 #include "os/linux/linux_internal.h"
 #include "os/named.h"
 #include "testing/missing.h"
+#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -24,9 +26,9 @@ protected:
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         hadOld_ = old != nullptr;
         if (old) old_ = old;
-        char dir[] = "/tmp/qm-named-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
+        scratch_ = ScratchDir("qm-named");
+        ASSERT_TRUE(scratch_.Made()) << std::strerror(errno);
+        dir_ = scratch_.Path();
         ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
     }
     void TearDown() override {
@@ -34,7 +36,7 @@ protected:
             ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
         else
             ::unsetenv("XDG_RUNTIME_DIR");
-        std::system(("rm -rf '" + dir_ + "'").c_str());
+        EXPECT_TRUE(scratch_.Remove()) << dir_;
     }
     // A file left behind by a holder that has ended: present, unlocked, stale content.
     void LeaveStaleFile(const std::string& path, const std::string& content) {
@@ -45,6 +47,7 @@ protected:
         ::close(fd);
     }
 
+    ScratchDir scratch_;
     std::string dir_;
     std::string old_;
     bool hadOld_ = false;
@@ -180,10 +183,10 @@ public:
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         hadOld_ = old != nullptr;
         if (old) old_ = old;
-        char dir[] = "/tmp/qm-shared-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ASSERT_EQ(::chmod(dir, 01777), 0);
+        scratch_ = ScratchDir("qm-shared");
+        ASSERT_TRUE(scratch_.Made()) << std::strerror(errno);
+        dir_ = scratch_.Path();
+        ASSERT_EQ(::chmod(dir_.c_str(), 01777), 0);
         ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
         // Root's file that the other user may write (and so may link to).
         victim_ = dir_ + "/victim";
@@ -199,7 +202,7 @@ public:
             ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
         else
             ::unsetenv("XDG_RUNTIME_DIR");
-        std::system(("rm -rf '" + dir_ + "'").c_str());
+        EXPECT_TRUE(scratch_.Remove()) << dir_;
     }
 
     // Runs `plant` as the other user in a child process; true when it succeeded.
@@ -231,6 +234,7 @@ public:
     }
 
     static constexpr char kVictimText[] = "root's own data";
+    ScratchDir scratch_;
     std::string dir_;
     std::string victim_;
     std::string old_;

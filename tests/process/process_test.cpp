@@ -8,6 +8,7 @@
 #include "sim/drive.h"
 #include "sim/image.h"
 #include "testing/mock_logind.h"
+#include "testing/scratch_dir.h"
 #include "testing/twin_image.h"
 
 #include <gtest/gtest.h>
@@ -107,9 +108,9 @@ std::vector<std::string> OpcodesSent(const std::string& err) {
 class Quillmor : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm-process-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        work_ = pattern;
+        scratch_ = ScratchDir("qm-process");
+        ASSERT_TRUE(scratch_.Made()) << std::strerror(errno);
+        work_ = scratch_.Path();
         std::string error;
         ASSERT_TRUE(SimWriteImage(work_ + "/" + SIM_IMAGE_FILE_NAME, SimImageOptions(), &error)) << error;
         uint64_t digest = 0;
@@ -126,7 +127,7 @@ protected:
             ::kill(server_, SIGTERM);
             ::waitpid(server_, nullptr, 0);
         }
-        std::system(("rm -rf '" + work_ + "'").c_str());
+        EXPECT_TRUE(scratch_.Remove()) << work_;
     }
 
     // Starts the drive server with one drive D of this scenario, and waits for its socket.
@@ -147,7 +148,7 @@ protected:
             ::waitpid(server_, nullptr, 0);
         }
         server_ = -1;
-        std::system(("rm -rf '" + State() + "' '" + Socket() + "'").c_str());
+        EXPECT_TRUE(RemoveTree(State()) && RemoveTree(Socket()));
     }
 
     // Starts `quillmor /au` in the work folder (where the image is).
@@ -280,6 +281,7 @@ protected:
     std::string State() const { return work_ + "/state"; }
     std::string RunDir(const char* name) const { return work_ + "/" + name; }
 
+    ScratchDir scratch_;
     std::string work_;
     std::string imageDigest_;
 
