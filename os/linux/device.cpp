@@ -120,7 +120,10 @@ public:
     bool MayWriteFirmware(OsHandle device) override {
         struct stat st;
         if (!device || ::fstat(FdFromHandle(device), &st) != 0) return false;
-        // The kernel's SG_IO filter lets WRITE BUFFER through only with CAP_SYS_RAWIO.
+        // On a block node the kernel's SG_IO filter passes WRITE BUFFER only with
+        // CAP_SYS_RAWIO. An sg node passes it to anyone who may open it read-write,
+        // which desktops grant their users; writing firmware stays root's all the same.
+        // (The emulated drive's stand-in node is a plain file.)
         if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode)) return true;
         return HasEffectiveCapability(CAP_SYS_RAWIO);
     }
