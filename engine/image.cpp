@@ -98,6 +98,17 @@ void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& re
     record.dateArrived = FieldArrived(inquiry, length, INQUIRY_DATE_END - 8, INQUIRY_DATE_END);
 }
 
+InquiryFields DecodeInquiry(const uint8_t* inquiry, uint32_t length) {
+    const auto field = [&](uint32_t from, uint32_t end) {
+        if (!FieldArrived(inquiry, length, from, end)) return std::string();
+        std::string text(reinterpret_cast<const char*>(inquiry) + from, end - from);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+        return text;
+    };
+    return InquiryFields{field(8, 32), field(INQUIRY_REVISION_END - 4, INQUIRY_REVISION_END),
+                         field(INQUIRY_DATE_END - 8, INQUIRY_DATE_END)};
+}
+
 bool ReadImageVersion(const char* imagePath, VersionRecord& record) {
     std::memset(record.imageVersion, 0, sizeof record.imageVersion);
     std::memset(record.imageDate, 0, sizeof record.imageDate);

@@ -5,6 +5,7 @@
 #include "engine/worker.h"
 #include "os/types.h"
 #include <cstdint>
+#include <string>
 
 constexpr char IMAGE_FILE_NAME[] = "Q5518306.707";
 constexpr char IMAGE_BUILD_DATE[] = "09/08/21";
@@ -51,6 +52,15 @@ constexpr uint32_t INQUIRY_DATE_END = 45;
 // The drive's side of the record, from the first `length` bytes of INQUIRY data that
 // arrived (of INQUIRY_LENGTH); bytes past them read as NUL.
 void FillDriveVersion(const uint8_t* inquiry, uint32_t length, VersionRecord& record);
+// What a drive's INQUIRY tells a person, each field as the reply holds it with
+// trailing blanks taken off; empty when it did not arrive.
+struct InquiryFields {
+    std::string model;     // vendor and product, bytes 8..31
+    std::string revision;  // bytes 32..35
+    std::string date;      // bytes 37..44, as the drive writes it ("09/07/15")
+};
+// From the first `length` bytes of INQUIRY data that arrived.
+InquiryFields DecodeInquiry(const uint8_t* inquiry, uint32_t length);
 // The image's side: opens the image, reads 4 bytes at 144 and 8 at 304, closes it.
 // False when it cannot be opened or either read comes back short.
 bool ReadImageVersion(const char* imagePath, VersionRecord& record);

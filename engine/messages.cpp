@@ -14,6 +14,7 @@ std::string LoadMessageText(unsigned id) {
 int ShowEngineMessage(WorkerHost& owner, unsigned id, const std::string& tail, unsigned style) {
     std::string text = LoadMessageText(id) + tail;
     std::string caption = LoadMessageText(IDS_CAPTION);
+    owner.EngineMessageShown(id);
     return owner.ShowMessageBox(text.c_str(), caption.c_str(), style);
 }
 

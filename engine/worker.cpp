@@ -1,6 +1,7 @@
 #include "engine/worker.h"
 
 #include "commands/commands.h"
+#include "engine/session.h"
 #include "engine/update.h"
 #include "os/time.h"
 #include "transport/transport.h"
@@ -62,9 +63,7 @@ void WorkerThreadProc(void* arg) {
         CmdScanInquiry();
         break;
     case OP_READ_INQUIRY:
-        g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
-        // Copied also when the command failed; the length tells what of it arrived.
-        std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
+        ReadInquiry();
         PostFinalReport(run.host, NOTIFY_INQUIRY_READY);
         break;
     case OP_CHECK_DISC:

@@ -36,6 +36,9 @@ public:
     // the drive; false ends the update there, silently. The dialogs send nothing
     // here; a host that let time pass since it identified the drive may look again.
     virtual bool MayChangeTheDrive() { return true; }
+    // Told the string id of every message the engine shows, right before it is
+    // shown: a host that decides by the outcome goes by the id, never by the text.
+    virtual void EngineMessageShown(unsigned id) { (void)id; }
 };
 
 extern uint32_t g_workerOp;

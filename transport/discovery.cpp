@@ -73,6 +73,7 @@ int ScanDrivesSpti(ScanHost& host) {
         if (count < MAX_DEVICES && HasSignatureBlock(host, letter) &&
             InquiryCompleted(host, letter) && InquiryNamesTheDrive()) {
             g_devices[count].driveLetter = static_cast<uint8_t>(letter);
+            host.DriveFound(g_dataIn, g_bytesTransferred);
             char text[64];
             std::snprintf(text, sizeof text, "%c: %s", letter, InquiryListText());
             host.AddDriveListItem(text);
@@ -107,6 +108,7 @@ int ScanDrivesAspi(ScanHost& host) {
             g_scanTarget = static_cast<uint8_t>(target);
             if (count >= MAX_DEVICES) break;
             if (!HasSignatureBlock(host, 0) || !InquiryCompleted(host, 0)) continue;
+            host.DriveFound(g_dataIn, g_bytesTransferred);
             char text[64];
             std::snprintf(text, sizeof text, "%s %s", identifier, InquiryListText());
             host.AddDriveListItem(text);

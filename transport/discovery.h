@@ -38,6 +38,9 @@ public:
     // The drive list of the main dialog; other hosts ignore them.
     virtual void ClearDriveList() {}
     virtual void AddDriveListItem(const char* text) { (void)text; }
+    // Each drive found, as it is added to g_devices: its INQUIRY reply, of which the
+    // first `length` bytes were reported to have arrived.
+    virtual void DriveFound(const uint8_t* inquiry, uint32_t length) { (void)inquiry, (void)length; }
 };
 
 // 1 when DRIVE_SIGNATURE occurs anywhere in `text` (a NUL-terminated string).

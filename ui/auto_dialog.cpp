@@ -4,6 +4,7 @@
 #include "engine/image.h"
 #include "engine/messages.h"
 #include "engine/scan_probe.h"
+#include "engine/session.h"
 #include "engine/update.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -73,8 +74,7 @@ bool CAutoDlg::OnInitDialog() {
         Stop(1, false);
         return true;
     }
-    g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
-    std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
+    ReadInquiry();
 
     VersionRecord record;
     const int needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, IMAGE_FILE_NAME, record);

@@ -13,18 +13,6 @@
 OsHandle* g_instanceMapping = nullptr;
 
 namespace {
-// Kept open, never released, until the process ends: its existence is what stops
-// a second updater.
-OsHandle g_updaterMutex = nullptr;
-
-bool TakeUpdaterMutex() {
-    if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) return false;
-    OsHandle mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME);
-    if (mutex == nullptr) return false;
-    if (g_updaterMutex == nullptr) g_updaterMutex = mutex;
-    return true;
-}
-
 void SwitchScreenSaverOff(CWnd& owner, int* wasActive) {
     int active = 0;
     if (!OsSession().GetScreenSaverActive(&active)) {
@@ -38,16 +26,6 @@ void SwitchScreenSaverOff(CWnd& owner, int* wasActive) {
 void RestoreScreenSaver(int wasActive) {
     if (wasActive == 1) OsSession().SetScreenSaverActive(true);
 }
-
-int ScanWithRetry(int (*scan)(ScanHost&), ScanHost& host) {
-    int count = scan(host);
-    if (count == 0) {
-        // A drive that is still coming up after power-on answers a moment later.
-        OsTime().Sleep(DISCOVERY_RETRY_MS);
-        count = scan(host);
-    }
-    return count;
-}
 }  // namespace
 
 void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd) {
@@ -58,15 +36,7 @@ void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd) {
 bool BeginUpdaterStartUp(CWnd& dialog, int* screenSaverWasActive) {
     if (!TakeUpdaterMutex()) return false;
     SwitchScreenSaverOff(dialog, screenSaverWasActive);
-    if (!AllocateTransferBuffers()) return false;
-    ResetCommandState();
-    ChooseTransport();
-    return true;
-}
-
-int DiscoverDrives(ScanHost& host) {
-    // A missing ASPI manager finds no adapter: no entry point is ever called.
-    return ScanWithRetry(g_transport == TRANSPORT_ASPI ? &ScanDrivesAspi : &ScanDrivesSpti, host);
+    return StartEngine();
 }
 
 bool RefuseSuspend(unsigned message, uintptr_t wParam, intptr_t* result) {

@@ -4,15 +4,13 @@
 // worker report, what their destructors give back, and the instance mapping's
 // publishing procedure.
 #pragma once
+#include "engine/session.h"
 #include "engine/worker.h"
 #include "os/types.h"
 #include "transport/discovery.h"
 #include "ui/framework/afxwin.h"
 
 #include <cstdint>
-
-constexpr char UPDATER_MUTEX_NAME[] = "VARN_UPDATER_BY_TORVELL";
-constexpr uint32_t DISCOVERY_RETRY_MS = 3500;
 
 // The instance mapping's handle in the process that created it (the application
 // object's m_hMapping); start-up points this at it. nullptr: nothing to publish to.
@@ -34,10 +32,6 @@ void PublishWindowHandle(OsHandle mapping, WindowHandle hwnd);
 // (or took it at the same moment), or the buffers cannot be had (nothing could be
 // sent; no drive has been touched).
 bool BeginUpdaterStartUp(CWnd& dialog, int* screenSaverWasActive);
-
-// Discovery over the chosen transport (ASPI, else SPTI) and, when it finds
-// nothing, once more after DISCOVERY_RETRY_MS. Returns the number of drives.
-int DiscoverDrives(ScanHost& host);
 
 // --- While the dialog lives ------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include "engine/image.h"
 #include "engine/messages.h"
 #include "engine/scan_probe.h"
+#include "engine/session.h"
 #include "engine/update.h"
 #include "os/device.h"
 #include "os/named.h"
@@ -12,9 +13,8 @@
 #include "os/time.h"
 #include "res/strings.h"
 #include "transport/transport.h"
-#include "ui/framework/headless/headless.h"
-#include "ui/updater_common.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -37,36 +37,34 @@ std::string TrimRight(std::string text) {
     return text;
 }
 
-bool StartsWith(const std::string& text, const std::string& head) {
-    return !head.empty() && text.compare(0, head.size(), head) == 0;
+// A message box's text as a terminal shows it: lines end in LF alone.
+std::string WithoutCarriageReturns(const std::string& text) {
+    std::string out;
+    for (char ch : text)
+        if (ch != '\r') out += ch;
+    return out;
 }
 
-// One drive found by discovery, from its list text: INQUIRY bytes 8..44.
+// One drive found by discovery.
 struct FoundDrive {
     char letter;
-    std::string model, revision, date;
+    InquiryFields id;
 };
 
-FoundDrive DriveFromListText(char letter, const std::string& text) {
-    // "X: " then vendor and product (24), revision (4), one byte, date (8).
-    const std::string data = text.size() > 3 ? text.substr(3) : std::string();
-    FoundDrive d{letter, TrimRight(data.substr(0, 24)), "", ""};
-    if (data.size() > 24) d.revision = TrimRight(data.substr(24, 4));
-    if (data.size() > 29) d.date = TrimRight(data.substr(29, 8));
-    return d;
-}
-
 std::string DriveLine(const FoundDrive& d) {
-    return DevicePathOfLetter(d.letter) + "  " + d.model + "  " + d.revision + "  " + d.date;
+    return DevicePathOfLetter(d.letter) + "  " + d.id.model + "  " + d.id.revision + "  " + d.id.date;
 }
 
-// Discovery on worker probes, keeping each drive's list text.
+// Discovery on worker probes, keeping what each drive's INQUIRY told, in the
+// order of g_devices.
 class ListingScan : public WorkerScanHost {
 public:
     explicit ListingScan(WorkerHost* host) : WorkerScanHost(host) {}
-    void ClearDriveList() override { texts.clear(); }
-    void AddDriveListItem(const char* text) override { texts.emplace_back(text); }
-    std::vector<std::string> texts;
+    void ClearDriveList() override { found.clear(); }
+    void DriveFound(const uint8_t* inquiry, uint32_t length) override {
+        found.push_back(DecodeInquiry(inquiry, length));
+    }
+    std::vector<InquiryFields> found;
 };
 
 class Terminal : public WorkerHost {
@@ -125,37 +123,36 @@ public:
         if (code == NOTIFY_TRANSFER_STARTED && progress) progress->Start();
     }
     bool MayChangeTheDrive() override { return !beforeEject || beforeEject(); }
+    void EngineMessageShown(unsigned id) override {
+        m_shown.push_back(id);
+        m_showing = id;
+    }
     int ShowMessageBox(const char* text, const char* caption, unsigned) override {
-        const std::string t = text ? text : "";
-        shown.push_back(t);
-        m_watch.Note(std::string("message: ") + headless::WithoutCarriageReturns(t));
-        std::string out = std::string("[") + (caption ? caption : "") + "]\n" + headless::WithoutCarriageReturns(t) + "\n";
-        if (StartsWith(t, LoadMessageText(IDS_COMMAND_ERROR))) {
+        const std::string t = WithoutCarriageReturns(text ? text : "");
+        m_watch.Note("message: " + t);
+        std::string out = std::string("[") + (caption ? caption : "") + "]\n" + t + "\n";
+        if (m_showing == IDS_COMMAND_ERROR) {
             const SptdBuffer& r = g_sptd;
             const char* meaning = SenseMeaning(r.sense[2] & 0x0F, r.sense[12], r.sense[13], Japanese());
             if (*meaning) out += std::string(T("Sense meaning: ", "センスの意味: ")) + meaning + "\n";
         }
+        m_showing = 0;
         m_console.Print(out);
         return IDOK;
     }
 
-    bool Shown(unsigned id) const {
-        const std::string head = LoadMessageText(id);
-        for (const std::string& t : shown)
-            if (StartsWith(t, head)) return true;
-        return false;
-    }
+    // Whether the engine, or the run, showed message `id`.
+    bool Shown(unsigned id) const { return std::find(m_shown.begin(), m_shown.end(), id) != m_shown.end(); }
     // A message of the string table, as a box would show it.
-    void Message(unsigned id, const std::string& tail = std::string()) {
-        ShowMessageBox((LoadMessageText(id) + tail).c_str(), LoadMessageText(IDS_CAPTION).c_str(), MB_OK);
-    }
+    void Message(unsigned id, const std::string& tail = std::string()) { ShowEngineMessage(*this, id, tail, MB_OK); }
 
     Progress* progress = nullptr;
     // Looks at the drive again right before the eject; false stops the update there.
     std::function<bool()> beforeEject;
-    std::vector<std::string> shown;
 
 private:
+    std::vector<unsigned> m_shown;
+    unsigned m_showing = 0;
     RunIo m_io;
     Console m_console;
     DriveWatch& m_watch;
@@ -216,7 +213,7 @@ void SayNoFirmware(Terminal& term, const std::string& device) {
 struct Target {
     char letter = 0;
     std::string device;  // /dev/srN
-    std::string model;   // INQUIRY's vendor and product
+    InquiryFields id;    // what its INQUIRY told when it was judged
     std::string imagePath;
     VersionRecord record{};
     int needed = IMAGE_UNREADABLE;  // the version rule's answer
@@ -251,11 +248,9 @@ std::string ShownDate(const char* digits) {
 
 // Vendor and product, revision and date of an INQUIRY reply, as far as it arrived.
 std::string InquiryText(const uint8_t* data, uint32_t length) {
-    VersionRecord r{};
-    FillDriveVersion(data, length, r);
-    if (!r.revisionArrived) return T("no revision", "リビジョンなし");
-    return TrimRight(std::string(reinterpret_cast<const char*>(data) + 8, 24)) + "  " + r.currentVersion +
-           (r.dateArrived ? "  " + ShownDate(r.driveDate) : std::string());
+    const InquiryFields id = DecodeInquiry(data, length);
+    if (id.revision.empty()) return T("no revision", "リビジョンなし");
+    return id.model + "  " + id.revision + (id.date.empty() ? std::string() : "  " + id.date);
 }
 
 // Right before the eject: the drive must still be the one judged, INQUIRY (model,
@@ -293,19 +288,16 @@ bool StartUp(Terminal& term, bool interactive, int* exitCode) {
     }
 
     // The same mutex as the Windows program's: one updater at a time, whichever.
-    static OsHandle mutex = nullptr;
-    if (OsNamedMutexExists(UPDATER_MUTEX_NAME) || (mutex = OsCreateNamedMutex(UPDATER_MUTEX_NAME)) == nullptr) {
+    if (!TakeUpdaterMutex()) {
         term.Say(BusyText(Japanese()));
         *exitCode = EXIT_BUSY;
         return false;
     }
-    if (!AllocateTransferBuffers()) {
-        term.Say("quillmor: out of memory; nothing was done.");
+    if (!StartEngine()) {
+        term.Say(T("quillmor: out of memory; nothing was done.", "quillmor: メモリが足りません。何も行いませんでした。"));
         *exitCode = EXIT_DRIVE;
         return false;
     }
-    ResetCommandState();
-    ChooseTransport();
     return true;
 }
 
@@ -319,8 +311,8 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
     watch.ForgetRefusals();
     const int count = DiscoverDrives(scan);
     std::vector<FoundDrive> drives;
-    for (int i = 0; i < count && i < static_cast<int>(scan.texts.size()); ++i)
-        drives.push_back(DriveFromListText(static_cast<char>(g_devices[i].driveLetter), scan.texts[size_t(i)]));
+    for (int i = 0; i < count && i < static_cast<int>(scan.found.size()); ++i)
+        drives.push_back(FoundDrive{static_cast<char>(g_devices[i].driveLetter), scan.found[size_t(i)]});
     watch.Note("drives found: " + std::to_string(drives.size()));
     const std::string inUse = watch.InUse();
     for (char busy : inUse) {
@@ -415,8 +407,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
         *exitCode = EXIT_DRIVE;
         return false;
     }
-    g_inquiryLength = CmdInquiry(INQUIRY_LENGTH) ? g_bytesTransferred : 0;
-    std::memcpy(g_inquiryData, g_dataIn, INQUIRY_LENGTH);
+    ReadInquiry();
 
     target->imagePath = options.image;
     if (target->imagePath.empty()) {
@@ -427,7 +418,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     const std::string& imagePath = target->imagePath;
     VersionRecord& record = target->record;
     target->needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, imagePath.c_str(), record);
-    target->model = TrimRight(std::string(reinterpret_cast<const char*>(g_inquiryData) + 8, g_inquiryLength >= 32 ? 24 : 0));
+    target->id = DecodeInquiry(g_inquiryData, g_inquiryLength);
     if (target->needed == IMAGE_DRIVE_UNKNOWN) {
         CloseDevice(g_hDevice);
         term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + device +
@@ -490,8 +481,8 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
                       "\n          ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。電源を切らないでください。");
     const std::string imageDate = record.imageDate;
     std::string block;
-    block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.model + "  " + record.currentVersion + "  " +
-             std::string(reinterpret_cast<const char*>(g_inquiryData) + 37, g_inquiryLength >= 45 ? 8 : 0) + "\n";
+    block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.id.model + "  " + target.id.revision + "  " +
+             target.id.date + "\n";
     block += T("Image:    ", "イメージ:   ") + target.imagePath + "  " + record.imageVersion + "  " +
              (imageDate.size() == 6
                   ? imageDate.substr(0, 2) + "/" + imageDate.substr(2, 2) + "/" + imageDate.substr(4, 2)
@@ -568,7 +559,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
             term.WaitForEnter();
         }
     }
-    term.Say(T("Drive ", "ドライブ ") + device + "  " + target.model + T(": firmware ", ": ファームウェア ") +
+    term.Say(T("Drive ", "ドライブ ") + device + "  " + target.id.model + T(": firmware ", ": ファームウェア ") +
              record.currentVersion + " --> " + record.imageVersion);
     if (interactive && !term.AskYesNo(T("Update the firmware of ", "ファームウェアを更新しますか: ") + device +
                                       T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +

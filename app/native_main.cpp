@@ -8,6 +8,7 @@
 #include "app/linux/options.h"
 #include "app/linux/run.h"
 #include "app/updater_app.h"
+#include "engine/session.h"
 #include "os/device.h"
 #include "os/guard.h"
 #include "os/inhibit.h"
@@ -15,7 +16,6 @@
 #include "os/process.h"
 #include "res/strings.h"
 #include "ui/terminal/terminal.h"
-#include "ui/updater_common.h"
 
 #include <cerrno>
 #include <cstdio>
