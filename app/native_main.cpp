@@ -88,6 +88,11 @@ int main(int argc, char** argv) {
         frontEnd.Uninstall();
         // Its discovery left out the drives another holder has: a line says so.
         for (char busy : watch.InUse()) std::fprintf(stderr, "%s\n", InUseText(DevicePathOfLetter(busy), japanese).c_str());
+        // The dialogs end without a word; on a terminal, a last line tells the outcome.
+        if (termOptions.outIsTerminal)
+            std::fprintf(stderr, "%s\n",
+                         exitCode == 0 ? (japanese ? "quillmor /au: 更新しました (終了コード 0)。" : "quillmor /au: updated (exit code 0).")
+                                       : (japanese ? "quillmor /au: 更新していません (終了コード 1)。" : "quillmor /au: not updated (exit code 1)."));
     } else {
         RunIo io;
         io.inIsTerminal = ::isatty(STDIN_FILENO) == 1;

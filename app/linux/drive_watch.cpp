@@ -50,10 +50,16 @@ std::string DriveWatch::Denied() {
     return m_denied;
 }
 
+std::string DriveWatch::Probed() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_probed;
+}
+
 void DriveWatch::ForgetRefusals() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_inUse.clear();
     m_denied.clear();
+    m_probed.clear();
 }
 
 OsHandle DriveWatch::Open(char driveLetter) {
@@ -77,13 +83,16 @@ OsHandle DriveWatch::Claim(char driveLetter) {
     errno = 0;
     const OsHandle handle = m_inner.OpenForUpdate(driveLetter);
     const int why = errno;
-    std::string* list = why == EBUSY ? &m_inUse : (why == EACCES || why == EPERM) ? &m_denied : nullptr;
-    if (handle == nullptr && list) {
+    {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (list->find(driveLetter) == std::string::npos) {
+        const auto note = [driveLetter](std::string* list) {
+            if (list->find(driveLetter) != std::string::npos) return;
             *list += driveLetter;
             std::sort(list->begin(), list->end());
-        }
+        };
+        if (handle != nullptr || (why != ENOENT && why != ENXIO && why != 0)) note(&m_probed);
+        if (handle == nullptr && why == EBUSY) note(&m_inUse);
+        if (handle == nullptr && (why == EACCES || why == EPERM)) note(&m_denied);
     }
     Track(handle, driveLetter);
     errno = why;

@@ -24,6 +24,8 @@ public:
     // user may not open, are remembered in letter order until ForgetRefusals.
     std::string InUse();
     std::string Denied();
+    // The drives that exist and were asked to open since ForgetRefusals, whatever came of it.
+    std::string Probed();
     void ForgetRefusals();
     // Every command from now on is recorded in `log` (nullptr: none).
     void SetLog(FILE* log) { m_log = log; }
@@ -54,7 +56,7 @@ private:
 
     DevicePort& m_inner;
     char m_only = 0;
-    std::string m_inUse, m_denied;
+    std::string m_inUse, m_denied, m_probed;
     FILE* m_log = nullptr;
     std::function<void(uint32_t)> m_onBlock;
     std::mutex m_mutex;  // probes run on worker threads

@@ -73,6 +73,13 @@ public:
 
     Console& Screen() { return m_console; }
     void Say(const std::string& text) { m_console.Print(text + "\n"); }
+    // What the run found or did, on standard output, where a script reads it.
+    void Result(const std::string& text) {
+        m_console.EndLine();
+        std::fputs(text.c_str(), m_io.results);
+        if (text.empty() || text.back() != '\n') std::fputc('\n', m_io.results);
+        std::fflush(m_io.results);
+    }
 
     bool CanAsk() const { return m_io.inIsTerminal && m_io.in; }
 
@@ -201,12 +208,12 @@ std::string HeaderFields(const std::string& path) {
            " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
 }
 
-void SayNoFirmware(Terminal& term, const std::string& device) {
-    term.Say(T("WARNING: the drive ", "警告: ドライブ ") + device +
-             T(" was left in download mode or half-written: it has no valid firmware now.\n"
-               "Do not power off or restart the computer. Run quillmor again to write the image.",
-               " はダウンロードモードのまま、または書き込み途中で止まっています。現在、有効なファームウェアがありません。\n"
-               "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。"));
+std::string NoFirmwareText(const std::string& device) {
+    return T("WARNING: the drive ", "警告: ドライブ ") + device +
+           T(" was left in download mode or half-written: it has no valid firmware now.\n"
+             "Do not power off or restart the computer. Run quillmor again to write the image.",
+             " はダウンロードモードのまま、または書き込み途中で止まっています。現在、有効なファームウェアがありません。\n"
+             "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。");
 }
 
 // The drive the run works on, and what identifying it and the image found.
@@ -224,8 +231,8 @@ struct Target {
 
 // After a failure the warning goes by what the drive reports when asked once, not
 // by what was sent to it; only a drive that cannot tell is judged by whether a mode
-// switch or a block reached it.
-void WarnIfNoFirmware(Terminal& term, DriveWatch& watch, const Target& target) {
+// switch or a block reached it. True when the drive is (or may be) without firmware.
+bool LacksFirmware(DriveWatch& watch, const Target& target) {
     int firmware = FIRMWARE_UNTOLD;
     OsHandle handle = OpenDevice(target.letter);
     if (handle) {
@@ -237,7 +244,7 @@ void WarnIfNoFirmware(Terminal& term, DriveWatch& watch, const Target& target) {
     static const char* const kSaid[] = {"valid firmware", "no valid firmware", "nothing that tells"};
     watch.Note(std::string("after the failure the drive reports ") + kSaid[firmware]);
     const bool sentChanges = watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0;
-    if (firmware == FIRMWARE_ABSENT || (firmware == FIRMWARE_UNTOLD && sentChanges)) SayNoFirmware(term, target.device);
+    return firmware == FIRMWARE_ABSENT || (firmware == FIRMWARE_UNTOLD && sentChanges);
 }
 
 // "YYMMDD" as the drive and the image print it, "YY/MM/DD".
@@ -341,7 +348,14 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
             term.Say(options.device + T(" is not a TORVELL DVD-RW WKZ4471, or it does not answer.",
                                         " は TORVELL DVD-RW WKZ4471 ではないか、応答しません。"));
         } else {
-            term.Message(IDS_NO_TARGET);
+            std::string probed;
+            for (char letter : watch.Probed())
+                if (denied.find(letter) == std::string::npos) probed += " " + DevicePathOfLetter(letter);
+            term.Say(probed.empty()
+                         ? T("quillmor: no TORVELL DVD-RW WKZ4471 found: there is no optical drive (/dev/sr0 to /dev/sr23) to ask.",
+                             "quillmor: TORVELL DVD-RW WKZ4471 が見つかりません: 調べられる光学ドライブ (/dev/sr0 〜 /dev/sr23) がありません。")
+                         : T("quillmor: no TORVELL DVD-RW WKZ4471 found; asked twice, 3.5 s apart:", "quillmor: TORVELL DVD-RW WKZ4471 が見つかりません。3.5 秒おいて 2 回調べました:") +
+                               probed + T(" (another model, or no answer).", " (別の機種か、応答なし)。"));
         }
         *exitCode = EXIT_DRIVE;
         return false;
@@ -351,9 +365,9 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
     char letter = drives[0].letter;
     if (drives.size() > 1) {
         if (!interactive) {
-            term.Message(IDS_MORE_THAN_ONE_TARGET);
+            term.Say(T("quillmor: more than one TORVELL DVD-RW WKZ4471 found; name one with --device:",
+                       "quillmor: TORVELL DVD-RW WKZ4471 が複数見つかりました。--device で 1 台を指定してください:"));
             term.Screen().Print(list);
-            term.Say(T("Name one with --device.", "--device でドライブを指定してください。"));
             *exitCode = EXIT_DRIVE;
             return false;
         }
@@ -490,7 +504,7 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
              "\n";
     block += T("Decision: ", "判定:       ") + decision + "\n";
     block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
-    term.Screen().Print(block);
+    term.Result(block);
     return code;
 }
 
@@ -507,14 +521,14 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
     switch (confirmed) {
     case CONFIRM_NEW:
         watch.Note("confirmed: the drive reports " + reported);
-        term.Say(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
-                 T(" now reports revision ", " の現在のリビジョンは ") + reported + T(".", " です。"));
-        term.Say(T("Restart the computer before you use the drive.",
-                   "ドライブを使う前にコンピュータを再起動してください。"));
+        term.Result(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
+                    T(" now reports revision ", " の現在のリビジョンは ") + reported + T(".", " です。") +
+                    T("\nRestart the computer before you use the drive.",
+                      "\nドライブを使う前にコンピュータを再起動してください。"));
         return EXIT_UPDATED;
     case CONFIRM_OLD:
         watch.Note("not updated: the drive still reports " + reported);
-        term.Say(T("The update failed: ", "更新に失敗しました: ") + device +
+        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
                  T(" still reports its old firmware ", " は古いファームウェア ") + reported +
                  T(", not the image's ", " のままで、イメージの ") + image +
                  T(". Its firmware is as it was. Check the drive and the image with quillmor --check, then run quillmor again.",
@@ -522,19 +536,19 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
         return EXIT_STILL_OLD;
     case CONFIRM_NO_ANSWER:
         watch.Note("not confirmed: no answer within " + std::to_string(options.waitSeconds) + " s");
-        term.Say(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
+        term.Result(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
                  T(" did not answer within ", " は ") + std::to_string(options.waitSeconds) +
                  T(" seconds, so the update is not confirmed. Power the drive off and on, then run quillmor --check to see its revision.",
                    " 秒以内に応答しなかったため、更新を確認できません。ドライブの電源を入れ直してから、quillmor --check でリビジョンを確認してください。"));
         return EXIT_NOT_CONFIRMED;
     default:
         watch.Note("not confirmed: the drive reports " + reported);
-        term.Say(T("The update failed: ", "更新に失敗しました: ") + device +
+        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
                  (now.revisionArrived && now.dateArrived
                       ? T(" reports revision ", " のリビジョンは ") + reported + T(", not the image's ", " で、イメージの ") +
                             image + T(".", " ではありません。")
-                      : T(" did not tell its revision and date whole.", " はリビジョンと日付を正しく返しませんでした。")));
-        WarnIfNoFirmware(term, watch, target);
+                      : T(" did not tell its revision and date whole.", " はリビジョンと日付を正しく返しませんでした。")) +
+                    (LacksFirmware(watch, target) ? "\n" + NoFirmwareText(device) : std::string()));
         return EXIT_UPDATE_FAILED;
     }
 }
@@ -547,15 +561,22 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     const std::string& device = target.device;
     if (target.needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
-        term.Message(IDS_UPDATE_NOT_NEEDED);
+        term.Result(T("Nothing to do: ", "更新不要: ") + device + T(" has firmware ", " のファームウェアは ") +
+                    record.currentVersion + " (" + ShownDate(record.driveDate) + T("); the image's ", ") で、イメージの ") +
+                    record.imageVersion + " (" + ShownDate(record.imageDate) +
+                    T(") is not newer. Nothing was written.", ") は新しくありません。何も書き込んでいません。"));
         return EXIT_NOTHING_TO_DO;
     }
     if (interactive && std::strcmp(record.currentVersion, "0000") != 0) {
         const bool disc = CheckDiscPresent(&term, target.letter);
         WaitForWorker(OS_WAIT_FOREVER);  // the check's worker used the shared request
         if (disc) {
-            // A warning whose answer changes nothing: no choice is offered.
-            term.Message(IDS_DISC_IN_DRIVE);
+            // The update goes on with the disc on the tray; the user is told, and
+            // given the time to read it.
+            term.Say(T("A disc is in the drive. The update opens the tray first: take the disc out then, and leave "
+                       "the tray open until the update has ended.",
+                       "ドライブにディスクが入っています。更新では最初にトレイが開きます。そのときにディスクを取り出し、"
+                       "更新が終わるまでトレイは開けたままにしてください。"));
             term.WaitForEnter();
         }
     }
@@ -587,14 +608,30 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
 
     if (updated == 1) return ConfirmAndReport(term, watch, options, target);
 
-    term.Message(IDS_UPDATE_FAILED);
     if (!watch.EjectSent()) {
         // Stopped by the validation, before any command that changes the drive.
-        return term.Shown(IDS_COMMAND_ERROR) ? EXIT_DRIVE : EXIT_IMAGE;
+        if (term.Shown(IDS_COMMAND_ERROR)) {
+            term.Result(T("The update did not start: ", "更新を始めませんでした: ") + device +
+                        T(" did not answer the check of its identification. Nothing was written; check the drive "
+                          "and its connection, then run quillmor again.",
+                          " は識別情報の確認に応答しませんでした。何も書き込んでいません。ドライブと接続を確かめてから、"
+                          "quillmor をもう一度実行してください。"));
+            return EXIT_DRIVE;
+        }
+        term.Result(T("The update did not start: the image ", "更新を始めませんでした: イメージ ") + target.imagePath +
+                    T(" is not for this drive, or is too short. Nothing was written to ", " はこのドライブ用ではないか、長さが足りません。") +
+                    device + T(".", " には何も書き込んでいません。"));
+        return EXIT_IMAGE;
     }
-    term.Say(T("To retry here: check the drive and the image with quillmor --check, then run quillmor again.",
-               "再試行するには: quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
-    WarnIfNoFirmware(term, watch, target);
+    if (LacksFirmware(watch, target)) {
+        term.Result(T("The update failed. ", "更新に失敗しました。") + NoFirmwareText(device));
+    } else {
+        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
+                    T(" kept the firmware it had; nothing of the image took effect. Check the drive and the image "
+                      "with quillmor --check, then run quillmor again.",
+                      " のファームウェアは元のままで、イメージは反映されていません。quillmor --check でドライブとイメージを"
+                      "確認し、quillmor をもう一度実行してください。"));
+    }
     return EXIT_UPDATE_FAILED;
 }
 

@@ -10,7 +10,8 @@
 
 struct RunIo {
     FILE* in = stdin;
-    FILE* out = stderr;
+    FILE* out = stderr;      // questions, progress and diagnostics
+    FILE* results = stdout;  // the --check report and the outcome
     bool inIsTerminal = false;
     bool outIsTerminal = false;
 };

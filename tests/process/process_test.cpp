@@ -80,6 +80,7 @@ bool WaitInDirectory(const std::string& dir, const std::function<bool()>& ready)
 struct Child {
     pid_t pid = -1;
     std::string errPath;  // its standard error, when kept in a file
+    std::string outPath;  // its standard output, when kept apart from standard error
 };
 
 // How a run of quillmor is started.
@@ -92,6 +93,7 @@ struct RunOptions {
                                    // so that no run reaches this machine's own logind
     std::vector<std::string> args{"/au"};
     bool pty = false;              // standard descriptors are a pseudo-terminal (see ReadPty)
+    bool separateOut = false;      // standard output to a file of its own, not standard error's
 };
 
 // The opcodes of the commands a run sent, from the preload library's list.
@@ -155,6 +157,7 @@ protected:
     Child StartUpdater(const RunOptions& options) {
         Child child;
         if (options.errFd < 0) child.errPath = options.runtimeDir + ".err";
+        if (options.separateOut) child.outPath = options.runtimeDir + ".out";
         ::mkdir(options.runtimeDir.c_str(), 0700);
         std::vector<std::string> env = {"LD_PRELOAD=" QM_SG_PRELOAD, "QM_SG_DEVICE=" + FencedDevices(),
                                         "QM_SG_SOCKET=" + Socket(), "XDG_RUNTIME_DIR=" + options.runtimeDir,
@@ -190,7 +193,10 @@ protected:
             Redirect(options.errFd >= 0 ? options.errFd
                                         : ::open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                      2);
-            ::dup2(2, 1);  // --help and --version print to standard output
+            if (options.separateOut)
+                Redirect(::open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            else
+                ::dup2(2, 1);  // --help and --version print to standard output
         });
         if (slave >= 0) ::close(slave);
         if (child.pid > 0) running_.push_back(child.pid);
@@ -661,20 +667,23 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"CheckIdentificationUnreadable", "fault = opcode=0x3C nth=4 sense=05/24/00\n", {"--check"}, 4,
                  {"command error occured", "invalid field in the command", "Decision: cannot tell"}, false},
         ExitCase{"CheckTwoDrives", "drive = D\ndrive = E\n", {"--check"}, 4,
-                 {"Targets are more than one drive.", "/dev/sr1  TORVELL", "/dev/sr2  TORVELL", "--device"}, false},
+                 {"more than one TORVELL DVD-RW WKZ4471 found; name one with --device:", "/dev/sr1  TORVELL", "/dev/sr2  TORVELL"}, false},
         ExitCase{"DeviceIsNotTheDrive", "", {"--check", "--device", "/dev/sr5"}, 4,
                  {"/dev/sr5 is not a TORVELL DVD-RW WKZ4471"}, false},
-        ExitCase{"NoDrive", "identification = \"OTHER   DVD-RW  WKZ4471 \"\n", {"--yes"}, 4, {"Target is not found"}, false},
+        ExitCase{"NoDrive", "identification = \"OTHER   DVD-RW  WKZ4471 \"\n", {"--yes"}, 4,
+                 {"no TORVELL DVD-RW WKZ4471 found; asked twice, 3.5 s apart: /dev/sr1 /dev/sr2 (another model, or no answer)."}, false},
         ExitCase{"YesUpdates", "", {"--yes"}, 0,
                  {"block 10 of 60", "written: block 60 of 60", "now reports revision 1.10",
                   "Restart the computer before you use the drive."}, true},
-        ExitCase{"YesNothingToDo", "revision = 1.10\ndate = 09/08/21\n", {"-y"}, 3, {"It is unnecessary to update."}, false},
-        ExitCase{"YesIncompatible", "", {"-y", "-i", "foreign.img"}, 5, {"imcompatible"}, false},
+        ExitCase{"YesNothingToDo", "revision = 1.10\ndate = 09/08/21\n", {"-y"}, 3,
+                 {"Nothing to do: /dev/sr1 has firmware 1.10 (09/08/21); the image's 1.10 (09/08/21) is not newer."}, false},
+        ExitCase{"YesIncompatible", "", {"-y", "-i", "foreign.img"}, 5,
+                 {"imcompatible", "is not for this drive, or is too short. Nothing was written to /dev/sr1."}, false},
         // The drive refuses block 11: what was shown never runs past what was
         // accepted, the bar stops there, and the user is told what the drive is now.
         ExitCase{"YesBlockRefused", kRefusedBlock11, {"-y"}, 1,
                  {"block 10 of 60", "stopped: block 10 of 60 accepted", "Sense meaning: write error",
-                  "Updater failed.", "To retry here:", "has no valid firmware now", "Do not power off",
+                  "The update failed. WARNING:", "has no valid firmware now", "Do not power off",
                   "Run quillmor again"}, true},
         // The state byte no longer answers after the switch; the INQUIRY does, and confirms.
         ExitCase{"YesSilentDriveAfterwards", "after_switch = silent\n", {"-y"}, 0,
@@ -705,6 +714,55 @@ INSTANTIATE_TEST_SUITE_P(
 // rests on a byte that may not have arrived, so each case ends safe: an INQUIRY
 // cut before the revision updates nothing; a final state read cut before the
 // state byte is no success; a final mode switch taken in part is no success.
+// What a script reads on standard output is the result alone: the --check report,
+// or the outcome; questions, progress and the engine's messages go to standard error.
+struct StreamCase {
+    const char* name;
+    const char* scenario;
+    std::vector<std::string> args;
+    int code;
+    std::string out;                       // standard output, whole ({work}: the work folder)
+    std::vector<std::string> onlyInErr;    // each on standard error
+};
+
+class QuillmorStreams : public Quillmor, public testing::WithParamInterface<StreamCase> {};
+
+TEST_P(QuillmorStreams, ResultsGoToStandardOutputAlone) {
+    const StreamCase& c = GetParam();
+    StartServer(c.scenario);
+    RunOptions options{RunDir("run")};
+    options.args = c.args;
+    options.separateOut = true;
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), c.code);
+    const std::string out = ReadFile(run.outPath);
+    const std::string err = ReadFile(run.errPath);
+    std::string expected = c.out;
+    const size_t work = expected.find("{work}");
+    if (work != std::string::npos) expected.replace(work, 6, work_);
+    EXPECT_EQ(out, expected) << err;
+    for (const std::string& text : c.onlyInErr) EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorStreams,
+    testing::Values(
+        StreamCase{"Check", "", {"--check"}, 0,
+                   "Drive:    /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15\n"
+                   "Image:    {work}/Q5518306.707  1.10  09/08/21\n"
+                   "Decision: newer: the image may be written to this drive\n"
+                   "Nothing was written to the drive.\n",
+                   {}},
+        StreamCase{"Update", "", {"-y"}, 0,
+                   "The firmware was updated: /dev/sr1 now reports revision 1.10 (09/08/21).\n"
+                   "Restart the computer before you use the drive.\n",
+                   {"Drive /dev/sr1  TORVELL DVD-RW  WKZ4471: firmware 1.00 --> 1.10", "written: block 60 of 60"}},
+        StreamCase{"Failure", kRefusedBlock11, {"-y"}, 1,
+                   "The update failed. WARNING: the drive /dev/sr1 was left in download mode or half-written: it has "
+                   "no valid firmware now.\nDo not power off or restart the computer. Run quillmor again to write the image.\n",
+                   {"command error occured", "stopped: block 10 of 60 accepted"}}),
+    [](const testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+
 // After a failure the warning not to power off goes by what the drive then
 // reports, not by which commands were sent.
 struct WarningCase {
@@ -723,8 +781,9 @@ TEST_P(QuillmorFailureWarning, FollowsWhatTheDriveReports) {
     const Child run = StartUpdater(options);
     EXPECT_EQ(Wait(run), 1);
     const std::string err = ReadFile(run.errPath);
-    EXPECT_NE(err.find("Updater failed."), std::string::npos) << err;
+    EXPECT_NE(err.find("The update failed"), std::string::npos) << err;
     EXPECT_EQ(err.find("has no valid firmware now") != std::string::npos, c.warned) << err;
+    EXPECT_EQ(err.find("kept the firmware it had") != std::string::npos, !c.warned) << err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -772,9 +831,9 @@ INSTANTIATE_TEST_SUITE_P(
         LyingAdapterCase{"InquiryCutBeforeTheRevision", "revision = 1.20\nfault = opcode=0x12 skip=1 short=34", 4,
                          "did not tell its firmware revision", false},
         LyingAdapterCase{"FinalStateReadCut", "after_switch = blank\nfault = opcode=0x3C applied short=20", 1,
-                         "Updater failed.", true},
+                         "The update failed.", true},
         LyingAdapterCase{"FinalSwitchTakenInPart", "fault = opcode=0x3B buffer=0xFF skip=1 short=16", 1,
-                         "Updater failed.", true}),
+                         "The update failed.", true}),
     [](const testing::TestParamInfo<LyingAdapterCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Quillmor, ProgressNeverShowsMoreThanTheDriveAccepted) {
@@ -983,6 +1042,16 @@ INSTANTIATE_TEST_SUITE_P(
                                "its identification block is not the one checked"},
                     ChangeCase{"Gone", "fault = opcode=0x12 no-answer\n", "it does not answer now"}),
     [](const testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Quillmor, OnATerminalTheUnattendedRunEndsWithItsOutcome) {
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    const std::string screen = ReadPty("");
+    EXPECT_EQ(Wait(run), 0) << screen;
+    EXPECT_NE(screen.find("quillmor /au: updated (exit code 0)."), std::string::npos) << screen;
+}
 
 TEST_F(Quillmor, OnATerminalTheDiscWarningWaitsForEnterAndNoMeansNothingWritten) {
     StartServer("disc = present\n");
