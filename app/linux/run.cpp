@@ -8,6 +8,7 @@
 #include "engine/session.h"
 #include "engine/update.h"
 #include "os/device.h"
+#include "os/file.h"
 #include "os/named.h"
 #include "os/process.h"
 #include "os/time.h"
@@ -283,17 +284,9 @@ bool SameDriveAsJudged(Terminal& term, const Target& target) {
     return false;
 }
 
-// The safety warning (interactive runs), the one-updater mutex and the transfer
+// The one-updater mutex and the transfer
 // buffers. False with `*exitCode` set when the run ends here.
-bool StartUp(Terminal& term, bool interactive, int* exitCode) {
-    if (interactive) {
-        term.Message(IDS_SAFETY_WARNING);
-        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
-            *exitCode = EXIT_DECLINED;
-            return false;
-        }
-    }
-
+bool StartUp(Terminal& term, int* exitCode) {
     // The same mutex as the Windows program's: one updater at a time, whichever.
     if (!TakeUpdaterMutex()) {
         term.Say(BusyText(Japanese()));
@@ -423,12 +416,6 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     }
     ReadInquiry();
 
-    target->imagePath = options.image;
-    if (target->imagePath.empty()) {
-        char located[LOCATE_PATH_SIZE] = {};
-        LocateImage(located);
-        target->imagePath = located;
-    }
     const std::string& imagePath = target->imagePath;
     VersionRecord& record = target->record;
     target->needed = ImageUpdateNeeded(g_inquiryData, g_inquiryLength, imagePath.c_str(), record);
@@ -567,6 +554,16 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
                     T(") is not newer. Nothing was written.", ") は新しくありません。何も書き込んでいません。"));
         return EXIT_NOTHING_TO_DO;
     }
+    // The safety warning comes once the drive and the image are known to be fit:
+    // nothing the user agrees to here can be refused for a reason found later but
+    // the drive's own answers.
+    if (interactive) {
+        term.Message(IDS_SAFETY_WARNING);
+        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
+            CloseDevice(g_hDevice);
+            return EXIT_DECLINED;
+        }
+    }
     if (interactive && std::strcmp(record.currentVersion, "0000") != 0) {
         const bool disc = CheckDiscPresent(&term, target.letter);
         WaitForWorker(OS_WAIT_FOREVER);  // the check's worker used the shared request
@@ -644,7 +641,21 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
 
     int exitCode = EXIT_UPDATED;
     Target target;
-    if (!StartUp(term, interactive, &exitCode)) return exitCode;
+    // What the user can mend without a drive is told first: a missing image.
+    target.imagePath = options.image;
+    if (target.imagePath.empty()) {
+        char located[LOCATE_PATH_SIZE] = {};
+        LocateImage(located);
+        target.imagePath = located;
+    }
+    if (OsHandle image = OsOpenImageFile(target.imagePath.c_str())) {
+        OsCloseFile(image);
+    } else {
+        term.Say(T("quillmor: cannot open the image ", "quillmor: イメージを開けません: ") + target.imagePath + ": " +
+                 std::strerror(errno) + T("; nothing was done.", "。何も行いませんでした。"));
+        return EXIT_IMAGE;
+    }
+    if (!StartUp(term, &exitCode)) return exitCode;
     if (!ChooseTheDrive(term, options, interactive, watch, &target, &exitCode)) return exitCode;
     if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
     if (options.check) return CheckReport(term, watch, target);

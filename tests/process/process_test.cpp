@@ -663,7 +663,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"CheckNotNewer", "revision = 1.10\ndate = 09/08/21\n", {"--check"}, 3, {"Decision: not newer"}, false},
         ExitCase{"CheckIncompatible", "", {"--check", "-i", "foreign.img"}, 5, {"imcompatible", "Decision: incompatible"}, false},
         ExitCase{"CheckTooShort", "", {"--check", "--image", "short.img"}, 5, {"Decision: incompatible"}, false},
-        ExitCase{"CheckImageMissing", "", {"--check", "-i", "absent.img"}, 5, {"firmware file not found\nabsent.img"}, false},
+        ExitCase{"CheckImageMissing", "", {"--check", "-i", "absent.img"}, 5,
+                 {"quillmor: cannot open the image absent.img: No such file or directory; nothing was done."}, false},
         ExitCase{"CheckIdentificationUnreadable", "fault = opcode=0x3C nth=4 sense=05/24/00\n", {"--check"}, 4,
                  {"command error occured", "invalid field in the command", "Decision: cannot tell"}, false},
         ExitCase{"CheckTwoDrives", "drive = D\ndrive = E\n", {"--check"}, 4,
@@ -992,7 +993,7 @@ TEST_F(Quillmor, OnATerminalTheUserPicksTheSecondDriveAndSeesOneBar) {
     options.pty = true;
     const Child run = StartUpdater(options);
     // Yes to the warning, drive 2, yes to the update.
-    const std::string screen = ReadPty("y\n2\ny\n");
+    const std::string screen = ReadPty("2\ny\ny\n");
     EXPECT_EQ(Wait(run), 0) << screen;
     EXPECT_NE(screen.find("1. /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
     EXPECT_NE(screen.find("2. /dev/sr2  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
@@ -1042,6 +1043,19 @@ INSTANTIATE_TEST_SUITE_P(
                                "its identification block is not the one checked"},
                     ChangeCase{"Gone", "fault = opcode=0x12 no-answer\n", "it does not answer now"}),
     [](const testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Quillmor, AMissingImageIsToldBeforeTheWarningAndAnyCommand) {
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {"-i", "absent.img"};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    const std::string screen = ReadPty("");
+    EXPECT_EQ(Wait(run), 5) << screen;
+    EXPECT_NE(screen.find("cannot open the image absent.img"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("[Notes]"), std::string::npos) << screen;
+    EXPECT_TRUE(Transcript().empty()) << Transcript();
+}
 
 TEST_F(Quillmor, OnATerminalTheUnattendedRunEndsWithItsOutcome) {
     StartServer("");
