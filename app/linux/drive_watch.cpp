@@ -200,26 +200,3 @@ std::string InUseText(const std::string& device, bool japanese) {
     return "quillmor: the drive " + device + " is in use (" +
            (mounted ? "mounted" : "opened by another updater or program") + "); it is left as it is.";
 }
-
-const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) {
-    struct Meaning {
-        uint8_t key, asc;
-        int ascq;  // -1: any
-        const char* en;
-        const char* ja;
-    };
-    // The emulated drive raises some of these codes from a list of its own: it
-    // shares no constants with the product, so the two lists stay apart.
-    static const Meaning kTable[] = {
-        {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
-        {0x02, 0x3A, -1, "no medium", "ディスクがありません"},
-        {0x05, 0x2C, 0x00, "command sequence error", "コマンドの順序エラー"},
-        {0x02, 0x04, -1, "the drive is not ready", "ドライブの準備ができていません"},
-        {0x05, 0x24, 0x00, "invalid field in the command", "コマンドの値が不正です"},
-        {0x05, 0x20, 0x00, "command not supported", "対応していないコマンドです"},
-        {0x06, 0x29, -1, "the drive was reset", "ドライブがリセットされました"},
-    };
-    for (const Meaning& m : kTable)
-        if (m.key == key && m.asc == asc && (m.ascq < 0 || m.ascq == ascq)) return japanese ? m.ja : m.en;
-    return "";
-}

@@ -78,6 +78,3 @@ std::string BusyText(bool japanese);
 // Why `device` could not be claimed, one line: its disc is mounted, or another
 // updater or program holds it.
 std::string InUseText(const std::string& device, bool japanese);
-
-// "03/0C/00" and the like to a few words; "" for a code not in the table.
-const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese);

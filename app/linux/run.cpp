@@ -11,6 +11,7 @@
 #include "os/process.h"
 #include "os/time.h"
 #include "res/strings.h"
+#include "transport/sense.h"
 #include "transport/transport.h"
 #include "ui/framework/headless/headless.h"
 #include "ui/updater_common.h"
@@ -131,8 +132,7 @@ public:
         m_watch.Note(std::string("message: ") + headless::WithoutCarriageReturns(t));
         std::string out = std::string("[") + (caption ? caption : "") + "]\n" + headless::WithoutCarriageReturns(t) + "\n";
         if (StartsWith(t, LoadMessageText(IDS_COMMAND_ERROR))) {
-            const SptdBuffer& r = g_sptd;
-            const char* meaning = SenseMeaning(r.sense[2] & 0x0F, r.sense[12], r.sense[13], Japanese());
+            const char* meaning = LastSenseMeaning(Japanese());
             if (*meaning) out += std::string(T("Sense meaning: ", "センスの意味: ")) + meaning + "\n";
         }
         m_console.Print(out);
