@@ -104,6 +104,33 @@ void DriveWatch::Close(OsHandle device) {
     m_inner.Close(device);
 }
 
+std::string DriveWatch::CommandText(OsHandle device, const ScsiPassThroughDirect& before, const SptdBuffer& after,
+                                    bool answered) const {
+    char cdb[25];
+    for (int i = 0; i < 12; ++i) std::snprintf(cdb + 2 * i, 3, "%02X", before.Cdb[i]);
+    const char* dir = before.DataTransferLength == 0 ? "none" : before.DataIn == SPTD_DATA_IN ? "in" : "out";
+    char status[8] = "none";
+    if (answered) std::snprintf(status, sizeof status, "%02X", after.sptd.ScsiStatus);
+    unsigned key = 0, asc = 0, ascq = 0;
+    if (answered && after.sptd.ScsiStatus != kStatusGood && after.sptd.SenseInfoLength >= 14) {
+        key = after.sense[2] & 0x0F;
+        asc = after.sense[12];
+        ascq = after.sense[13];
+    }
+    const uint32_t asked = before.DataTransferLength;
+    const uint32_t moved = answered ? after.sptd.DataTransferLength : 0;
+    // More moved than was asked is no transfer that happened: no residual to tell.
+    char residual[16] = "?";
+    if (moved <= asked) std::snprintf(residual, sizeof residual, "%u", unsigned(asked - moved));
+    const auto found = m_letters.find(device);
+    const char letter = found == m_letters.end() ? 0 : found->second;
+    char line[200];
+    std::snprintf(line, sizeof line, "%s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u resid=%s",
+                  DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir, unsigned(asked), status,
+                  key, asc, ascq, unsigned(moved), residual);
+    return line;
+}
+
 bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
     if (!buffer) return m_inner.PassThrough(device, buffer);
     const ScsiPassThroughDirect before = buffer->sptd;
@@ -123,25 +150,16 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
             if (upTo > m_blocks) m_blocks = upTo;
             blocksNow = m_blocks;
         }
-        if (m_log) {
-            char cdb[25];
-            for (int i = 0; i < 12; ++i) std::snprintf(cdb + 2 * i, 3, "%02X", before.Cdb[i]);
-            const char* dir = before.DataTransferLength == 0 ? "none" : before.DataIn == SPTD_DATA_IN ? "in" : "out";
-            char status[8] = "none";
-            if (answered) std::snprintf(status, sizeof status, "%02X", after.ScsiStatus);
-            unsigned key = 0, asc = 0, ascq = 0;
-            if (answered && after.ScsiStatus != kStatusGood && after.SenseInfoLength >= 14) {
-                key = buffer->sense[2] & 0x0F;
-                asc = buffer->sense[12];
-                ascq = buffer->sense[13];
+        if (m_log || m_trace) {
+            const std::string line = CommandText(device, before, *buffer, answered);
+            if (m_log) {
+                std::fprintf(m_log, "%s %s\n", Stamp().c_str(), line.c_str());
+                std::fflush(m_log);
             }
-            const auto found = m_letters.find(device);
-            const char letter = found == m_letters.end() ? 0 : found->second;
-            std::fprintf(m_log, "%s %s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u\n",
-                         Stamp().c_str(), DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir,
-                         unsigned(before.DataTransferLength), status, key, asc, ascq,
-                         answered ? unsigned(after.DataTransferLength) : 0u);
-            std::fflush(m_log);
+            if (m_trace) {
+                std::fprintf(m_trace, "quillmor: %s\n", line.c_str());
+                std::fflush(m_trace);
+            }
         }
     }
     if (blocksNow != 0 && m_onBlock) m_onBlock(blocksNow);
