@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
         }
         watch.SetLog(log);
     }
+    if (options.verbose) watch.SetTrace(stderr);
     OsSetDevices(&watch);
     // Said at once to a Ctrl-C or a kill during the update; the process ends by it
     // only once the outcome has been told (OsReleaseSignals below).
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
     } else {
         RunIo io;
         io.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
-        io.outIsTerminal = ::isatty(STDERR_FILENO) == 1;
+        // With -v the commands' lines run between the bar's: it is printed as lines.
+        io.outIsTerminal = ::isatty(STDERR_FILENO) == 1 && !options.verbose;
         exitCode = RunLinux(options, io, watch);
     }
     OsSetDevices(nullptr);

@@ -113,6 +113,33 @@ void DriveWatch::Close(OsHandle device) {
     m_inner.Close(device);
 }
 
+std::string DriveWatch::CommandText(OsHandle device, const ScsiPassThroughDirect& before, const SptdBuffer& after,
+                                    bool answered) const {
+    char cdb[25];
+    for (int i = 0; i < 12; ++i) std::snprintf(cdb + 2 * i, 3, "%02X", before.Cdb[i]);
+    const char* dir = before.DataTransferLength == 0 ? "none" : before.DataIn == SPTD_DATA_IN ? "in" : "out";
+    char status[8] = "none";
+    if (answered) std::snprintf(status, sizeof status, "%02X", after.sptd.ScsiStatus);
+    unsigned key = 0, asc = 0, ascq = 0;
+    if (answered && after.sptd.ScsiStatus != kStatusGood && after.sptd.SenseInfoLength >= 14) {
+        key = after.sense[2] & 0x0F;
+        asc = after.sense[12];
+        ascq = after.sense[13];
+    }
+    const uint32_t asked = before.DataTransferLength;
+    const uint32_t moved = answered ? after.sptd.DataTransferLength : 0;
+    // More moved than was asked is no transfer that happened: no residual to tell.
+    char residual[16] = "?";
+    if (moved <= asked) std::snprintf(residual, sizeof residual, "%u", unsigned(asked - moved));
+    const auto found = m_letters.find(device);
+    const char letter = found == m_letters.end() ? 0 : found->second;
+    char line[200];
+    std::snprintf(line, sizeof line, "%s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u resid=%s",
+                  DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir, unsigned(asked), status,
+                  key, asc, ascq, unsigned(moved), residual);
+    return line;
+}
+
 bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
     if (!buffer) return m_inner.PassThrough(device, buffer);
     const ScsiPassThroughDirect before = buffer->sptd;
@@ -132,25 +159,16 @@ bool DriveWatch::PassThrough(OsHandle device, SptdBuffer* buffer) {
             if (upTo > m_blocks) m_blocks = upTo;
             blocksNow = m_blocks;
         }
-        if (m_log) {
-            char cdb[25];
-            for (int i = 0; i < 12; ++i) std::snprintf(cdb + 2 * i, 3, "%02X", before.Cdb[i]);
-            const char* dir = before.DataTransferLength == 0 ? "none" : before.DataIn == SPTD_DATA_IN ? "in" : "out";
-            char status[8] = "none";
-            if (answered) std::snprintf(status, sizeof status, "%02X", after.ScsiStatus);
-            unsigned key = 0, asc = 0, ascq = 0;
-            if (answered && after.ScsiStatus != kStatusGood && after.SenseInfoLength >= 14) {
-                key = buffer->sense[2] & 0x0F;
-                asc = buffer->sense[12];
-                ascq = buffer->sense[13];
+        if (m_log || m_trace) {
+            const std::string line = CommandText(device, before, *buffer, answered);
+            if (m_log) {
+                std::fprintf(m_log, "%s %s\n", Stamp().c_str(), line.c_str());
+                std::fflush(m_log);
             }
-            const auto found = m_letters.find(device);
-            const char letter = found == m_letters.end() ? 0 : found->second;
-            std::fprintf(m_log, "%s %s %s cdblen=%u dir=%s len=%u status=%s sense=%02X/%02X/%02X xfer=%u\n",
-                         Stamp().c_str(), DevicePathOfLetter(letter).c_str(), cdb, unsigned(before.CdbLength), dir,
-                         unsigned(before.DataTransferLength), status, key, asc, ascq,
-                         answered ? unsigned(after.DataTransferLength) : 0u);
-            std::fflush(m_log);
+            if (m_trace) {
+                std::fprintf(m_trace, "quillmor: %s\n", line.c_str());
+                std::fflush(m_trace);
+            }
         }
     }
     if (blocksNow != 0 && m_onBlock) m_onBlock(blocksNow);
@@ -208,27 +226,4 @@ std::string InUseText(const std::string& device, bool japanese) {
                "そのままにしておきます。";
     return "quillmor: the drive " + device + " is in use (" +
            (mounted ? "mounted" : "opened by another updater or program") + "); it is left as it is.";
-}
-
-const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese) {
-    struct Meaning {
-        uint8_t key, asc;
-        int ascq;  // -1: any
-        const char* en;
-        const char* ja;
-    };
-    // The emulated drive raises some of these codes from a list of its own: it
-    // shares no constants with the product, so the two lists stay apart.
-    static const Meaning kTable[] = {
-        {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
-        {0x02, 0x3A, -1, "no medium", "ディスクがありません"},
-        {0x05, 0x2C, 0x00, "command sequence error", "コマンドの順序エラー"},
-        {0x02, 0x04, -1, "the drive is not ready", "ドライブの準備ができていません"},
-        {0x05, 0x24, 0x00, "invalid field in the command", "コマンドの値が不正です"},
-        {0x05, 0x20, 0x00, "command not supported", "対応していないコマンドです"},
-        {0x06, 0x29, -1, "the drive was reset", "ドライブがリセットされました"},
-    };
-    for (const Meaning& m : kTable)
-        if (m.key == key && m.asc == asc && (m.ascq < 0 || m.ascq == ascq)) return japanese ? m.ja : m.en;
-    return "";
 }

@@ -1,7 +1,7 @@
 // Stands between the program and the system's device service: limits the drives
-// to the one --device names, records every command in the --log file, and counts
-// what reached the drive, so that progress and the end-of-run words go by what was
-// sent and accepted, never by a clock.
+// to the one --device names, records every command in the --log file (and with -v
+// on standard error), and counts what reached the drive, so that progress and the
+// end-of-run words go by what was sent and accepted, never by a clock.
 #pragma once
 #include "os/device.h"
 
@@ -29,6 +29,9 @@ public:
     void ForgetRefusals();
     // Every command from now on is recorded in `log` (nullptr: none).
     void SetLog(FILE* log) { m_log = log; }
+    // Every command from now on is also printed to `trace` as it completes: the
+    // log's line without the time, after the program's name (nullptr: none).
+    void SetTrace(FILE* trace) { m_trace = trace; }
     // Called after each image block the drive accepted, with how many blocks
     // (counted by their buffer offset) have been accepted so far.
     void SetBlockObserver(std::function<void(uint32_t)> observer) { m_onBlock = std::move(observer); }
@@ -49,6 +52,11 @@ public:
 
 private:
     std::string Stamp() const;
+    // One completed command, as the log and the trace show it: the device, the CDB
+    // in hex, its length, the direction and length asked, the status, the sense
+    // key/ASC/ASCQ, the bytes moved and the residual.
+    std::string CommandText(OsHandle device, const ScsiPassThroughDirect& before, const SptdBuffer& after,
+                            bool answered) const;
     // The exclusive open, remembering a drive that another holder has.
     OsHandle Claim(char driveLetter);
     // Remembers which drive `handle` (if any) is, for the log.
@@ -58,6 +66,7 @@ private:
     char m_only = 0;
     std::string m_inUse, m_denied, m_probed;
     FILE* m_log = nullptr;
+    FILE* m_trace = nullptr;
     std::function<void(uint32_t)> m_onBlock;
     std::mutex m_mutex;  // probes run on worker threads
     std::map<OsHandle, char> m_letters;
@@ -80,6 +89,3 @@ std::string BusyText(bool japanese);
 // Why `device` could not be claimed, one line: its disc is mounted, or another
 // updater or program holds it.
 std::string InUseText(const std::string& device, bool japanese);
-
-// "03/0C/00" and the like to a few words; "" for a code not in the table.
-const char* SenseMeaning(uint8_t key, uint8_t asc, uint8_t ascq, bool japanese);

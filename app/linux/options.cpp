@@ -20,7 +20,7 @@ const struct option kLongOptions[] = {
     {"device", required_argument, nullptr, 'd'}, {"image", required_argument, nullptr, 'i'},
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
-    {"wait", required_argument, nullptr, kOptWait},
+    {"wait", required_argument, nullptr, kOptWait}, {"verbose", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -45,7 +45,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
     optind = 0;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":hVd:i:y", kLongOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":hVd:i:yv", kLongOptions, nullptr)) != -1) {
         // An empty value is never "not given": `--device ""` must not mean every drive.
         if (optarg && *optarg == 0 && c != ':' && c != '?') {
             // The value was its own argument, or stood after '=' in the option's.
@@ -60,6 +60,14 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         case 'd': options->device = optarg; break;
         case 'i': options->image = optarg; break;
         case 'y': options->yes = true; break;
+        case 'v':
+            // One level of detail: a second -v would promise more than it gives.
+            if (options->verbose) {
+                *error = "-v (--verbose) may be given once";
+                return false;
+            }
+            options->verbose = true;
+            break;
         case kOptCheck: options->check = true; break;
         case kOptLog: options->log = optarg; break;
         case kOptWait: {
@@ -107,7 +115,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         *error = "--check writes nothing and asks nothing: it does not go with --yes";
         return false;
     }
-    if (options->unattended && (options->yes || options->check || !options->image.empty())) {
+    if (options->unattended && (options->yes || options->check || options->verbose || !options->image.empty())) {
         *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
         return false;
     }
@@ -116,7 +124,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 
 const char* UsageLine() {
     return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--wait SECONDS] [--log FILE]\n"
-           "                [--lang en|ja]";
+           "                [-v] [--lang en|ja]";
 }
 
 std::string HelpText() {
@@ -133,6 +141,9 @@ std::string HelpText() {
            "      --wait SECONDS  after writing, how long to wait for the drive to answer with\n"
            "                      its new firmware (default 60)\n"
            "      --log FILE      record every drive command and decision in FILE\n"
+           "  -v, --verbose       print every drive command to standard error as it completes\n"
+           "                      (command bytes, direction and length, status, sense, bytes\n"
+           "                      moved and residual)\n"
            "      --lang en|ja    language of the messages (default: from the locale)\n"
            "  /au                 the Windows program's unattended run (exit 0 updated, 1 otherwise)\n"
            "\n"

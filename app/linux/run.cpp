@@ -13,6 +13,7 @@
 #include "os/process.h"
 #include "os/time.h"
 #include "res/strings.h"
+#include "transport/sense.h"
 #include "transport/transport.h"
 
 #include <algorithm>
@@ -140,8 +141,7 @@ public:
         m_watch.Note("message: " + t);
         std::string out = std::string("[") + (caption ? caption : "") + "]\n" + t + "\n";
         if (m_showing == IDS_COMMAND_ERROR) {
-            const SptdBuffer& r = g_sptd;
-            const char* meaning = SenseMeaning(r.sense[2] & 0x0F, r.sense[12], r.sense[13], Japanese());
+            const char* meaning = LastSenseMeaning(Japanese());
             if (*meaning) out += std::string(T("Sense meaning: ", "センスの意味: ")) + meaning + "\n";
         }
         m_showing = 0;

@@ -1,11 +1,59 @@
-// The Linux runs' pieces that decide without a drive: which device a path names,
-// and what the progress line claims for the blocks accepted so far.
+// The Linux runs' pieces that decide without a drive: the options, which device a
+// path names, and what the progress line claims for the blocks accepted so far.
 #include "app/linux/options.h"
 #include "app/linux/progress.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
+
+struct OptionsCase {
+    std::vector<std::string> args;
+    const char* error;  // nullptr: parsed; else part of the one-line error
+    bool verbose, yes, check;
+};
+
+TEST(ParseOptions, VerboseIsOneLevelAndNotForTheWindowsRun) {
+    const OptionsCase cases[] = {
+        {{"--check"}, nullptr, false, false, true},
+        {{"--check", "-v"}, nullptr, true, false, true},
+        {{"--verbose", "-y"}, nullptr, true, true, false},
+        {{"-yv"}, nullptr, true, true, false},
+        {{"-v", "--log", "run.log", "--lang", "ja"}, nullptr, true, false, false},
+        {{"-v", "-v"}, "-v (--verbose) may be given once", false, false, false},
+        {{"-vv", "--check"}, "-v (--verbose) may be given once", false, false, false},
+        {{"--verbose", "-y", "-v"}, "-v (--verbose) may be given once", false, false, false},
+        // The Windows program's run says nothing of its commands.
+        {{"/au", "-v"}, "/au takes the image from the current directory", false, false, false},
+        {{"--verbose", "/au"}, "/au takes the image from the current directory", false, false, false},
+        {{"--verbose=yes"}, "unknown option --verbose=yes", false, false, false},
+    };
+    for (const OptionsCase& c : cases) {
+        std::vector<std::string> words{"quillmor"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        std::string joined;
+        for (const std::string& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        CliOptions options;
+        std::string error;
+        const bool parsed = ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error);
+        if (c.error) {
+            EXPECT_FALSE(parsed);
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_EQ(options.verbose, c.verbose);
+        EXPECT_EQ(options.yes, c.yes);
+        EXPECT_EQ(options.check, c.check);
+    }
+}
 
 struct DeviceCase {
     const char* path;

@@ -876,6 +876,40 @@ TEST_F(Quillmor, SecondRunIsToldAnotherUpdaterRuns) {
     EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
 }
 
+// A command as the run shows it (log, -v) is the server's transcript line with the
+// device's path for its letter and a residual after it: what remains is the
+// transcript's words, or the line marked where its residual is not len less xfer.
+std::string TranscriptWords(const std::string& shown) {
+    const size_t resid = shown.rfind(" resid=");
+    const size_t len = shown.find(" len=");
+    const size_t xfer = shown.rfind(" xfer=");
+    if (resid == std::string::npos || len == std::string::npos || xfer == std::string::npos)
+        return shown + " <no len, xfer or resid>";
+    const unsigned long asked = std::stoul(shown.substr(len + 5)), moved = std::stoul(shown.substr(xfer + 6));
+    if (moved > asked || shown.substr(resid + 7) != std::to_string(asked - moved)) return shown + " <resid>";
+    return shown.substr(0, resid);
+}
+
+// The transcript's words of each command the run showed for the drive, after `head`.
+std::vector<std::string> CommandsShown(const std::string& text, const std::string& head) {
+    std::vector<std::string> shown;
+    const std::string lead = head + kDevice + " ";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(lead);
+        if (at != std::string::npos) shown.push_back(TranscriptWords(line.substr(at + lead.size())));
+    }
+    return shown;
+}
+
+// The server's transcript lines without their letter.
+std::vector<std::string> CommandsServed(const std::string& transcript) {
+    std::vector<std::string> served;
+    std::istringstream lines(transcript);
+    for (std::string line; std::getline(lines, line);) served.push_back(line.substr(2));
+    return served;
+}
+
 TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     StartServer("");
     RunOptions options{RunDir("run")};
@@ -883,21 +917,39 @@ TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     const Child run = StartUpdater(options);
     ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
     // Each drive command of the log is the server's line, in the same order, with
-    // the device's path for its letter and a time before it.
-    std::vector<std::string> logged, served;
-    std::istringstream log(ReadFile(work_ + "/run.log"));
-    for (std::string line; std::getline(log, line);) {
-        const size_t at = line.find(std::string(" ") + kDevice + " ");
-        if (at != std::string::npos) logged.push_back(line.substr(at + 1 + std::strlen(kDevice) + 1));
-    }
-    std::istringstream transcript(Transcript());
-    for (std::string line; std::getline(transcript, line);) served.push_back(line.substr(2));
-    EXPECT_EQ(logged, served);
+    // a time before it.
+    EXPECT_EQ(CommandsShown(ReadFile(work_ + "/run.log"), " "), CommandsServed(Transcript()));
     EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 60);
     const std::string text = ReadFile(work_ + "/run.log");
     for (const char* entry : {"image ", "version=\"1.10\"", "signature=", "identification=", "version rule: the image is newer",
                               "update: succeeded"})
         EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+}
+
+// -v prints each command on standard error as it completes, in the log's words:
+// every command the drive saw, in order, with its CDB. Without it, none.
+TEST_F(Quillmor, VerbosePrintsEveryCommandTheDriveSaw) {
+    StartServer("");
+    for (const bool verbose : {true, false}) {
+        SCOPED_TRACE(verbose ? "-v" : "without -v");
+        const size_t seenBefore = Transcript().size();
+        RunOptions options{RunDir(verbose ? "verbose" : "quiet")};
+        options.args = {"--check"};
+        if (verbose) options.args.push_back("-v");
+        const Child run = StartUpdater(options);
+        ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+        const std::string err = ReadFile(run.errPath);
+        const std::vector<std::string> served = CommandsServed(Transcript().substr(seenBefore));
+        ASSERT_FALSE(served.empty());
+        if (verbose) {
+            EXPECT_EQ(CommandsShown(err, "quillmor: "), served) << err;
+            continue;
+        }
+        for (const std::string& command : served) {
+            const std::string cdb = command.substr(0, command.find(' '));
+            EXPECT_EQ(err.find(cdb), std::string::npos) << cdb << "\n" << err;
+        }
+    }
 }
 
 // What --log may name: the run writes only into a regular file of its own user's,

@@ -1,5 +1,10 @@
-// Sense classification, and which record the class of the last command is read from.
+// Sense classification, the meanings told to the user, and which record the
+// last command's sense is read from.
+#include "transport/sense.h"
+
 #include "testing/transport_fixture.h"
+
+#include <string>
 
 namespace {
 
@@ -56,6 +61,65 @@ TEST_F(SenseClassTest, ReadsTheRecordOfTheActiveTransport) {
     for (const Case& c : cases) {
         g_transport = c.transport;
         EXPECT_EQ(GetSenseClass(), c.expected) << "transport " << c.transport;
+    }
+}
+
+TEST(SenseMeaning, Table) {
+    struct Case {
+        uint8_t key, asc, ascq;
+        const char* en;
+        const char* ja;
+    } cases[] = {
+        {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
+        {0x03, 0x0C, 0x01, "", ""},  // a qualifier the table names is matched exactly
+        // Any qualifier of these codes means the same.
+        {0x02, 0x3A, 0x00, "no medium", "ディスクがありません"},
+        {0x02, 0x3A, 0x02, "no medium", "ディスクがありません"},
+        {0x02, 0x3A, 0xFF, "no medium", "ディスクがありません"},
+        {0x02, 0x04, 0x01, "the drive is not ready", "ドライブの準備ができていません"},
+        {0x02, 0x04, 0x02, "the drive is not ready", "ドライブの準備ができていません"},
+        {0x06, 0x29, 0x00, "the drive was reset", "ドライブがリセットされました"},
+        {0x06, 0x29, 0x03, "the drive was reset", "ドライブがリセットされました"},
+        {0x05, 0x2C, 0x00, "command sequence error", "コマンドの順序エラー"},
+        {0x05, 0x24, 0x00, "invalid field in the command", "コマンドの値が不正です"},
+        {0x05, 0x20, 0x00, "command not supported", "対応していないコマンドです"},
+        // A flag bit of the key byte (ILI, EOM, FILEMARK) leaves the key's meaning.
+        {0x23, 0x0C, 0x00, "write error", "書き込みエラー"},
+        {0xE2, 0x3A, 0x01, "no medium", "ディスクがありません"},
+        // Codes not in the table, and known codes under another key.
+        {0x00, 0x00, 0x00, "", ""},
+        {0x05, 0x26, 0x00, "", ""},
+        {0x04, 0x3A, 0x00, "", ""},
+        {0x05, 0x0C, 0x00, "", ""},
+        {0x03, 0x3A, 0x00, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(c.key) << "/" << int(c.asc) << "/" << int(c.ascq));
+        EXPECT_EQ(std::string(SenseMeaning(c.key, c.asc, c.ascq, false)), c.en);
+        EXPECT_EQ(std::string(SenseMeaning(c.key, c.asc, c.ascq, true)), c.ja);
+    }
+}
+
+using LastSenseMeaningTest = TransportTest;
+
+// Like the class, the meaning comes from the record of the active transport.
+TEST_F(LastSenseMeaningTest, ReadsTheRecordOfTheActiveTransport) {
+    g_sptd.sense[2] = 0x03;
+    g_sptd.sense[12] = 0x0C;
+    g_srb.SenseArea[2] = 0x02;
+    g_srb.SenseArea[12] = 0x3A;
+    g_srb.SenseArea[13] = 0x01;
+    struct Case {
+        int transport;
+        const char* expected;
+    } cases[] = {
+        {0, "write error"},
+        {TRANSPORT_SPTI, "write error"},
+        {TRANSPORT_ASPI, "no medium"},
+    };
+    for (const Case& c : cases) {
+        g_transport = c.transport;
+        EXPECT_STREQ(LastSenseMeaning(false), c.expected) << "transport " << c.transport;
     }
 }
 
