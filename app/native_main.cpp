@@ -31,15 +31,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillmor: %s\n%s\nTry 'quillmor --help'.\n", error.c_str(), UsageLine());
         return EXIT_USAGE;
     }
+    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
     if (options.help) {
-        std::fputs(HelpText().c_str(), stdout);
+        std::fputs(HelpText(OsResourceLanguage() == LANG_JAPANESE_JP).c_str(), stdout);
         return 0;
     }
     if (options.version) {
         std::printf("%s\n", VersionText().c_str());
         return 0;
     }
-    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
 
     DriveWatch watch(OsDevices());
     if (!options.device.empty()) watch.RestrictTo(DeviceLetterForPath(options.device));

@@ -123,11 +123,37 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 }
 
 const char* UsageLine() {
-    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--wait SECONDS] [--log FILE]\n"
-           "                [-v] [--lang en|ja]";
+    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check]\n"
+           "                [--wait SECONDS] [--log FILE] [-v] [--lang en|ja]";
 }
 
-std::string HelpText() {
+std::string HelpText(bool japanese) {
+    // Each line fits 80 columns; a Japanese character takes two.
+    if (japanese) {
+        return std::string(UsageLine()) +
+               "\n"
+               "TORVELL DVD-RW WKZ4471 ドライブのファームウェアを更新します。\n"
+               "\n"
+               "  -h, --help          このヘルプを表示して終了\n"
+               "  -V, --version       バージョンを表示して終了\n"
+               "  -d, --device DEV    このドライブ (/dev/srN) だけを使う\n"
+               "  -i, --image PATH    ファームウェアイメージ (既定: カレントディレクトリの\n"
+               "                      Q5518306.707)\n"
+               "  -y, --yes           確認なしで更新 (イメージが新しいとき)\n"
+               "      --check         ドライブとイメージを確認し、何も書き込まない\n"
+               "      --wait SECONDS  書き込み後、ドライブが新しいファームウェアで応答するのを\n"
+               "                      待つ時間 (既定 60)\n"
+               "      --log FILE      ドライブへのコマンドと判定をすべて FILE に記録\n"
+               "  -v, --verbose       ドライブへのコマンドを完了ごとに標準エラーに表示\n"
+               "      --lang en|ja    メッセージの言語 (既定: ロケールから)\n"
+               "  /au                 Windows 版の無人実行 (更新したら 0、それ以外は 1)\n"
+               "\n"
+               "終了コード: 0 更新して確認済み (--check: 更新できる)、1 更新失敗、2 使い方の\n"
+               "誤り、3 更新不要、4 ドライブが見つからないか読めない、5 イメージがないか\n"
+               "非互換、6 別のアップデータが実行中かドライブが使用中、7 取りやめ、8 ドライブは\n"
+               "古いファームウェアのまま、9 書き込んだが確認できない、10 確認後にドライブが\n"
+               "変わった (何も書き込んでいない)。\n";
+    }
     return std::string(UsageLine()) +
            "\n"
            "Updates the firmware of a TORVELL DVD-RW WKZ4471 drive.\n"
@@ -135,23 +161,25 @@ std::string HelpText() {
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "  -d, --device DEV    use only this drive (/dev/srN)\n"
-           "  -i, --image PATH    the firmware image (default: Q5518306.707 in the current directory)\n"
+           "  -i, --image PATH    the firmware image (default: Q5518306.707 here)\n"
            "  -y, --yes           ask no questions: update if the image is newer\n"
            "      --check         check the drive and the image, and write nothing\n"
-           "      --wait SECONDS  after writing, how long to wait for the drive to answer with\n"
-           "                      its new firmware (default 60)\n"
+           "      --wait SECONDS  after writing, how long to wait for the drive to answer\n"
+           "                      with its new firmware (default 60)\n"
            "      --log FILE      record every drive command and decision in FILE\n"
-           "  -v, --verbose       print every drive command to standard error as it completes\n"
-           "                      (command bytes, direction and length, status, sense, bytes\n"
-           "                      moved and residual)\n"
+           "  -v, --verbose       print every drive command to standard error as it\n"
+           "                      completes (command bytes, direction and length, status,\n"
+           "                      sense, bytes moved and residual)\n"
            "      --lang en|ja    language of the messages (default: from the locale)\n"
-           "  /au                 the Windows program's unattended run (exit 0 updated, 1 otherwise)\n"
+           "  /au                 the Windows program's unattended run (exit 0 updated,\n"
+           "                      1 otherwise)\n"
            "\n"
            "Exit codes: 0 updated and confirmed (--check: an update is possible), 1 the\n"
            "update failed, 2 usage, 3 nothing to do, 4 drive not found or not readable,\n"
            "5 image missing or incompatible, 6 another updater runs or the drive is in use,\n"
            "7 declined, 8 the drive still reports its old firmware, 9 written but not\n"
-           "confirmed: the drive did not answer in time.\n";
+           "confirmed: the drive did not answer in time, 10 the drive changed after it was\n"
+           "checked (nothing written).\n";
 }
 
 std::string VersionText() { return std::string("quillmor ") + QM_VERSION; }

@@ -7,10 +7,17 @@
 #include <cstdio>
 #include <string>
 
+// The columns `text` (UTF-8) takes on a terminal: two for each wide (East Asian)
+// character, one for any other.
+size_t DisplayColumns(const std::string& text);
+
 class Console {
 public:
     Console(FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
     bool IsTerminal() const { return m_terminal; }
+    // The terminal's width now (asked each time, so a resized window counts at
+    // once); 80 when it cannot be told.
+    unsigned Columns() const;
     // Prints `text`; a redrawn line still open is ended first.
     void Print(const std::string& text);
     // Replaces the open line with `text` (terminal only).
@@ -37,8 +44,9 @@ public:
 
     // "0:07", "12:05".
     static std::string Duration(uint64_t ms);
-    // The line for `done` blocks after `elapsedMs`.
-    std::string Line(uint32_t done, uint64_t elapsedMs) const;
+    // The line for `done` blocks after `elapsedMs`, in fewer than `columns` columns
+    // (so that it never wraps): the bar and the words shorten as the width shrinks.
+    std::string Line(uint32_t done, uint64_t elapsedMs, unsigned columns = 200) const;
 
 private:
     Console& m_console;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,45 @@ TEST(ProgressLine, CountsAcceptedBlocksAndEstimatesFromTheRateSoFar) {
     };
     for (const LineCase& c : cases) EXPECT_EQ(progress.Line(c.done, c.elapsedMs), c.expected) << c.done;
     std::fclose(sink);
+}
+
+TEST(ProgressLine, NeverWrapsHoweverNarrowTheTerminal) {
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    Console console(sink, true);
+    for (bool japanese : {false, true}) {
+        Progress progress(console, 60, 0x8000, japanese);
+        for (unsigned columns : {200u, 100u, 80u, 60u, 50u, 40u, 30u, 20u, 8u, 4u}) {
+            for (uint32_t done : {0u, 9u, 60u}) {
+                const std::string line = progress.Line(done, 61000, columns);
+                EXPECT_LT(DisplayColumns(line), columns) << columns << " columns: " << line;
+                // However short, it still says how far the download is, when there is room.
+                if (columns >= 8) {
+                    EXPECT_NE(line.find(std::to_string(done)), std::string::npos) << line;
+                }
+            }
+        }
+        // The full line comes back at 80 columns: nothing is dropped that fits.
+        EXPECT_NE(progress.Line(9, 1000, 80).find(japanese ? "294912 バイト" : "294912 bytes"), std::string::npos);
+    }
+    std::fclose(sink);
+}
+
+TEST(DisplayColumns, CountsWideCharactersTwice) {
+    EXPECT_EQ(DisplayColumns("block 1"), 7u);
+    EXPECT_EQ(DisplayColumns("ブロック 1"), 10u);
+    EXPECT_EQ(DisplayColumns("終了コード: 0"), 13u);
+}
+
+TEST(HelpText, FitsEightyColumnsInEitherLanguage) {
+    for (bool japanese : {false, true}) {
+        std::istringstream lines(HelpText(japanese));
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            EXPECT_LE(DisplayColumns(line), 80u) << (japanese ? "ja: " : "en: ") << line;
+        EXPECT_GT(count, 10);
+    }
+    EXPECT_NE(HelpText(true).find("終了コード"), std::string::npos);
+    EXPECT_NE(HelpText(false).find("10 the drive changed"), std::string::npos);
 }
 
 }  // namespace
