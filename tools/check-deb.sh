@@ -82,7 +82,7 @@ done
 # Exactly the program and its manual: nothing of the emulated drive, the tests
 # or the build tree.
 dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
-printf '%s\n' ./usr/bin/quillmor ./usr/share/man/man1/quillmor.1.gz >"$work/files.expected"
+printf '%s\n' ./usr/bin/quillmor ./usr/share/man/man8/quillmor.8.gz >"$work/files.expected"
 if ! diff -u "$work/files.expected" "$work/files"; then
   bad "the package holds other files than the program and its manual"
 fi
@@ -106,7 +106,7 @@ else
   prefix=$work/root
 fi
 quillmor=$prefix/usr/bin/quillmor
-manual=$prefix/usr/share/man/man1/quillmor.1.gz
+manual=$prefix/usr/share/man/man8/quillmor.8.gz
 
 # The manual formats without a warning and names this version.
 zcat "$manual" | groff -man -Tutf8 -ww -z 2>"$work/groff.log" || bad "groff failed on the manual"

@@ -2,11 +2,15 @@
 
 #include "os/linux/device_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <getopt.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,11 +30,63 @@ const struct option kLongOptions[] = {
 
 }  // namespace
 
-char DeviceLetterForPath(const std::string& path) {
+namespace {
+
+// `path` with every symbolic link along it followed (at most 40), without asking
+// that the end exist; "" when a link cannot be read.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0) return errno == EINVAL || errno == ENOENT ? path : std::string();
+        target[n] = 0;
+        const size_t slash = path.rfind('/');
+        path = target[0] == '/' ? std::string(target) : path.substr(0, slash + 1) + target;
+    }
+    return std::string();
+}
+
+// "/dev/./disk/../sr0" as "/dev/sr0".
+std::string Tidy(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= path.size()) {
+        const size_t next = std::min(path.find('/', at), path.size());
+        const std::string part = path.substr(at, next - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = next + 1;
+    }
+    std::string tidy;
+    for (const std::string& part : parts) tidy += "/" + part;
+    return tidy;
+}
+
+// The sr device behind /dev/sgN, through sysfs: "" when there is none.
+std::string SrBehindSg(const std::string& path, const std::string& sysfs) {
+    if (path.compare(0, 7, "/dev/sg") != 0) return std::string();
+    const std::string name = path.substr(5);
+    if (name.size() < 3 || name.find_first_not_of("0123456789", 2) != std::string::npos) return std::string();
+    DIR* dir = ::opendir((sysfs + "/class/scsi_generic/" + name + "/device/block").c_str());
+    if (dir == nullptr) return std::string();
+    std::string sr;
+    while (dirent* entry = ::readdir(dir))
+        if (std::strncmp(entry->d_name, "sr", 2) == 0) sr = std::string("/dev/") + entry->d_name;
+    ::closedir(dir);
+    return sr;
+}
+
+}  // namespace
+
+char DeviceLetterForPath(const std::string& path, const std::string& sysfs) {
     if (char letter = DriveLetterForDevicePath(path.c_str())) return letter;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return 0;
-    return DriveLetterForDevicePath(resolved);
+    const std::string resolved = Tidy(FollowLinks(path));
+    if (resolved.empty()) return 0;
+    if (char letter = DriveLetterForDevicePath(resolved.c_str())) return letter;
+    return DriveLetterForDevicePath(SrBehindSg(resolved, sysfs).c_str());
 }
 
 std::string DevicePathOfLetter(char letter) {
@@ -108,7 +164,8 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
     }
     if (options->help || options->version) return true;
     if (!options->device.empty() && DeviceLetterForPath(options->device) == 0) {
-        *error = "--device takes a drive such as /dev/sr0 (/dev/sr0 to /dev/sr23), not '" + options->device + "'";
+        *error = "--device takes an optical drive: /dev/sr0 to /dev/sr23, its /dev/sgN, or a link to one "
+                 "(/dev/cdrom, /dev/disk/by-id/...); '" + options->device + "' is none of them";
         return false;
     }
     if (options->yes && options->check) {

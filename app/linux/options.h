@@ -48,7 +48,8 @@ std::string HelpText(bool japanese);
 std::string VersionText();
 
 // The drive letter the program's device table uses for "/dev/srN" (N 0..23), after
-// following symbolic links such as /dev/cdrom; 0 when the path names no such device.
-char DeviceLetterForPath(const std::string& path);
+// following symbolic links such as /dev/cdrom or /dev/disk/by-id/...; /dev/sgN
+// stands for the sr device behind it in `sysfs`. 0 when the path names no such device.
+char DeviceLetterForPath(const std::string& path, const std::string& sysfs = "/sys");
 // "/dev/srN" for the letters C..Z that table uses; "?" for any other.
 std::string DevicePathOfLetter(char letter);

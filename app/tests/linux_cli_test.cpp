@@ -2,10 +2,13 @@
 // path names, and what the progress line claims for the blocks accepted so far.
 #include "app/linux/options.h"
 #include "app/linux/progress.h"
+#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -76,6 +79,36 @@ TEST(DevicePaths, NamesOnlyTheSrDevicesTheTableHoldsBothWays) {
         }
     }
     EXPECT_EQ(DevicePathOfLetter(0), "?");  // a handle the watch never saw opened
+}
+
+// Links such as /dev/cdrom and /dev/disk/by-id/..., and /dev/sgN through sysfs,
+// name the same letters; anything that ends elsewhere names none.
+TEST(DevicePaths, FollowsLinksAndFindsTheDriveBehindItsSgNode) {
+    ScratchDir scratch("qm-devpaths");
+    const std::string root = scratch.Path();
+    const std::string sys = root + "/sys";
+    for (const std::string& dir : {sys + "/class/scsi_generic/sg0/device/block/sr0", sys + "/class/scsi_generic/sg5/device",
+                                   root + "/by-id"})
+        std::filesystem::create_directories(dir);
+    struct LinkCase {
+        const char* name;    // a link in the scratch folder
+        const char* target;  // where it points
+        char letter;
+    };
+    const LinkCase links[] = {
+        {"cdrom", "/dev/sr1", 'D'},
+        {"tidy", "/dev/./disk/../sr3", 'F'},
+        {"abs", "/dev/sr4", 'G'},
+        {"by-id/usb-TORVELL_WKZ4471", "../abs", 'G'},  // relative, through another link
+        {"disk", "/dev/sda", 0},
+        {"loop", "loop", 0},
+    };
+    for (const LinkCase& c : links) ASSERT_EQ(::symlink(c.target, (root + "/" + c.name).c_str()), 0) << c.name;
+    for (const LinkCase& c : links) EXPECT_EQ(DeviceLetterForPath(root + "/" + c.name, sys), c.letter) << c.name;
+    EXPECT_EQ(DeviceLetterForPath("/dev/sg0", sys), 'C');
+    EXPECT_EQ(DeviceLetterForPath("/dev/sg5", sys), 0) << "an sg node with no sr device behind it";
+    EXPECT_EQ(DeviceLetterForPath("/dev/sg9", sys), 0) << "no such sg node";
+    EXPECT_EQ(DeviceLetterForPath("/dev/sgx", sys), 0);
 }
 
 struct LineCase {

@@ -622,6 +622,7 @@ protected:
         SimImageOptions cut;
         cut.length = 0x1D8000;
         ASSERT_TRUE(SimWriteImage(work_ + "/short.img", cut, &error)) << error;
+        ASSERT_EQ(::symlink(kDevice, (work_ + "/cdrom").c_str()), 0);
     }
 };
 
@@ -669,6 +670,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"command error occured", "invalid field in the command", "Decision: cannot tell"}, false},
         ExitCase{"CheckTwoDrives", "drive = D\ndrive = E\n", {"--check"}, 4,
                  {"more than one TORVELL DVD-RW WKZ4471 found; name one with --device:", "/dev/sr1  TORVELL", "/dev/sr2  TORVELL"}, false},
+        // A link such as /dev/cdrom names the drive it points to.
+        ExitCase{"CheckThroughALink", "", {"--check", "--device", "cdrom"}, 0, {"Drive:    /dev/sr1  TORVELL"}, false},
         ExitCase{"DeviceIsNotTheDrive", "", {"--check", "--device", "/dev/sr5"}, 4,
                  {"/dev/sr5 is not a TORVELL DVD-RW WKZ4471"}, false},
         ExitCase{"NoDrive", "identification = \"OTHER   DVD-RW  WKZ4471 \"\n", {"--yes"}, 4,
