@@ -217,6 +217,10 @@ std::string NoFirmwareText(const std::string& device) {
              "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。");
 }
 
+std::string DeclinedText() {
+    return T("Nothing was done: you did not say yes.", "何も行いませんでした (「はい」と答えなかったため)。");
+}
+
 // The drive the run works on, and what identifying it and the image found.
 struct Target {
     char letter = 0;
@@ -367,6 +371,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
         term.Screen().Print(T("Drives found:\n", "見つかったドライブ:\n") + list);
         letter = AskWhichDrive(term, drives);
         if (letter == 0) {
+            term.Result(DeclinedText());
             *exitCode = EXIT_DECLINED;
             return false;
         }
@@ -561,6 +566,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
         term.Message(IDS_SAFETY_WARNING);
         if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
             CloseDevice(g_hDevice);
+            term.Result(DeclinedText());
             return EXIT_DECLINED;
         }
     }
@@ -583,6 +589,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
                                       T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +
                                       record.imageVersion + "?")) {
         CloseDevice(g_hDevice);
+        term.Result(DeclinedText());
         return EXIT_DECLINED;
     }
 

@@ -5,6 +5,7 @@
 // held off through logind. Each test has a drive server of its own. Nothing waits on a clock: the test goes by what the
 // server writes into its transcript (watched with inotify) and by the processes'
 // ends.
+#include "app/linux/progress.h"
 #include "sim/drive.h"
 #include "sim/image.h"
 #include "testing/mock_logind.h"
@@ -94,7 +95,14 @@ struct RunOptions {
     std::vector<std::string> args{"/au"};
     bool pty = false;              // standard descriptors are a pseudo-terminal (see ReadPty)
     bool separateOut = false;      // standard output to a file of its own, not standard error's
+    unsigned short columns = 0;    // the pseudo-terminal's width (0: none set)
 };
+
+// `text` without the blanks a redraw pads a shorter line with.
+std::string TrimmedRight(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
 
 // The opcodes of the commands a run sent, from the preload library's list.
 std::vector<std::string> OpcodesSent(const std::string& err) {
@@ -174,6 +182,10 @@ protected:
             if (ptyMaster_ < 0 || ::grantpt(ptyMaster_) != 0 || ::unlockpt(ptyMaster_) != 0) return child;
             slave = ::open(::ptsname(ptyMaster_), O_RDWR | O_NOCTTY);
             if (slave < 0) return child;
+            struct winsize size = {};
+            size.ws_col = options.columns;
+            size.ws_row = 24;
+            if (options.columns) ::ioctl(slave, TIOCSWINSZ, &size);
         }
         child.pid = Spawn(argv, env, [&] {
             if (options.pty) {
@@ -709,7 +721,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"EmptyImage", "", {"-y", "-i", ""}, 2, {"-i needs a value, not an empty one"}, false},
         ExitCase{"EmptyLog", "", {"--check", "--log="}, 2, {"--log needs a value, not an empty one"}, false},
         ExitCase{"WaitNotANumber", "", {"-y", "--wait", "1m"}, 2, {"--wait takes whole seconds"}, false},
-        ExitCase{"NobodyToAnswer", "", {}, 7, {"No (no terminal to answer"}, false},
+        ExitCase{"NobodyToAnswer", "", {}, 7, {"No (no terminal to answer", "Nothing was done: you did not say yes."}, false},
         ExitCase{"NobodyToAnswerInJapanese", "", {"--lang", "ja"}, 7, {"いいえ"}, false}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
@@ -1112,6 +1124,44 @@ TEST_F(Quillmor, AMissingImageIsToldBeforeTheWarningAndAnyCommand) {
     EXPECT_EQ(screen.find("[Notes]"), std::string::npos) << screen;
     EXPECT_TRUE(Transcript().empty()) << Transcript();
 }
+
+// The redrawn progress line never reaches the terminal's last column, whatever its
+// width and language: a line that wrapped would be drawn again a row lower each time.
+struct WidthCase {
+    const char* name;
+    unsigned short columns;
+    const char* lang;
+};
+
+class QuillmorWidth : public Quillmor, public testing::WithParamInterface<WidthCase> {};
+
+TEST_P(QuillmorWidth, ProgressNeverWraps) {
+    const WidthCase& c = GetParam();
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {"-y", "--lang", c.lang};
+    options.pty = true;
+    options.columns = c.columns;
+    const Child run = StartUpdater(options);
+    const std::string screen = ReadPty("");
+    EXPECT_EQ(Wait(run), 0) << screen;
+    // Each redraw starts with a carriage return and ends at the next one, or at the
+    // line's end.
+    int redraws = 0;
+    for (size_t at = screen.find('\r'); at != std::string::npos; at = screen.find('\r', at + 1)) {
+        const size_t end = screen.find_first_of("\r\n", at + 1);
+        const std::string line = screen.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+        if (line.empty() || line[0] != '[') continue;
+        ++redraws;
+        EXPECT_LT(DisplayColumns(TrimmedRight(line)), c.columns) << line;
+    }
+    EXPECT_GE(redraws, 60) << screen;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuillmorWidth,
+                         testing::Values(WidthCase{"English80", 80, "en"}, WidthCase{"English40", 40, "en"},
+                                         WidthCase{"Japanese80", 80, "ja"}, WidthCase{"Japanese40", 40, "ja"}),
+                         [](const testing::TestParamInfo<WidthCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Quillmor, OnATerminalTheUnattendedRunEndsWithItsOutcome) {
     StartServer("");
