@@ -18,6 +18,7 @@ constexpr int kOptCheck = 256;
 constexpr int kOptLog = 257;
 constexpr int kOptLang = 258;
 constexpr int kOptWait = 259;
+constexpr int kOptJson = 262;
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},      {"version", no_argument, nullptr, 'V'},
@@ -25,6 +26,7 @@ const struct option kLongOptions[] = {
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
     {"wait", required_argument, nullptr, kOptWait}, {"verbose", no_argument, nullptr, 'v'},
+    {"json", no_argument, nullptr, kOptJson},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -125,6 +127,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             options->verbose = true;
             break;
         case kOptCheck: options->check = true; break;
+        case kOptJson: options->json = true; break;
         case kOptLog: options->log = optarg; break;
         case kOptWait: {
             char* end = nullptr;
@@ -172,7 +175,8 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         *error = "--check writes nothing and asks nothing: it does not go with --yes";
         return false;
     }
-    if (options->unattended && (options->yes || options->check || options->verbose || !options->image.empty())) {
+    if (options->unattended &&
+        (options->yes || options->check || options->verbose || options->json || !options->image.empty())) {
         *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
         return false;
     }
@@ -180,7 +184,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 }
 
 const char* UsageLine() {
-    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check]\n"
+    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--json]\n"
            "                [--wait SECONDS] [--log FILE] [-v] [--lang en|ja]";
 }
 
@@ -198,6 +202,7 @@ std::string HelpText(bool japanese) {
                "                      Q5518306.707)\n"
                "  -y, --yes           確認なしで更新 (イメージが新しいとき)\n"
                "      --check         ドライブとイメージを確認し、何も書き込まない\n"
+               "      --json          結果を 1 つの JSON オブジェクトで出力 (マニュアル参照)\n"
                "      --wait SECONDS  書き込み後、ドライブが新しいファームウェアで応答するのを\n"
                "                      待つ時間 (既定 60)\n"
                "      --log FILE      ドライブへのコマンドと判定をすべて FILE に記録\n"
@@ -221,6 +226,7 @@ std::string HelpText(bool japanese) {
            "  -i, --image PATH    the firmware image (default: Q5518306.707 here)\n"
            "  -y, --yes           ask no questions: update if the image is newer\n"
            "      --check         check the drive and the image, and write nothing\n"
+           "      --json          print the result as one JSON object (see the manual)\n"
            "      --wait SECONDS  after writing, how long to wait for the drive to answer\n"
            "                      with its new firmware (default 60)\n"
            "      --log FILE      record every drive command and decision in FILE\n"

@@ -74,14 +74,36 @@ public:
     Terminal(const RunIo& io, DriveWatch& watch) : m_io(io), m_console(io.out, io.outIsTerminal), m_watch(watch) {}
 
     Console& Screen() { return m_console; }
-    void Say(const std::string& text) { m_console.Print(text + "\n"); }
-    // What the run found or did, on standard output, where a script reads it.
+    void Say(const std::string& text) {
+        lastSaid = text;
+        m_console.Print(text + "\n");
+    }
+    // What the run found or did, on standard output, where a script reads it; with
+    // --json standard output holds the JSON object alone, and the words go with the
+    // diagnostics (the object carries them as its reason).
     void Result(const std::string& text) {
+        reason = text;
+        while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+        if (json) {
+            Say(reason);
+            return;
+        }
         m_console.EndLine();
         std::fputs(text.c_str(), m_io.results);
         if (text.empty() || text.back() != '\n') std::fputc('\n', m_io.results);
         std::fflush(m_io.results);
     }
+    void PrintResult(const std::string& text) {
+        m_console.EndLine();
+        std::fputs(text.c_str(), m_io.results);
+        std::fflush(m_io.results);
+    }
+
+    bool json = false;
+    std::string reason;    // the last result told
+    std::string lastSaid;  // the last line told, the reason of a run that ended before a result
+    std::string decision;  // --check: its decision, in one word
+    std::string confirmed; // after an update: the revision the drive reports
 
     bool CanAsk() const { return m_io.inIsTerminal && m_io.in; }
 
@@ -463,22 +485,27 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
     std::string decision;
     if (!valid && term.Shown(IDS_COMMAND_ERROR)) {
         code = EXIT_DRIVE;
+        term.decision = "cannot-tell";
         decision = T("cannot tell: the drive's identification could not be read",
                      "判定できません: ドライブの識別情報を読めませんでした");
     } else if (!valid) {
         code = EXIT_IMAGE;
+        term.decision = "incompatible";
         decision = T("incompatible: the image does not belong to this drive, or is too short",
                      "非互換: このドライブ用のイメージではないか、長さが足りません");
     } else if (target.needed != IMAGE_NEEDED) {
         code = EXIT_NOTHING_TO_DO;
+        term.decision = "not-newer";
         decision = T("not newer: the drive already has this firmware or a newer one",
                      "更新不要: ドライブのファームウェアは同じか新しいものです");
     } else if (halfWritten) {
+        term.decision = "write-again";
         decision = T("write again: the drive holds no valid firmware (an earlier update stopped half-way).\n"
                      "          Do not power it off; write the image again with quillmor (or quillmor --yes).",
                      "再書き込み: ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。\n"
                      "          電源を切らずに、quillmor (または quillmor --yes) でイメージをもう一度書き込んでください。");
     } else {
+        term.decision = "newer";
         decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
     }
     watch.Note("check: " + decision);
@@ -497,6 +524,7 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
     block += T("Decision: ", "判定:       ") + decision + "\n";
     block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
     term.Result(block);
+    term.reason = decision;
     return code;
 }
 
@@ -512,6 +540,7 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
     const std::string reported = std::string(now.currentVersion) + " (" + ShownDate(now.driveDate) + ")";
     switch (confirmed) {
     case CONFIRM_NEW:
+        term.confirmed = now.currentVersion;
         watch.Note("confirmed: the drive reports " + reported);
         term.Result(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
                     T(" now reports revision ", " の現在のリビジョンは ") + reported + T(".", " です。") +
@@ -519,6 +548,7 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
                       "\nドライブを使う前にコンピュータを再起動してください。"));
         return EXIT_UPDATED;
     case CONFIRM_OLD:
+        term.confirmed = now.currentVersion;
         watch.Note("not updated: the drive still reports " + reported);
         term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
                  T(" still reports its old firmware ", " は古いファームウェア ") + reported +
@@ -639,15 +669,12 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     return EXIT_UPDATE_FAILED;
 }
 
-}  // namespace
-
-int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
-    Terminal term(io, watch);
+// The steps of a run, in order; the exit code.
+int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Target& target) {
     const bool interactive = !options.yes && !options.check;
     watch.Note(std::string("quillmor run: ") + (options.check ? "--check" : options.yes ? "--yes" : "interactive"));
 
     int exitCode = EXIT_UPDATED;
-    Target target;
     // What the user can mend without a drive is told first: a missing image.
     target.imagePath = options.image;
     if (target.imagePath.empty()) {
@@ -667,4 +694,72 @@ int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
     if (options.check) return CheckReport(term, watch, target);
     return UpdateAndReport(term, watch, options, interactive, target);
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char ch : text) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += static_cast<char>(ch);
+        } else if (ch < 0x20 || ch == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
+            out += escaped;
+        } else {
+            out += static_cast<char>(ch);  // UTF-8 passes as it is
+        }
+    }
+    return out + "\"";
+}
+std::string JsonStringOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+// The outcome's name in the JSON object, by the exit code.
+const char* OutcomeName(int code, bool check) {
+    switch (code) {
+    case EXIT_UPDATED: return check ? "update-possible" : "updated";
+    case EXIT_UPDATE_FAILED: return "update-failed";
+    case EXIT_NOTHING_TO_DO: return "nothing-to-do";
+    case EXIT_DRIVE: return "drive-problem";
+    case EXIT_IMAGE: return "image-problem";
+    case EXIT_BUSY: return "busy";
+    case EXIT_DECLINED: return "declined";
+    case EXIT_STILL_OLD: return "still-old-firmware";
+    case EXIT_NOT_CONFIRMED: return "not-confirmed";
+    case EXIT_DRIVE_CHANGED: return "drive-changed";
+    default: return "other";
+    }
+}
+
+// The result as one JSON object; each field is null when the run ended before it
+// was known.
+std::string JsonReport(const Terminal& term, const CliOptions& options, const Target& target, int code) {
+    const VersionRecord& r = target.record;
+    const bool imageRead = target.needed != IMAGE_UNREADABLE && r.imageVersion[0] != 0;
+    std::string json = "{\"schema\": 1";
+    json += ", \"mode\": " + JsonString(options.check ? "check" : "update");
+    json += ", \"device\": " + JsonStringOrNull(target.device);
+    json += ", \"model\": " + JsonStringOrNull(target.id.model);
+    json += ", \"revision\": " + JsonStringOrNull(target.id.revision);
+    json += ", \"date\": " + JsonStringOrNull(target.id.date);
+    json += ", \"image\": " + JsonStringOrNull(target.imagePath);
+    json += ", \"image_version\": " + JsonStringOrNull(imageRead ? r.imageVersion : "");
+    json += ", \"image_date\": " + JsonStringOrNull(imageRead ? ShownDate(r.imageDate) : "");
+    json += ", \"decision\": " + JsonStringOrNull(term.decision);
+    json += ", \"outcome\": " + JsonString(OutcomeName(code, options.check));
+    json += ", \"reason\": " + JsonStringOrNull(term.reason.empty() ? term.lastSaid : term.reason);
+    json += ", \"exit_code\": " + std::to_string(code);
+    json += ", \"confirmed_revision\": " + JsonStringOrNull(term.confirmed);
+    return json + "}\n";
+}
+
+}  // namespace
+
+int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
+    Terminal term(io, watch);
+    term.json = options.json;
+    Target target;
+    const int code = RunSteps(term, options, watch, target);
+    if (options.json) term.PrintResult(JsonReport(term, options, target, code));
+    return code;
 }
