@@ -26,7 +26,7 @@ const struct option kLongOptions[] = {
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
     {"wait", required_argument, nullptr, kOptWait}, {"verbose", no_argument, nullptr, 'v'},
-    {"json", no_argument, nullptr, kOptJson},
+    {"json", no_argument, nullptr, kOptJson}, {"quiet", no_argument, nullptr, 'q'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -103,7 +103,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
     optind = 0;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":hVd:i:yv", kLongOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":hVd:i:yvq", kLongOptions, nullptr)) != -1) {
         // An empty value is never "not given": `--device ""` must not mean every drive.
         if (optarg && *optarg == 0 && c != ':' && c != '?') {
             // The value was its own argument, or stood after '=' in the option's.
@@ -128,6 +128,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             break;
         case kOptCheck: options->check = true; break;
         case kOptJson: options->json = true; break;
+        case 'q': options->quiet = true; break;
         case kOptLog: options->log = optarg; break;
         case kOptWait: {
             char* end = nullptr;
@@ -171,12 +172,17 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
                  "(/dev/cdrom, /dev/disk/by-id/...); '" + options->device + "' is none of them";
         return false;
     }
+    if (options->quiet && options->verbose) {
+        *error = "-q (--quiet) and -v (--verbose) ask for opposite things: give one";
+        return false;
+    }
     if (options->yes && options->check) {
         *error = "--check writes nothing and asks nothing: it does not go with --yes";
         return false;
     }
     if (options->unattended &&
-        (options->yes || options->check || options->verbose || options->json || !options->image.empty())) {
+        (options->yes || options->check || options->verbose || options->json || options->quiet ||
+         !options->image.empty())) {
         *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
         return false;
     }
@@ -185,7 +191,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 
 const char* UsageLine() {
     return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--json]\n"
-           "                [--wait SECONDS] [--log FILE] [-v] [--lang en|ja]";
+           "                [--wait SECONDS] [--log FILE] [-q | -v] [--lang en|ja]";
 }
 
 std::string HelpText(bool japanese) {
@@ -206,6 +212,7 @@ std::string HelpText(bool japanese) {
                "      --wait SECONDS  書き込み後、ドライブが新しいファームウェアで応答するのを\n"
                "                      待つ時間 (既定 60)\n"
                "      --log FILE      ドライブへのコマンドと判定をすべて FILE に記録\n"
+               "  -q, --quiet         エラーと結果だけを表示 (進行状況なし)\n"
                "  -v, --verbose       ドライブへのコマンドを完了ごとに標準エラーに表示\n"
                "      --lang en|ja    メッセージの言語 (既定: ロケールから)\n"
                "  /au                 Windows 版の無人実行 (更新したら 0、それ以外は 1)\n"
@@ -230,6 +237,7 @@ std::string HelpText(bool japanese) {
            "      --wait SECONDS  after writing, how long to wait for the drive to answer\n"
            "                      with its new firmware (default 60)\n"
            "      --log FILE      record every drive command and decision in FILE\n"
+           "  -q, --quiet         print errors and the result only (no progress)\n"
            "  -v, --verbose       print every drive command to standard error as it\n"
            "                      completes (command bytes, direction and length, status,\n"
            "                      sense, bytes moved and residual)\n"

@@ -30,6 +30,7 @@ struct CliOptions {
     bool unattended = false;  // `/au`: the Windows program's unattended run, as it is
     bool verbose = false;     // -v: every drive command on standard error as it completes
     bool json = false;        // --json: the result as one JSON object on standard output
+    bool quiet = false;       // -q: errors and the result only; no progress
     std::string device;       // /dev/srN; empty: every drive
     std::string image;        // empty: the image file in the current directory
     std::string log;

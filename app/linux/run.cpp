@@ -78,6 +78,10 @@ public:
         lastSaid = text;
         m_console.Print(text + "\n");
     }
+    // What the run is doing, for the user who watches it: none of it with -q.
+    void Info(const std::string& text) {
+        if (!quiet) m_console.Print(text);
+    }
     // What the run found or did, on standard output, where a script reads it; with
     // --json standard output holds the JSON object alone, and the words go with the
     // diagnostics (the object carries them as its reason).
@@ -100,6 +104,7 @@ public:
     }
 
     bool json = false;
+    bool quiet = false;
     std::string reason;    // the last result told
     std::string lastSaid;  // the last line told, the reason of a run that ended before a result
     std::string decision;  // --check: its decision, in one word
@@ -390,7 +395,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
             *exitCode = EXIT_DRIVE;
             return false;
         }
-        term.Screen().Print(T("Drives found:\n", "見つかったドライブ:\n") + list);
+        term.Info(T("Drives found:\n", "見つかったドライブ:\n") + list);
         letter = AskWhichDrive(term, drives);
         if (letter == 0) {
             term.Result(DeclinedText());
@@ -398,7 +403,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
             return false;
         }
     } else if (interactive) {
-        term.Screen().Print(T("Drive found:\n", "見つかったドライブ:\n") + list);
+        term.Info(T("Drive found:\n", "見つかったドライブ:\n") + list);
     }
     for (int i = 0; i < count; ++i)
         if (g_devices[i].driveLetter == static_cast<uint8_t>(letter)) g_selectedDevice = i;
@@ -613,8 +618,8 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
             term.WaitForEnter();
         }
     }
-    term.Say(T("Drive ", "ドライブ ") + device + "  " + target.id.model + T(": firmware ", ": ファームウェア ") +
-             record.currentVersion + " --> " + record.imageVersion);
+    term.Info(T("Drive ", "ドライブ ") + device + "  " + target.id.model + T(": firmware ", ": ファームウェア ") +
+              record.currentVersion + " --> " + record.imageVersion + "\n");
     if (interactive && !term.AskYesNo(T("Update the firmware of ", "ファームウェアを更新しますか: ") + device +
                                       T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +
                                       record.imageVersion + "?")) {
@@ -624,17 +629,17 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     }
 
     Progress progress(term.Screen(), IMAGE_BLOCK_COUNT, IMAGE_BLOCK_SIZE, Japanese());
-    term.progress = &progress;
+    if (!term.quiet) term.progress = &progress;
     bool changed = false;
     term.beforeEject = [&] {
         changed = !SameDriveAsJudged(term, target);
         return !changed;
     };
-    watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
+    if (!term.quiet) watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
     const int updated = RunUpdate(term);
     watch.SetBlockObserver(nullptr);
     term.beforeEject = nullptr;
-    progress.End(updated == 1);
+    if (!term.quiet) progress.End(updated == 1);
     term.progress = nullptr;
     CloseDevice(g_hDevice);
     watch.Note(std::string("update: ") + (updated ? "succeeded" : changed ? "the drive changed" : "failed"));
@@ -758,6 +763,7 @@ std::string JsonReport(const Terminal& term, const CliOptions& options, const Ta
 int RunLinux(const CliOptions& options, const RunIo& io, DriveWatch& watch) {
     Terminal term(io, watch);
     term.json = options.json;
+    term.quiet = options.quiet;
     Target target;
     const int code = RunSteps(term, options, watch, target);
     if (options.json) term.PrintResult(JsonReport(term, options, target, code));

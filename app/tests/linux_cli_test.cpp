@@ -34,6 +34,8 @@ TEST(ParseOptions, VerboseIsOneLevelAndNotForTheWindowsRun) {
         {{"/au", "-v"}, "/au takes the image from the current directory", false, false, false},
         {{"--verbose", "/au"}, "/au takes the image from the current directory", false, false, false},
         {{"--verbose=yes"}, "unknown option --verbose=yes", false, false, false},
+        {{"-q", "-v"}, "-q (--quiet) and -v (--verbose) ask for opposite things", false, false, false},
+        {{"/au", "-q"}, "/au takes the image from the current directory", false, false, false},
     };
     for (const OptionsCase& c : cases) {
         std::vector<std::string> words{"quillmor"};

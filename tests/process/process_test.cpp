@@ -758,6 +758,11 @@ TEST_P(QuillmorStreams, ResultsGoToStandardOutputAlone) {
     if (work != std::string::npos) expected.replace(work, 6, work_);
     EXPECT_EQ(out, expected) << err;
     for (const std::string& text : c.onlyInErr) EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
+    // Every update reached block 10; only -q keeps its progress off the screen.
+    const auto given = [&](const char* arg) { return std::find(c.args.begin(), c.args.end(), arg) != c.args.end(); };
+    if (given("-y")) {
+        EXPECT_EQ(err.find("block 10 of 60") == std::string::npos, given("-q")) << err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -773,6 +778,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "The firmware was updated: /dev/sr1 now reports revision 1.10 (09/08/21).\n"
                    "Restart the computer before you use the drive.\n",
                    {"Drive /dev/sr1  TORVELL DVD-RW  WKZ4471: firmware 1.00 --> 1.10", "written: block 60 of 60"}},
+        // -q: the result, and the drive's errors; no progress, no drive list.
+        StreamCase{"Quiet", "", {"-y", "-q"}, 0,
+                   "The firmware was updated: /dev/sr1 now reports revision 1.10 (09/08/21).\n"
+                   "Restart the computer before you use the drive.\n",
+                   {}},
         StreamCase{"Failure", kRefusedBlock11, {"-y"}, 1,
                    "The update failed. WARNING: the drive /dev/sr1 was left in download mode or half-written: it has "
                    "no valid firmware now.\nDo not power off or restart the computer. Run quillmor again to write the image.\n",
