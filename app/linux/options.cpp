@@ -1,5 +1,6 @@
 #include "app/linux/options.h"
 
+#include "app/linux/image_sha256.h"
 #include "os/linux/device_path.h"
 
 #include <cerrno>
@@ -14,6 +15,7 @@ constexpr int kOptCheck = 256;
 constexpr int kOptLog = 257;
 constexpr int kOptLang = 258;
 constexpr int kOptWait = 259;
+constexpr int kOptSha256 = 260;
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},      {"version", no_argument, nullptr, 'V'},
@@ -21,6 +23,7 @@ const struct option kLongOptions[] = {
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
     {"wait", required_argument, nullptr, kOptWait}, {"verbose", no_argument, nullptr, 'v'},
+    {"sha256", required_argument, nullptr, kOptSha256},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -82,6 +85,12 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             options->waitSeconds = static_cast<unsigned>(seconds);
             break;
         }
+        case kOptSha256:
+            if (!ParseSha256(optarg, &options->sha256)) {
+                *error = std::string("--sha256 takes the image's SHA-256 as 64 hex digits, not '") + optarg + "'";
+                return false;
+            }
+            break;
         case kOptLang:
             if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
                 *error = std::string("--lang takes en or ja, not '") + optarg + "'";
@@ -115,7 +124,8 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         *error = "--check writes nothing and asks nothing: it does not go with --yes";
         return false;
     }
-    if (options->unattended && (options->yes || options->check || options->verbose || !options->image.empty())) {
+    if (options->unattended &&
+        (options->yes || options->check || options->verbose || !options->image.empty() || !options->sha256.empty())) {
         *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
         return false;
     }
@@ -124,7 +134,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 
 const char* UsageLine() {
     return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check]\n"
-           "                [--wait SECONDS] [--log FILE] [-v] [--lang en|ja]";
+           "                [--wait SECONDS] [--log FILE] [-v] [--lang en|ja] [--sha256 HEX]";
 }
 
 std::string HelpText(bool japanese) {
@@ -139,6 +149,7 @@ std::string HelpText(bool japanese) {
                "  -d, --device DEV    このドライブ (/dev/srN) だけを使う\n"
                "  -i, --image PATH    ファームウェアイメージ (既定: カレントディレクトリの\n"
                "                      Q5518306.707)\n"
+               "      --sha256 HEX    SHA-256 が HEX (16 進 64 桁) でないイメージは使わない\n"
                "  -y, --yes           確認なしで更新 (イメージが新しいとき)\n"
                "      --check         ドライブとイメージを確認し、何も書き込まない\n"
                "      --wait SECONDS  書き込み後、ドライブが新しいファームウェアで応答するのを\n"
@@ -162,6 +173,7 @@ std::string HelpText(bool japanese) {
            "  -V, --version       show the version and exit\n"
            "  -d, --device DEV    use only this drive (/dev/srN)\n"
            "  -i, --image PATH    the firmware image (default: Q5518306.707 here)\n"
+           "      --sha256 HEX    refuse an image whose SHA-256 is not HEX (64 hex digits)\n"
            "  -y, --yes           ask no questions: update if the image is newer\n"
            "      --check         check the drive and the image, and write nothing\n"
            "      --wait SECONDS  after writing, how long to wait for the drive to answer\n"
