@@ -1,6 +1,7 @@
 // The Linux runs' pieces that decide without a drive: the options, which device a
-// path names, what the progress line claims for the blocks accepted so far, and
-// the image's SHA-256.
+// path names, what the progress line claims for the blocks accepted so far, the
+// image's SHA-256 and the log's first lines.
+#include "app/linux/drive_watch.h"
 #include "app/linux/image_sha256.h"
 #include "app/linux/options.h"
 #include "app/linux/progress.h"
@@ -242,6 +243,56 @@ TEST(ImageSha256, OfTheHeldImageStandsForTheBytesHeld) {
     WriteBytes(path, bytes.substr(0, 100000));  // the file now ends inside the held bytes
     EXPECT_NE(HeldImageSha256(path), whole);
     CloseImage();
+}
+
+// What bash reads back from each word quoted is the word.
+TEST(ShellQuoted, QuotesOnlyWhereNeededAndReadsBackAsTheWord) {
+    const struct {
+        std::string word;
+        const char* quoted;
+    } cases[] = {
+        {"--log=run.log", "--log=run.log"},
+        {"/dev/sr1", "/dev/sr1"},
+        {"", "''"},
+        {"my run.log", "'my run.log'"},
+        {"it's", "'it'\\''s'"},
+        {"$HOME/*.img", "'$HOME/*.img'"},
+        {"~/a;b|c&d`e`\"f\"", "'~/a;b|c&d`e`\"f\"'"},
+        {"イメージ.img", "'イメージ.img'"},
+        {"a\nb", "$'a\\x0Ab'"},
+        {"tab\there's\\", "$'tab\\x09here\\'s\\\\'"},
+    };
+    for (const auto& c : cases) {
+        const std::string quoted = ShellQuoted(c.word);
+        EXPECT_EQ(quoted, c.quoted) << c.word;
+        const std::string command = "bash -c 'printf %s \"$1\"' _ " + quoted;
+        FILE* shell = ::popen(("bash -c " + ShellQuoted(command)).c_str(), "r");
+        ASSERT_NE(shell, nullptr);
+        std::string read;
+        char buffer[256];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, shell)) > 0;) read.append(buffer, n);
+        EXPECT_EQ(::pclose(shell), 0);
+        EXPECT_EQ(read, c.word) << quoted;
+    }
+}
+
+TEST(LogHeader, NamesTheVersionTheCommandLineTheTimeWithItsZoneAndTheDevice) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    std::vector<std::string> words{"/usr/bin/quillmor", "-y", "--log", "my run.log", "-d", "/dev/sr1"};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    EXPECT_EQ(LogHeader(6, argv.data(), "/dev/sr1", 86400 + 3600),
+              (std::vector<std::string>{VersionText(), "command line: /usr/bin/quillmor -y --log 'my run.log' -d /dev/sr1",
+                                        "started: 1970-01-02 10:00:00 +0900 (JST)", "device: /dev/sr1"}));
+    EXPECT_EQ(LogHeader(1, argv.data(), "", 0).back(), "device: not named; told once chosen");
+    if (before)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

@@ -20,10 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/inotify.h>
@@ -1086,6 +1088,53 @@ TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     for (const char* entry : {"image ", "version=\"1.10\"", "signature=", "identification=", "version rule: the image is newer",
                               "update: succeeded"})
         EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+}
+
+// Each run's record opens with what ran: the version, the command line as a shell
+// reads it back, the local time with its zone and the device; a second run with
+// the same --log appends its own after the first's.
+TEST_F(Quillmor, LogOfEachRunOpensWithWhatRanWhenAndWhere) {
+    StartServer("");
+    const std::vector<std::vector<std::string>> runs = {{"--check", "--log", "my run.log"},
+                                                        {"-y", "--device", kDevice, "--log=my run.log"}};
+    for (const std::vector<std::string>& args : runs) {
+        RunOptions options{RunDir("run")};
+        options.args = args;
+        const Child run = StartUpdater(options);
+        ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+    }
+    const std::string log = ReadFile(work_ + "/my run.log");
+    std::vector<std::string> lines;  // without their time stamps
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 24 ? line.substr(24) : line);
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == "quillmor 1.0.0") starts.push_back(i);
+    ASSERT_EQ(starts.size(), 2u) << log;
+    EXPECT_EQ(starts[0], 0u) << log;
+    ASSERT_LT(starts[1] + 3, lines.size());
+    EXPECT_EQ(lines[starts[1] - 1].rfind("check: newer", 0), 0u) << "the second run's record follows the first's\n" << log;
+
+    char zone[16];
+    const std::time_t now = std::time(nullptr);
+    std::tm local;
+    std::strftime(zone, sizeof zone, "%z", localtime_r(&now, &local));
+    // "+0900": its sign is no regular expression's.
+    const std::regex started(std::string(R"(started: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \)") + zone + R"( \(\S+\))");
+    const std::string image = work_ + "/" + SIM_IMAGE_FILE_NAME;
+    const std::string digest = Sha256Sum(image);
+    EXPECT_EQ(lines[1], std::string("command line: ") + QM_QUILLMOR + " --check --log 'my run.log'");
+    EXPECT_TRUE(std::regex_match(lines[2], started)) << lines[2];
+    EXPECT_EQ(lines[3], "device: not named; told once chosen");
+    EXPECT_EQ(lines[starts[1] + 1], std::string("command line: ") + QM_QUILLMOR + " -y --device /dev/sr1 '--log=my run.log'");
+    EXPECT_TRUE(std::regex_match(lines[starts[1] + 2], started)) << lines[starts[1] + 2];
+    EXPECT_EQ(lines[starts[1] + 3], "device: /dev/sr1");
+    const auto first = lines.begin() + static_cast<long>(starts[1]);
+    EXPECT_NE(std::find(lines.begin(), first, "drive chosen: /dev/sr1"), first) << log;
+    // The image's SHA-256 in each, and the second's of the bytes it held for the update.
+    EXPECT_NE(std::find(lines.begin(), first, "image SHA-256: " + digest), first) << log;
+    EXPECT_NE(std::find(first, lines.end(), "image SHA-256: " + digest), lines.end()) << log;
+    EXPECT_NE(std::find(first, lines.end(), "image SHA-256 of the bytes held for the update: " + digest), lines.end()) << log;
 }
 
 // -v prints each command on standard error as it completes, in the log's words:
