@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
             return EXIT_USAGE;
         }
         watch.SetLog(log);
+        // Each run's record opens with what ran, when, and on which device.
+        for (const std::string& line : LogHeader(argc, argv, options.device, std::time(nullptr))) watch.Note(line);
     }
     if (options.verbose) watch.SetTrace(stderr);
     OsSetDevices(&watch);

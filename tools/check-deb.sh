@@ -72,7 +72,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Section)" ] || bad "no Section"
 [ -n "$(field Maintainer)" ] || bad "no Maintainer"
 depends=$(field Depends)
-for lib in libc6 libstdc++6 libsystemd0; do
+for lib in libc6 libstdc++6 libsystemd0 libssl3; do
   case ", $depends," in
     *", $lib "* | *", $lib,"*) ;;
     *) bad "Depends lacks $lib: '$depends'" ;;

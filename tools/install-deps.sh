@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Quillmor needs on Debian 12, for one of two profiles:
-#   demo  the native build and the demo: compiler, CMake, libsystemd, GoogleTest
+#   demo  the native build and the demo: compiler, CMake, libsystemd, OpenSSL's
+#         libcrypto (the image's SHA-256), GoogleTest
 #   all   (default) everything the three builds and every test need: the above,
 #         mingw-w64, Wine, Xvfb, sg3_utils, the mock logind, the package tools,
 #         qemu and busybox for the kernel tests...
@@ -19,7 +20,7 @@ profile=${1:-all}
 # The native build: its tests are built with it, so GoogleTest belongs here.
 packages=(
   cmake g++ make
-  libsystemd-dev
+  libsystemd-dev libssl-dev
   libgtest-dev googletest
 )
 case $profile in

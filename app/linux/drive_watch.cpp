@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <fcntl.h>
@@ -193,6 +194,48 @@ FILE* OpenLog(const std::string& path) {
     FILE* log = ::fdopen(fd, "a");
     if (!log) ::close(fd);
     return log;
+}
+
+std::string ShellQuoted(const std::string& word) {
+    static const char kPlain[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
+    bool plain = !word.empty(), control = false;
+    for (char ch : word) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        plain = plain && std::strchr(kPlain, ch) != nullptr && ch != 0;
+        control = control || c < 0x20 || c == 0x7F;
+    }
+    if (plain) return word;
+    if (!control) {
+        std::string quoted = "'";
+        for (char ch : word) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+        return quoted + "'";
+    }
+    std::string quoted = "$'";
+    for (char ch : word) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (ch == '\'' || ch == '\\') {
+            quoted += '\\';
+            quoted += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "'";
+}
+
+std::vector<std::string> LogHeader(int argc, char** argv, const std::string& device, std::time_t now) {
+    std::string command;
+    for (int i = 0; i < argc; ++i) command += (i ? " " : "") + ShellQuoted(argv[i]);
+    std::tm local;
+    localtime_r(&now, &local);
+    char started[64];
+    std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S %z (%Z)", &local);
+    return {VersionText(), "command line: " + command, std::string("started: ") + started,
+            device.empty() ? "device: not named; told once chosen" : "device: " + device};
 }
 
 std::string BusyText(bool japanese) {

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class DriveWatch : public DevicePort {
 public:
@@ -81,6 +83,17 @@ private:
 // into a file that another user pointed it at. nullptr otherwise, with errno set
 // (ELOOP: a link; EPERM: not a regular file of ours; else the open's own).
 FILE* OpenLog(const std::string& path);
+
+// `word` as a POSIX shell reads it back: as it is when it holds only characters no
+// shell treats specially, else in single quotes; one with control characters (a
+// newline, say) as $'...' with escapes, so that it stays on its line.
+std::string ShellQuoted(const std::string& word);
+
+// The first lines a run writes into its log, so that each run's record says what
+// ran: the program and its version, the whole command line (each argument quoted
+// where needed), the local time `now` with its time zone, and the device, when
+// --device names it (else the log tells the drive once it is chosen).
+std::vector<std::string> LogHeader(int argc, char** argv, const std::string& device, std::time_t now);
 
 // Why the updater mutex counts as taken, one line: another updater runs, or the
 // folder of the named objects is not the user's alone (then it is named).

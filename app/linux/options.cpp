@@ -1,5 +1,6 @@
 #include "app/linux/options.h"
 
+#include "app/linux/image_sha256.h"
 #include "os/linux/device_path.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ constexpr int kOptCheck = 256;
 constexpr int kOptLog = 257;
 constexpr int kOptLang = 258;
 constexpr int kOptWait = 259;
+constexpr int kOptSha256 = 260;
 constexpr int kOptJson = 262;
 
 const struct option kLongOptions[] = {
@@ -26,6 +28,7 @@ const struct option kLongOptions[] = {
     {"yes", no_argument, nullptr, 'y'},       {"check", no_argument, nullptr, kOptCheck},
     {"log", required_argument, nullptr, kOptLog}, {"lang", required_argument, nullptr, kOptLang},
     {"wait", required_argument, nullptr, kOptWait}, {"verbose", no_argument, nullptr, 'v'},
+    {"sha256", required_argument, nullptr, kOptSha256},
     {"json", no_argument, nullptr, kOptJson}, {"quiet", no_argument, nullptr, 'q'},
     {nullptr, 0, nullptr, 0},
 };
@@ -142,6 +145,12 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             options->waitSeconds = static_cast<unsigned>(seconds);
             break;
         }
+        case kOptSha256:
+            if (!ParseSha256(optarg, &options->sha256)) {
+                *error = std::string("--sha256 takes the image's SHA-256 as 64 hex digits, not '") + optarg + "'";
+                return false;
+            }
+            break;
         case kOptLang:
             if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
                 *error = std::string("--lang takes en or ja, not '") + optarg + "'";
@@ -182,7 +191,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
     }
     if (options->unattended &&
         (options->yes || options->check || options->verbose || options->json || options->quiet ||
-         !options->image.empty())) {
+         !options->image.empty() || !options->sha256.empty())) {
         *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
         return false;
     }
@@ -190,8 +199,8 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
 }
 
 const char* UsageLine() {
-    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [-y | --check] [--json]\n"
-           "                [--wait SECONDS] [--log FILE] [-q | -v] [--lang en|ja]";
+    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [--sha256 HEX] [-y | --check]\n"
+           "                [--json] [--wait SECONDS] [--log FILE] [-q | -v] [--lang en|ja]";
 }
 
 std::string HelpText(bool japanese) {
@@ -206,6 +215,7 @@ std::string HelpText(bool japanese) {
                "  -d, --device DEV    このドライブ (/dev/srN) だけを使う\n"
                "  -i, --image PATH    ファームウェアイメージ (既定: カレントディレクトリの\n"
                "                      Q5518306.707)\n"
+               "      --sha256 HEX    SHA-256 が HEX (16 進 64 桁) でないイメージは使わない\n"
                "  -y, --yes           確認なしで更新 (イメージが新しいとき)\n"
                "      --check         ドライブとイメージを確認し、何も書き込まない\n"
                "      --json          結果を 1 つの JSON オブジェクトで出力 (マニュアル参照)\n"
@@ -231,6 +241,7 @@ std::string HelpText(bool japanese) {
            "  -V, --version       show the version and exit\n"
            "  -d, --device DEV    use only this drive (/dev/srN)\n"
            "  -i, --image PATH    the firmware image (default: Q5518306.707 here)\n"
+           "      --sha256 HEX    refuse an image whose SHA-256 is not HEX (64 hex digits)\n"
            "  -y, --yes           ask no questions: update if the image is newer\n"
            "      --check         check the drive and the image, and write nothing\n"
            "      --json          print the result as one JSON object (see the manual)\n"

@@ -35,6 +35,7 @@ struct CliOptions {
     std::string image;        // empty: the image file in the current directory
     std::string log;
     std::string lang;         // "en", "ja"; empty: from the locale
+    std::string sha256;       // --sha256: the image's expected SHA-256, lower-case hex; empty: none
     unsigned waitSeconds = CONFIRM_WAIT_MS / 1000;  // after the update, for the drive to answer again
 };
 

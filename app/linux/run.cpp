@@ -1,5 +1,6 @@
 #include "app/linux/run.h"
 
+#include "app/linux/image_sha256.h"
 #include "app/linux/progress.h"
 #include "commands/commands.h"
 #include "engine/image.h"
@@ -254,6 +255,7 @@ struct Target {
     std::string device;  // /dev/srN
     InquiryFields id;    // what its INQUIRY told when it was judged
     std::string imagePath;
+    std::string sha256;  // of the whole file, read before any drive was asked (--check, --sha256, --log)
     VersionRecord record{};
     int needed = IMAGE_UNREADABLE;  // the version rule's answer
     // Read when the drive was judged (updates only): the drive must still show it
@@ -313,6 +315,34 @@ bool SameDriveAsJudged(Terminal& term, const Target& target) {
              T("). Nothing was written; run quillmor again to check it afresh.",
                ")。何も書き込んでいません。もう一度 quillmor を実行して確認し直してください。"));
     return false;
+}
+
+// Whether `actual`, the image's SHA-256, is the one --sha256 gives (true when none
+// is given); otherwise says both, and that `nothing` was done.
+bool Sha256AsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options, const std::string& path,
+                   const std::string& actual, const std::string& nothing) {
+    if (options.sha256.empty() || actual == options.sha256) return true;
+    watch.Note("image SHA-256 " + (actual.empty() ? std::string("unreadable") : actual) + " is not --sha256 " +
+               options.sha256);
+    if (actual.empty()) {
+        term.Say(T("quillmor: cannot read the image ", "quillmor: イメージを読めません: ") + path + T("; ", "。") + nothing);
+        return false;
+    }
+    term.Say(T("quillmor: the image ", "quillmor: イメージ ") + path + T(" has SHA-256 ", " の SHA-256 は ") + actual +
+             T(", not the ", " で、--sha256 で指定された ") + options.sha256 + T(" given with --sha256; ", " ではありません。") +
+             nothing);
+    return false;
+}
+
+// Right before the eject, the image the update holds: with --sha256 its bytes,
+// which are the bytes sent, must be those of the file whose SHA-256 was given (a
+// file swapped since the first look is caught here). Logged with or without it.
+bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options, const Target& target) {
+    if (options.sha256.empty() && !watch.Logging()) return true;
+    const std::string held = HeldImageSha256(target.imagePath);
+    watch.Note("image SHA-256 of the bytes held for the update: " + (held.empty() ? std::string("unreadable") : held));
+    return Sha256AsGiven(term, watch, options, target.imagePath, held,
+                         T("nothing was written to the drive.", "ドライブには何も書き込んでいません。"));
 }
 
 // The one-updater mutex and the transfer
@@ -478,9 +508,12 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
 
 // --check: exactly the update's validation, then the image is let go and one block
 // tells the decision. Nothing is sent that changes the drive.
-int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
+int CheckReport(Terminal& term, DriveWatch& watch, const CliOptions& options, const Target& target) {
     const VersionRecord& record = target.record;
     const bool valid = ValidateImage(term) == 1;
+    // Of the bytes validated, while they are held; else of the file as first read.
+    const std::string sha256 = valid ? HeldImageSha256(target.imagePath) : target.sha256;
+    if (valid) watch.Note("image SHA-256 of the bytes validated: " + (sha256.empty() ? std::string("unreadable") : sha256));
     CloseImage();
     // An earlier update stopped half-way leaves the state byte blank, or no valid
     // revision: such a drive needs the image written again, whatever it reports.
@@ -498,6 +531,10 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
         term.decision = "incompatible";
         decision = T("incompatible: the image does not belong to this drive, or is too short",
                      "非互換: このドライブ用のイメージではないか、長さが足りません");
+    } else if (!options.sha256.empty() && sha256 != options.sha256) {
+        code = EXIT_IMAGE;
+        decision = T("not the image given: its SHA-256 is not the ", "指定のイメージではありません: SHA-256 が --sha256 の ") +
+                   options.sha256 + T(" given with --sha256", " と異なります");
     } else if (target.needed != IMAGE_NEEDED) {
         code = EXIT_NOTHING_TO_DO;
         term.decision = "not-newer";
@@ -526,6 +563,7 @@ int CheckReport(Terminal& term, DriveWatch& watch, const Target& target) {
                   ? imageDate.substr(0, 2) + "/" + imageDate.substr(2, 2) + "/" + imageDate.substr(4, 2)
                   : imageDate) +
              "\n";
+    block += T("SHA-256:  ", "SHA-256:    ") + (sha256.empty() ? T("unreadable", "読めません") : sha256) + "\n";
     block += T("Decision: ", "判定:       ") + decision + "\n";
     block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
     term.Result(block);
@@ -631,9 +669,11 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     Progress progress(term.Screen(), IMAGE_BLOCK_COUNT, IMAGE_BLOCK_SIZE, Japanese());
     if (!term.quiet) term.progress = &progress;
     bool changed = false;
+    bool otherImage = false;
     term.beforeEject = [&] {
-        changed = !SameDriveAsJudged(term, target);
-        return !changed;
+        otherImage = !HeldImageAsGiven(term, watch, options, target);
+        changed = !otherImage && !SameDriveAsJudged(term, target);
+        return !changed && !otherImage;
     };
     if (!term.quiet) watch.SetBlockObserver([&progress](uint32_t done) { progress.Block(done); });
     const int updated = RunUpdate(term);
@@ -642,8 +682,9 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     if (!term.quiet) progress.End(updated == 1);
     term.progress = nullptr;
     CloseDevice(g_hDevice);
-    watch.Note(std::string("update: ") + (updated ? "succeeded" : changed ? "the drive changed" : "failed"));
+    watch.Note(std::string("update: ") + (updated ? "succeeded" : changed ? "the drive changed" : otherImage ? "not the image given" : "failed"));
     if (changed) return EXIT_DRIVE_CHANGED;
+    if (otherImage) return EXIT_IMAGE;
 
     if (updated == 1) return ConfirmAndReport(term, watch, options, target);
 
@@ -694,10 +735,26 @@ int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Targe
                  std::strerror(errno) + T("; nothing was done.", "。何も行いませんでした。"));
         return EXIT_IMAGE;
     }
+    // The image's SHA-256, of the file as the user has it: the --check report tells
+    // it, the log keeps it, and a file that is not the one --sha256 names is refused
+    // before any drive is asked.
+    if (options.check || !options.sha256.empty() || watch.Logging()) {
+        target.sha256 = FileSha256(target.imagePath);
+        const int why = errno;
+        watch.Note("image SHA-256: " + (target.sha256.empty() ? "unreadable: " + std::string(std::strerror(why)) : target.sha256));
+        if (target.sha256.empty() && (options.check || !options.sha256.empty())) {
+            term.Say(T("quillmor: cannot read the image ", "quillmor: イメージを読めません: ") + target.imagePath + ": " +
+                     std::strerror(why) + T("; nothing was done.", "。何も行いませんでした。"));
+            return EXIT_IMAGE;
+        }
+        if (!Sha256AsGiven(term, watch, options, target.imagePath, target.sha256,
+                           T("nothing was done.", "何も行いませんでした。")))
+            return EXIT_IMAGE;
+    }
     if (!StartUp(term, &exitCode)) return exitCode;
     if (!ChooseTheDrive(term, options, interactive, watch, &target, &exitCode)) return exitCode;
     if (!Identify(term, options, watch, &target, &exitCode)) return exitCode;
-    if (options.check) return CheckReport(term, watch, target);
+    if (options.check) return CheckReport(term, watch, options, target);
     return UpdateAndReport(term, watch, options, interactive, target);
 }
 

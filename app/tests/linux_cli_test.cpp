@@ -1,15 +1,23 @@
 // The Linux runs' pieces that decide without a drive: the options, which device a
-// path names, and what the progress line claims for the blocks accepted so far.
+// path names, what the progress line claims for the blocks accepted so far, the
+// image's SHA-256 and the log's first lines.
+#include "app/linux/drive_watch.h"
+#include "app/linux/image_sha256.h"
 #include "app/linux/options.h"
 #include "app/linux/progress.h"
+#include "engine/image.h"
+#include "os/file.h"
 #include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -172,6 +180,153 @@ TEST(HelpText, FitsEightyColumnsInEitherLanguage) {
     }
     EXPECT_NE(HelpText(true).find("終了コード"), std::string::npos);
     EXPECT_NE(HelpText(false).find("10 the drive changed"), std::string::npos);
+}
+
+struct Sha256OptionCase {
+    std::vector<std::string> args;
+    const char* error;  // nullptr: parsed; else part of the one-line error
+    const char* sha256;
+};
+
+TEST(ParseOptions, Sha256TakesSixtyFourHexDigitsInEitherCase) {
+    const std::string lower(64, 'a');
+    const std::string mixed = "0123456789ABCDEFabcdef" + std::string(42, 'F');
+    const Sha256OptionCase cases[] = {
+        {{"--sha256", lower}, nullptr, lower.c_str()},
+        {{"--check", "--sha256=" + mixed}, nullptr, "0123456789abcdefabcdef" "ffffffffffffffffffffffffffffffffffffffffff"},
+        {{"--sha256", std::string(63, 'a')}, "--sha256 takes the image's SHA-256 as 64 hex digits", ""},
+        {{"--sha256", std::string(65, 'a')}, "--sha256 takes the image's SHA-256 as 64 hex digits", ""},
+        {{"--sha256", std::string(63, 'a') + "g"}, "--sha256 takes the image's SHA-256 as 64 hex digits", ""},
+        {{"--sha256", std::string(32, 'a') + " " + std::string(31, 'a')}, "64 hex digits", ""},
+        // sha256sum's line is not the digest alone.
+        {{"--sha256", lower + "  Q5518306.707"}, "64 hex digits", ""},
+        {{"--sha256", "0x" + std::string(62, 'a')}, "64 hex digits", ""},
+        {{"--sha256"}, "option --sha256 needs a value", ""},
+        {{"/au", "--sha256", lower}, "/au takes the image from the current directory", ""},
+    };
+    for (const Sha256OptionCase& c : cases) {
+        std::vector<std::string> words{"quillmor"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        SCOPED_TRACE(c.args.back());
+        CliOptions options;
+        std::string error;
+        const bool parsed = ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error);
+        if (c.error) {
+            EXPECT_FALSE(parsed);
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_EQ(options.sha256, c.sha256);
+    }
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST(ImageSha256, IsOfTheWholeFile) {
+    ScratchDir dir("qm-sha");
+    ASSERT_TRUE(dir.Made());
+    const std::string path = dir.Path() + "/image";
+    // FIPS 180-2's examples, and more than one read's worth of bytes.
+    WriteBytes(path, "");
+    EXPECT_EQ(FileSha256(path), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    WriteBytes(path, "abc");
+    EXPECT_EQ(FileSha256(path), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    WriteBytes(path, std::string(1000000, 'a'));
+    EXPECT_EQ(FileSha256(path), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(FileSha256(dir.Path() + "/absent"), "");
+    EXPECT_EQ(FileSha256(dir.Path()), "");  // a folder is no image
+}
+
+// The digest an update is held to stands for the bytes held (those sent), followed
+// by the file's bytes past them: a change in the file's head after the copy was
+// taken cannot make it match, nor hide; a change in the tail, never sent, shows.
+TEST(ImageSha256, OfTheHeldImageStandsForTheBytesHeld) {
+    ScratchDir dir("qm-sha");
+    ASSERT_TRUE(dir.Made());
+    const std::string path = dir.Path() + "/image";
+    std::string bytes;
+    for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7 + i / 251);
+    WriteBytes(path, bytes);
+    const std::string whole = FileSha256(path);
+    ASSERT_EQ(whole.size(), 64u);
+
+    EXPECT_EQ(HeldImageSha256(path), "");  // nothing held
+    g_hImage = OsOpenImageForUpdate(path.c_str(), 200000);
+    ASSERT_NE(g_hImage, nullptr);
+    EXPECT_EQ(HeldImageSha256(path), whole);
+    EXPECT_EQ(HeldImageSha256(path), whole) << "a second reading, from the held copy's start";
+
+    std::string head = bytes;
+    head[10] ^= 1;
+    WriteBytes(path, head);
+    EXPECT_EQ(HeldImageSha256(path), whole) << "the head sent is the one held, not the file's";
+    EXPECT_NE(FileSha256(path), whole);
+
+    std::string tail = bytes;
+    tail[250000] ^= 1;
+    WriteBytes(path, tail);
+    EXPECT_NE(HeldImageSha256(path), whole);
+    WriteBytes(path, bytes + "x");
+    EXPECT_NE(HeldImageSha256(path), whole);
+    WriteBytes(path, bytes.substr(0, 100000));  // the file now ends inside the held bytes
+    EXPECT_NE(HeldImageSha256(path), whole);
+    CloseImage();
+}
+
+// What bash reads back from each word quoted is the word.
+TEST(ShellQuoted, QuotesOnlyWhereNeededAndReadsBackAsTheWord) {
+    const struct {
+        std::string word;
+        const char* quoted;
+    } cases[] = {
+        {"--log=run.log", "--log=run.log"},
+        {"/dev/sr1", "/dev/sr1"},
+        {"", "''"},
+        {"my run.log", "'my run.log'"},
+        {"it's", "'it'\\''s'"},
+        {"$HOME/*.img", "'$HOME/*.img'"},
+        {"~/a;b|c&d`e`\"f\"", "'~/a;b|c&d`e`\"f\"'"},
+        {"イメージ.img", "'イメージ.img'"},
+        {"a\nb", "$'a\\x0Ab'"},
+        {"tab\there's\\", "$'tab\\x09here\\'s\\\\'"},
+    };
+    for (const auto& c : cases) {
+        const std::string quoted = ShellQuoted(c.word);
+        EXPECT_EQ(quoted, c.quoted) << c.word;
+        const std::string command = "bash -c 'printf %s \"$1\"' _ " + quoted;
+        FILE* shell = ::popen(("bash -c " + ShellQuoted(command)).c_str(), "r");
+        ASSERT_NE(shell, nullptr);
+        std::string read;
+        char buffer[256];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, shell)) > 0;) read.append(buffer, n);
+        EXPECT_EQ(::pclose(shell), 0);
+        EXPECT_EQ(read, c.word) << quoted;
+    }
+}
+
+TEST(LogHeader, NamesTheVersionTheCommandLineTheTimeWithItsZoneAndTheDevice) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    std::vector<std::string> words{"/usr/bin/quillmor", "-y", "--log", "my run.log", "-d", "/dev/sr1"};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    EXPECT_EQ(LogHeader(6, argv.data(), "/dev/sr1", 86400 + 3600),
+              (std::vector<std::string>{VersionText(), "command line: /usr/bin/quillmor -y --log 'my run.log' -d /dev/sr1",
+                                        "started: 1970-01-02 10:00:00 +0900 (JST)", "device: /dev/sr1"}));
+    EXPECT_EQ(LogHeader(1, argv.data(), "", 0).back(), "device: not named; told once chosen");
+    if (before)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

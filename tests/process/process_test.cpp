@@ -15,14 +15,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/inotify.h>
@@ -50,6 +54,18 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The file's SHA-256 as coreutils' sha256sum prints it (64 lower-case hex digits);
+// empty when it fails.
+std::string Sha256Sum(const std::string& path) {
+    FILE* out = ::popen(("sha256sum -- '" + path + "'").c_str(), "r");
+    if (!out) return "";
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, out) != nullptr;
+    const bool ended = ::pclose(out) == 0;
+    const std::string digest = std::string(line).substr(0, 64);
+    return read && ended && digest.size() == 64 ? digest : "";
 }
 
 int CountLines(const std::string& text, const std::string& prefix) {
@@ -721,6 +737,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"EmptyImage", "", {"-y", "-i", ""}, 2, {"-i needs a value, not an empty one"}, false},
         ExitCase{"EmptyLog", "", {"--check", "--log="}, 2, {"--log needs a value, not an empty one"}, false},
         ExitCase{"WaitNotANumber", "", {"-y", "--wait", "1m"}, 2, {"--wait takes whole seconds"}, false},
+        ExitCase{"Sha256NotADigest", "", {"-y", "--sha256", "Q5518306.707"}, 2,
+                 {"--sha256 takes the image's SHA-256 as 64 hex digits, not 'Q5518306.707'", "Usage:"}, false},
         ExitCase{"NobodyToAnswer", "", {}, 7, {"No (no terminal to answer", "Nothing was done: you did not say yes."}, false},
         ExitCase{"NobodyToAnswerInJapanese", "", {"--lang", "ja"}, 7, {"いいえ"}, false}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
@@ -756,6 +774,8 @@ TEST_P(QuillmorStreams, ResultsGoToStandardOutputAlone) {
     std::string expected = c.out;
     const size_t work = expected.find("{work}");
     if (work != std::string::npos) expected.replace(work, 6, work_);
+    const size_t sha = expected.find("{sha256}");
+    if (sha != std::string::npos) expected.replace(sha, 8, Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME));
     EXPECT_EQ(out, expected) << err;
     for (const std::string& text : c.onlyInErr) EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
     // Every update reached block 10; only -q keeps its progress off the screen.
@@ -771,6 +791,7 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"Check", "", {"--check"}, 0,
                    "Drive:    /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15\n"
                    "Image:    {work}/Q5518306.707  1.10  09/08/21\n"
+                   "SHA-256:  {sha256}\n"
                    "Decision: newer: the image may be written to this drive\n"
                    "Nothing was written to the drive.\n",
                    {}},
@@ -843,6 +864,149 @@ INSTANTIATE_TEST_SUITE_P(
                   "reason=quillmor: cannot open the image absent.img: No such file or directory; nothing was done.",
                   "exit_code=5"}}),
     [](const testing::TestParamInfo<JsonCase>& info) { return std::string(info.param.name); });
+
+// --- The image's SHA-256 ----------------------------------------------------------
+
+// The images of these runs beside the default one: "long.img" holds bytes past the
+// 1,966,080 sent, which its SHA-256 covers as well; "other.img" is as valid as the
+// default image (same header) with another body.
+struct Sha256Case {
+    const char* name;
+    std::vector<std::string> args;  // "{given}": the SHA-256 of `given`, as sha256sum prints it
+    const char* given;
+    bool upper;                     // given in upper case
+    int code;
+    // Each somewhere in what the run printed; "{given}" as above, "{image}" the
+    // SHA-256 of the image the run uses.
+    std::vector<std::string> printed;
+    bool asked;                     // any command reached the drive
+    bool writes;                    // a changing command reached it
+};
+void PrintTo(const Sha256Case& c, std::ostream* os) { *os << c.name; }
+
+class QuillmorSha256 : public Quillmor, public testing::WithParamInterface<Sha256Case> {
+protected:
+    void SetUp() override {
+        Quillmor::SetUp();
+        SimImageOptions longer;
+        longer.length = SIM_FIRMWARE_AREA_SIZE + 4099;
+        SimImageOptions other;
+        other.seed = 7;
+        std::string error;
+        ASSERT_TRUE(SimWriteImage(work_ + "/long.img", longer, &error)) << error;
+        ASSERT_TRUE(SimWriteImage(work_ + "/other.img", other, &error)) << error;
+    }
+};
+
+TEST_P(QuillmorSha256, IsToldAndHeldToWhatIsGiven) {
+    const Sha256Case& c = GetParam();
+    std::string given = Sha256Sum(work_ + "/" + c.given);
+    ASSERT_EQ(given.size(), 64u);
+    std::string image = work_ + "/" + SIM_IMAGE_FILE_NAME;
+    for (size_t i = 0; i + 1 < c.args.size(); ++i)
+        if (c.args[i] == "-i") image = work_ + "/" + c.args[i + 1];
+    const std::string imageSha = Sha256Sum(image);
+    const auto fill = [&](std::string text) {
+        for (const char* mark : {"{given}", "{image}"}) {
+            const size_t at = text.find(mark);
+            if (at != std::string::npos) text.replace(at, 7, mark[1] == 'g' ? given : imageSha);
+        }
+        return text;
+    };
+    std::string typed = given;
+    if (c.upper)
+        for (char& ch : typed) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args.clear();
+    for (const std::string& arg : c.args) options.args.push_back(arg == "{given}" ? typed : arg);
+    const Child run = StartUpdater(options);
+    EXPECT_EQ(Wait(run), c.code);
+    const std::string err = ReadFile(run.errPath);
+    for (const std::string& text : c.printed) EXPECT_NE(err.find(fill(text)), std::string::npos) << fill(text) << "\n" << err;
+    EXPECT_EQ(!Transcript().empty(), c.asked) << Transcript();
+    EXPECT_EQ(ChangedTheDrive(Transcript()), c.writes) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuillmorSha256,
+    testing::Values(
+        // Of the whole file, bytes past those sent included.
+        Sha256Case{"CheckTellsTheWholeFilesDigest", {"--check", "-i", "long.img"}, "long.img", false, 0,
+                   {"SHA-256:  {image}\nDecision: newer"}, true, false},
+        Sha256Case{"RightDigestUpdates", {"-y", "--sha256", "{given}"}, SIM_IMAGE_FILE_NAME, false, 0,
+                   {"now reports revision 1.10"}, true, true},
+        Sha256Case{"RightDigestInUpperCaseUpdates", {"-y", "--sha256", "{given}"}, SIM_IMAGE_FILE_NAME, true, 0,
+                   {"now reports revision 1.10"}, true, true},
+        Sha256Case{"RightDigestOfALongerFileUpdates", {"-y", "-i", "long.img", "--sha256", "{given}"}, "long.img", false, 0,
+                   {"now reports revision 1.10"}, true, true},
+        Sha256Case{"RightDigestChecks", {"--check", "--sha256", "{given}"}, SIM_IMAGE_FILE_NAME, false, 0,
+                   {"SHA-256:  {image}", "Decision: newer"}, true, false},
+        // Another image is refused before anything reaches the drive, both digests told.
+        Sha256Case{"WrongDigestIsRefusedBeforeAnyCommand", {"-y", "--sha256", "{given}"}, "other.img", false, 5,
+                   {"quillmor: the image ", "Q5518306.707 has SHA-256 {image}, not the {given} given with --sha256; "
+                                            "nothing was done."},
+                   false, false},
+        Sha256Case{"WrongDigestChecksNothing", {"--check", "--sha256", "{given}"}, "other.img", false, 5,
+                   {"has SHA-256 {image}, not the {given} given with --sha256"}, false, false},
+        Sha256Case{"WrongDigestAsksNothingInteractively", {"--sha256", "{given}"}, "long.img", false, 5,
+                   {"has SHA-256 {image}, not the {given}"}, false, false}),
+    [](const testing::TestParamInfo<Sha256Case>& info) { return std::string(info.param.name); });
+
+// The file is swapped for another valid image after the first look, while the
+// question stands: the update holds the new file's bytes, whose SHA-256 is not the
+// one given, and sends nothing of them.
+TEST_F(Quillmor, ImageSwappedAfterItsDigestWasTakenIsNotWritten) {
+    SimImageOptions other;
+    other.seed = 7;
+    std::string error;
+    ASSERT_TRUE(SimWriteImage(work_ + "/other.img", other, &error)) << error;
+    const std::string given = Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME);
+    const std::string swapped = Sha256Sum(work_ + "/other.img");
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {"--sha256", given, "--log", "run.log"};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    const std::string asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+    ASSERT_NE(asked.find("[y/N]"), std::string::npos) << asked;
+    ASSERT_EQ(::rename((work_ + "/other.img").c_str(), (work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
+    const std::string screen = asked + ReadPty("y\n");
+    EXPECT_EQ(Wait(run), 5) << screen;
+    EXPECT_NE(screen.find("has SHA-256 " + swapped + ", not the " + given +
+                          " given with --sha256; nothing was written to the drive."),
+              std::string::npos)
+        << screen;
+    EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
+    const std::string log = ReadFile(work_ + "/run.log");
+    EXPECT_NE(log.find("image SHA-256: " + given), std::string::npos) << log;
+    EXPECT_NE(log.find("image SHA-256 of the bytes held for the update: " + swapped), std::string::npos) << log;
+}
+
+// --check as well judges the bytes it validated: swapped after the first look (the
+// validation's READ BUFFER held back meanwhile), the file is not the one given.
+TEST_F(Quillmor, CheckOfAnImageSwappedAfterItsDigestWasTakenSaysSo) {
+    SimImageOptions other;
+    other.seed = 7;
+    std::string error;
+    ASSERT_TRUE(SimWriteImage(work_ + "/other.img", other, &error)) << error;
+    const std::string given = Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME);
+    const std::string swapped = Sha256Sum(work_ + "/other.img");
+    StartServer("fault = opcode=0x3C skip=1 times=1 delay=300\n");
+    RunOptions options{RunDir("run")};
+    options.args = {"--check", "--sha256", given};
+    const Child run = StartUpdater(options);
+    // Discovery's two commands and the version check's INQUIRY: the image is validated next.
+    ASSERT_TRUE(WaitInDirectory(State(), [&] { return CountLines(Transcript(), "D 12") >= 2; })) << Transcript();
+    ASSERT_EQ(::rename((work_ + "/other.img").c_str(), (work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
+    EXPECT_EQ(Wait(run), 5);
+    const std::string err = ReadFile(run.errPath);
+    EXPECT_NE(err.find("SHA-256:  " + swapped + "\nDecision: not the image given: its SHA-256 is not the " + given +
+                       " given with --sha256"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
+}
 
 // After a failure the warning not to power off goes by what the drive then
 // reports, not by which commands were sent.
@@ -1004,6 +1168,53 @@ TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     for (const char* entry : {"image ", "version=\"1.10\"", "signature=", "identification=", "version rule: the image is newer",
                               "update: succeeded"})
         EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+}
+
+// Each run's record opens with what ran: the version, the command line as a shell
+// reads it back, the local time with its zone and the device; a second run with
+// the same --log appends its own after the first's.
+TEST_F(Quillmor, LogOfEachRunOpensWithWhatRanWhenAndWhere) {
+    StartServer("");
+    const std::vector<std::vector<std::string>> runs = {{"--check", "--log", "my run.log"},
+                                                        {"-y", "--device", kDevice, "--log=my run.log"}};
+    for (const std::vector<std::string>& args : runs) {
+        RunOptions options{RunDir("run")};
+        options.args = args;
+        const Child run = StartUpdater(options);
+        ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+    }
+    const std::string log = ReadFile(work_ + "/my run.log");
+    std::vector<std::string> lines;  // without their time stamps
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 24 ? line.substr(24) : line);
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == "quillmor 1.0.0") starts.push_back(i);
+    ASSERT_EQ(starts.size(), 2u) << log;
+    EXPECT_EQ(starts[0], 0u) << log;
+    ASSERT_LT(starts[1] + 3, lines.size());
+    EXPECT_EQ(lines[starts[1] - 1].rfind("check: newer", 0), 0u) << "the second run's record follows the first's\n" << log;
+
+    char zone[16];
+    const std::time_t now = std::time(nullptr);
+    std::tm local;
+    std::strftime(zone, sizeof zone, "%z", localtime_r(&now, &local));
+    // "+0900": its sign is no regular expression's.
+    const std::regex started(std::string(R"(started: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \)") + zone + R"( \(\S+\))");
+    const std::string image = work_ + "/" + SIM_IMAGE_FILE_NAME;
+    const std::string digest = Sha256Sum(image);
+    EXPECT_EQ(lines[1], std::string("command line: ") + QM_QUILLMOR + " --check --log 'my run.log'");
+    EXPECT_TRUE(std::regex_match(lines[2], started)) << lines[2];
+    EXPECT_EQ(lines[3], "device: not named; told once chosen");
+    EXPECT_EQ(lines[starts[1] + 1], std::string("command line: ") + QM_QUILLMOR + " -y --device /dev/sr1 '--log=my run.log'");
+    EXPECT_TRUE(std::regex_match(lines[starts[1] + 2], started)) << lines[starts[1] + 2];
+    EXPECT_EQ(lines[starts[1] + 3], "device: /dev/sr1");
+    const auto first = lines.begin() + static_cast<long>(starts[1]);
+    EXPECT_NE(std::find(lines.begin(), first, "drive chosen: /dev/sr1"), first) << log;
+    // The image's SHA-256 in each, and the second's of the bytes it held for the update.
+    EXPECT_NE(std::find(lines.begin(), first, "image SHA-256: " + digest), first) << log;
+    EXPECT_NE(std::find(first, lines.end(), "image SHA-256: " + digest), lines.end()) << log;
+    EXPECT_NE(std::find(first, lines.end(), "image SHA-256 of the bytes held for the update: " + digest), lines.end()) << log;
 }
 
 // -v prints each command on standard error as it completes, in the log's words:
