@@ -1,14 +1,19 @@
 # The program's resources: their ids, dialog templates, string table and icon, in
-# English (1033) and Japanese (1041). This file is the one source of every resource
-# id and every user-visible text: generate.cmake turns it into the header of named
-# ids (res/resource.h), the Windows resource script and the tables the Linux build
-# reads (ResourceString, ResourceDialog).
+# English (1033) and Japanese (1041), and the texts of the Linux tool. This file is
+# the one source of every resource id and every user-visible text: generate.cmake
+# turns it into the header of named ids (res/resource.h), the Windows resource
+# script and the tables the Linux build reads (ResourceString, ResourceDialog).
 #
 # Texts are bracket arguments, copied verbatim into both outputs, so they use the
 # escapes that C++ and the resource compiler share (\r \n \\) and no double quote.
+# The Linux tool's texts (qm_text) go into its tables alone, never into the Windows
+# program; a line break in one stands for \n, and {1} to {9} mark the pieces filled
+# in when it is shown (a device, a version, a count), so that each language puts
+# them where its word order wants them. Both languages mark the same pieces.
 #
 #   qm_id(NAME VALUE [NOTE])  -- before any use of NAME
 #   qm_string(LANGUAGE IDS_NAME TEXT)
+#   qm_text(LANGUAGE TXT_NAME TEXT)
 #   qm_dialog(LANGUAGE IDD_NAME WIDTH HEIGHT STYLE EXSTYLE FONT_SIZE FONT_NAME CAPTION)
 #   qm_control(TEXT IDC_NAME CLASS STYLE X Y WIDTH HEIGHT)  -- belongs to the last qm_dialog
 #   qm_icon(IDI_NAME FILE)
