@@ -44,8 +44,8 @@ struct CliOptions {
 // together.
 bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error);
 
-// "Usage: ..." in one line, and the whole help text in English or Japanese.
-const char* UsageLine();
+// "Usage: ...", the synopsis, and the whole help text in English or Japanese.
+std::string UsageLine();
 std::string HelpText(bool japanese);
 // "quillmor 1.0.0": the version CMake's project() names.
 std::string VersionText();
