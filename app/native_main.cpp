@@ -29,11 +29,13 @@ int main(int argc, char** argv) {
     if (!OsPrepareProcess()) return 1;
     CliOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "quillmor: %s\n%s\nTry 'quillmor --help'.\n", error.c_str(), UsageLine().c_str());
+    const bool parsed = ParseOptions(argc, argv, &options, &error);
+    // --lang rules every message, a usage error's too when it came before the error.
+    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
+    if (!parsed) {
+        std::fprintf(stderr, "%s\n", Text(TXT_USAGE_ERROR, {error, UsageLine()}).c_str());
         return EXIT_USAGE;
     }
-    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
     if (options.help) {
         std::fputs(HelpText(OsResourceLanguage() == LANG_JAPANESE_JP).c_str(), stdout);
         return 0;

@@ -3,6 +3,7 @@
 #include "app/linux/image_sha256.h"
 #include "os/linux/device_path.h"
 #include "os/linux/text.h"
+#include "os/process.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,6 +51,13 @@ std::string FollowLinks(std::string path) {
         path = target[0] == '/' ? std::string(target) : path.substr(0, slash + 1) + target;
     }
     return std::string();
+}
+
+// A usage error in the language of the messages: the one --lang gave, when it
+// came before the error, else the locale's.
+std::string UsageError(const CliOptions& options, unsigned id, const std::vector<std::string>& args = {}) {
+    const int language = options.lang.empty() ? OsResourceLanguage() : TextLanguage(options.lang == "ja");
+    return TextIn(language, id, args);
 }
 
 // "/dev/./disk/../sr0" as "/dev/sr0".
@@ -113,7 +121,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             // The value was its own argument, or stood after '=' in the option's.
             std::string name = optarg == argv[optind - 1] && optind >= 2 ? argv[optind - 2] : argv[optind - 1];
             name = name.substr(0, name.find('='));
-            *error = "option " + name + " needs a value, not an empty one";
+            *error = UsageError(*options, TXT_OPTION_EMPTY_VALUE, {name});
             return false;
         }
         switch (c) {
@@ -125,7 +133,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         case 'v':
             // One level of detail: a second -v would promise more than it gives.
             if (options->verbose) {
-                *error = "-v (--verbose) may be given once";
+                *error = UsageError(*options, TXT_VERBOSE_TWICE);
                 return false;
             }
             options->verbose = true;
@@ -139,8 +147,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             errno = 0;
             const unsigned long seconds = std::strtoul(optarg, &end, 10);
             if (*optarg < '0' || *optarg > '9' || *end != 0 || errno != 0 || seconds > kMaxWaitSeconds) {
-                *error = std::string("--wait takes whole seconds from 0 to ") + std::to_string(kMaxWaitSeconds) +
-                         ", not '" + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_WAIT, {std::to_string(kMaxWaitSeconds), optarg});
                 return false;
             }
             options->waitSeconds = static_cast<unsigned>(seconds);
@@ -148,22 +155,22 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         }
         case kOptSha256:
             if (!ParseSha256(optarg, &options->sha256)) {
-                *error = std::string("--sha256 takes the image's SHA-256 as 64 hex digits, not '") + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_SHA256, {optarg});
                 return false;
             }
             break;
         case kOptLang:
             if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
-                *error = std::string("--lang takes en or ja, not '") + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_LANG, {optarg});
                 return false;
             }
             options->lang = optarg;
             break;
         case ':':
-            *error = std::string("option ") + argv[optind - 1] + " needs a value";
+            *error = UsageError(*options, TXT_OPTION_NEEDS_VALUE, {argv[optind - 1]});
             return false;
         default:
-            *error = std::string("unknown option ") + argv[optind - 1];
+            *error = UsageError(*options, TXT_OPTION_UNKNOWN, {argv[optind - 1]});
             return false;
         }
     }
@@ -173,27 +180,26 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             options->unattended = true;
             continue;
         }
-        *error = std::string("unexpected argument '") + argv[i] + "'";
+        *error = UsageError(*options, TXT_ARGUMENT_UNEXPECTED, {argv[i]});
         return false;
     }
     if (options->help || options->version) return true;
     if (!options->device.empty() && DeviceLetterForPath(options->device) == 0) {
-        *error = "--device takes an optical drive: /dev/sr0 to /dev/sr23, its /dev/sgN, or a link to one "
-                 "(/dev/cdrom, /dev/disk/by-id/...); '" + options->device + "' is none of them";
+        *error = UsageError(*options, TXT_BAD_DEVICE, {options->device});
         return false;
     }
     if (options->quiet && options->verbose) {
-        *error = "-q (--quiet) and -v (--verbose) ask for opposite things: give one";
+        *error = UsageError(*options, TXT_QUIET_AND_VERBOSE);
         return false;
     }
     if (options->yes && options->check) {
-        *error = "--check writes nothing and asks nothing: it does not go with --yes";
+        *error = UsageError(*options, TXT_CHECK_AND_YES);
         return false;
     }
     if (options->unattended &&
         (options->yes || options->check || options->verbose || options->json || options->quiet ||
          !options->image.empty() || !options->sha256.empty())) {
-        *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
+        *error = UsageError(*options, TXT_UNATTENDED_OPTIONS);
         return false;
     }
     return true;
