@@ -12,6 +12,7 @@
 #include "os/device.h"
 #include "os/guard.h"
 #include "os/inhibit.h"
+#include "os/linux/text.h"
 #include "os/named.h"
 #include "os/process.h"
 #include "res/strings.h"
@@ -28,11 +29,13 @@ int main(int argc, char** argv) {
     if (!OsPrepareProcess()) return 1;
     CliOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "quillmor: %s\n%s\nTry 'quillmor --help'.\n", error.c_str(), UsageLine());
+    const bool parsed = ParseOptions(argc, argv, &options, &error);
+    // --lang rules every message, a usage error's too when it came before the error.
+    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
+    if (!parsed) {
+        std::fprintf(stderr, "%s\n", Text(TXT_USAGE_ERROR, {error, UsageLine()}).c_str());
         return EXIT_USAGE;
     }
-    if (!options.lang.empty()) OsSetResourceLanguage(options.lang == "ja" ? LANG_JAPANESE_JP : LANG_ENGLISH_US);
     if (options.help) {
         std::fputs(HelpText(OsResourceLanguage() == LANG_JAPANESE_JP).c_str(), stdout);
         return 0;
@@ -44,25 +47,15 @@ int main(int argc, char** argv) {
 
     DriveWatch watch(OsDevices());
     if (!options.device.empty()) watch.RestrictTo(DeviceLetterForPath(options.device));
-    const bool japanese = OsResourceLanguage() == LANG_JAPANESE_JP;
     FILE* log = nullptr;
     if (!options.log.empty()) {
         log = OpenLog(options.log);
         if (log == nullptr) {
             const int why = errno;
-            if (why == ELOOP || why == EPERM) {
-                std::fprintf(stderr,
-                             japanese ? "quillmor: ログ %s は自分の通常ファイルではありません (シンボリックリンク、通常ファイル以外、"
-                                        "または他のユーザのファイル)。何も行いませんでした。\n"
-                                      : "quillmor: the log %s is not a plain file of yours (a symbolic link, not a "
-                                        "regular file, or another user's); nothing was done.\n",
-                             options.log.c_str());
-            } else {
-                std::fprintf(stderr,
-                             japanese ? "quillmor: ログ %s に書き込めません: %s。何も行いませんでした。\n"
-                                      : "quillmor: cannot write the log %s: %s; nothing was done.\n",
-                             options.log.c_str(), std::strerror(why));
-            }
+            const std::string text = why == ELOOP || why == EPERM
+                                         ? Text(TXT_LOG_NOT_PLAIN, {options.log})
+                                         : Text(TXT_LOG_UNWRITABLE, {options.log, std::strerror(why)});
+            std::fprintf(stderr, "%s\n", text.c_str());
             return EXIT_USAGE;
         }
         watch.SetLog(log);
@@ -72,11 +65,10 @@ int main(int argc, char** argv) {
     if (options.verbose) watch.SetTrace(stderr);
     OsSetDevices(&watch);
     // Said at once to a Ctrl-C or a kill during the update; the process ends by it
-    // only once the outcome has been told (OsReleaseSignals below).
-    OsSetHoldNote(japanese ? "\nquillmor: ファームウェアをドライブに書き込み中です。更新は中断できません。"
-                             "結果を表示して記録した後に終了します。\n"
-                           : "\nquillmor: the firmware is being written to the drive; the update cannot be "
-                             "interrupted. quillmor ends once it has reported and logged the outcome.\n");
+    // only once the outcome has been told (OsReleaseSignals below), which this text
+    // outlives.
+    const std::string holdNote = Text(TXT_HOLD_NOTE);
+    OsSetHoldNote(holdNote.c_str());
     OsSetInhibit(&OsSystemInhibit());
 
     int exitCode;
@@ -87,16 +79,14 @@ int main(int argc, char** argv) {
         terminal::FrontEnd frontEnd(termOptions);
         frontEnd.Install();
         // The run itself ends silently, as the Windows program's does; here a line says why.
-        if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) std::fprintf(stderr, "%s\n", BusyText(japanese).c_str());
+        if (OsNamedMutexExists(UPDATER_MUTEX_NAME)) std::fprintf(stderr, "%s\n", BusyText().c_str());
         exitCode = AfxWinMain();
         frontEnd.Uninstall();
         // Its discovery left out the drives another holder has: a line says so.
-        for (char busy : watch.InUse()) std::fprintf(stderr, "%s\n", InUseText(DevicePathOfLetter(busy), japanese).c_str());
+        for (char busy : watch.InUse()) std::fprintf(stderr, "%s\n", InUseText(DevicePathOfLetter(busy)).c_str());
         // The dialogs end without a word; on a terminal, a last line tells the outcome.
         if (termOptions.outIsTerminal)
-            std::fprintf(stderr, "%s\n",
-                         exitCode == 0 ? (japanese ? "quillmor /au: 更新しました (終了コード 0)。" : "quillmor /au: updated (exit code 0).")
-                                       : (japanese ? "quillmor /au: 更新していません (終了コード 1)。" : "quillmor /au: not updated (exit code 1)."));
+            std::fprintf(stderr, "%s\n", Text(exitCode == 0 ? TXT_UNATTENDED_UPDATED : TXT_UNATTENDED_NOT_UPDATED).c_str());
     } else {
         RunIo io;
         io.inIsTerminal = ::isatty(STDIN_FILENO) == 1;

@@ -4,6 +4,7 @@
 #include "commands/big_endian.h"
 #include "commands/commands.h"
 #include "engine/update.h"
+#include "os/linux/text.h"
 #include "os/named.h"
 
 #include <algorithm>
@@ -238,21 +239,12 @@ std::vector<std::string> LogHeader(int argc, char** argv, const std::string& dev
             device.empty() ? "device: not named; told once chosen" : "device: " + device};
 }
 
-std::string BusyText(bool japanese) {
+std::string BusyText() {
     const std::string folder = OsUnusableNamedObjectFolder();
-    if (!folder.empty()) {
-        return japanese ? "quillmor: ロック用フォルダ " + folder +
-                              " は自分専用ではありません (所有者が自分、モード 0700、リンクでないこと)。"
-                              "何も行いませんでした。"
-                        : "quillmor: the lock folder " + folder +
-                              " is not yours alone (it must be owned by you, mode 0700, not a link); "
-                              "nothing was done.";
-    }
-    return japanese ? "quillmor: 別のファームウェアアップデータが実行中です。何も行いませんでした。"
-                    : "quillmor: another firmware updater is running; nothing was done.";
+    return folder.empty() ? Text(TXT_BUSY) : Text(TXT_LOCK_FOLDER_SHARED, {folder});
 }
 
-std::string InUseText(const std::string& device, bool japanese) {
+std::string InUseText(const std::string& device) {
     bool mounted = false;
     struct stat drive;
     if (::stat(device.c_str(), &drive) == 0 && S_ISBLK(drive.st_mode)) {
@@ -263,10 +255,5 @@ std::string InUseText(const std::string& device, bool japanese) {
             mounted = ::stat(source.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == drive.st_rdev;
         }
     }
-    if (japanese)
-        return "quillmor: ドライブ " + device +
-               (mounted ? " は使用中です (マウントされています)。" : " は使用中です (別のアップデータかプログラムが開いています)。") +
-               "そのままにしておきます。";
-    return "quillmor: the drive " + device + " is in use (" +
-           (mounted ? "mounted" : "opened by another updater or program") + "); it is left as it is.";
+    return Text(mounted ? TXT_IN_USE_MOUNTED : TXT_IN_USE_OPENED, {device});
 }

@@ -96,9 +96,10 @@ std::string ShellQuoted(const std::string& word);
 std::vector<std::string> LogHeader(int argc, char** argv, const std::string& device, std::time_t now);
 
 // Why the updater mutex counts as taken, one line: another updater runs, or the
-// folder of the named objects is not the user's alone (then it is named).
-std::string BusyText(bool japanese);
+// folder of the named objects is not the user's alone (then it is named). In the
+// user's language, as the next two are.
+std::string BusyText();
 
 // Why `device` could not be claimed, one line: its disc is mounted, or another
 // updater or program holds it.
-std::string InUseText(const std::string& device, bool japanese);
+std::string InUseText(const std::string& device);

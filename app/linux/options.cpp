@@ -2,6 +2,8 @@
 
 #include "app/linux/image_sha256.h"
 #include "os/linux/device_path.h"
+#include "os/linux/text.h"
+#include "os/process.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -49,6 +51,13 @@ std::string FollowLinks(std::string path) {
         path = target[0] == '/' ? std::string(target) : path.substr(0, slash + 1) + target;
     }
     return std::string();
+}
+
+// A usage error in the language of the messages: the one --lang gave, when it
+// came before the error, else the locale's.
+std::string UsageError(const CliOptions& options, unsigned id, const std::vector<std::string>& args = {}) {
+    const int language = options.lang.empty() ? OsResourceLanguage() : TextLanguage(options.lang == "ja");
+    return TextIn(language, id, args);
 }
 
 // "/dev/./disk/../sr0" as "/dev/sr0".
@@ -112,7 +121,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             // The value was its own argument, or stood after '=' in the option's.
             std::string name = optarg == argv[optind - 1] && optind >= 2 ? argv[optind - 2] : argv[optind - 1];
             name = name.substr(0, name.find('='));
-            *error = "option " + name + " needs a value, not an empty one";
+            *error = UsageError(*options, TXT_OPTION_EMPTY_VALUE, {name});
             return false;
         }
         switch (c) {
@@ -124,7 +133,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         case 'v':
             // One level of detail: a second -v would promise more than it gives.
             if (options->verbose) {
-                *error = "-v (--verbose) may be given once";
+                *error = UsageError(*options, TXT_VERBOSE_TWICE);
                 return false;
             }
             options->verbose = true;
@@ -138,8 +147,7 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             errno = 0;
             const unsigned long seconds = std::strtoul(optarg, &end, 10);
             if (*optarg < '0' || *optarg > '9' || *end != 0 || errno != 0 || seconds > kMaxWaitSeconds) {
-                *error = std::string("--wait takes whole seconds from 0 to ") + std::to_string(kMaxWaitSeconds) +
-                         ", not '" + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_WAIT, {std::to_string(kMaxWaitSeconds), optarg});
                 return false;
             }
             options->waitSeconds = static_cast<unsigned>(seconds);
@@ -147,22 +155,22 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
         }
         case kOptSha256:
             if (!ParseSha256(optarg, &options->sha256)) {
-                *error = std::string("--sha256 takes the image's SHA-256 as 64 hex digits, not '") + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_SHA256, {optarg});
                 return false;
             }
             break;
         case kOptLang:
             if (std::strcmp(optarg, "en") != 0 && std::strcmp(optarg, "ja") != 0) {
-                *error = std::string("--lang takes en or ja, not '") + optarg + "'";
+                *error = UsageError(*options, TXT_BAD_LANG, {optarg});
                 return false;
             }
             options->lang = optarg;
             break;
         case ':':
-            *error = std::string("option ") + argv[optind - 1] + " needs a value";
+            *error = UsageError(*options, TXT_OPTION_NEEDS_VALUE, {argv[optind - 1]});
             return false;
         default:
-            *error = std::string("unknown option ") + argv[optind - 1];
+            *error = UsageError(*options, TXT_OPTION_UNKNOWN, {argv[optind - 1]});
             return false;
         }
     }
@@ -172,96 +180,36 @@ bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error
             options->unattended = true;
             continue;
         }
-        *error = std::string("unexpected argument '") + argv[i] + "'";
+        *error = UsageError(*options, TXT_ARGUMENT_UNEXPECTED, {argv[i]});
         return false;
     }
     if (options->help || options->version) return true;
     if (!options->device.empty() && DeviceLetterForPath(options->device) == 0) {
-        *error = "--device takes an optical drive: /dev/sr0 to /dev/sr23, its /dev/sgN, or a link to one "
-                 "(/dev/cdrom, /dev/disk/by-id/...); '" + options->device + "' is none of them";
+        *error = UsageError(*options, TXT_BAD_DEVICE, {options->device});
         return false;
     }
     if (options->quiet && options->verbose) {
-        *error = "-q (--quiet) and -v (--verbose) ask for opposite things: give one";
+        *error = UsageError(*options, TXT_QUIET_AND_VERBOSE);
         return false;
     }
     if (options->yes && options->check) {
-        *error = "--check writes nothing and asks nothing: it does not go with --yes";
+        *error = UsageError(*options, TXT_CHECK_AND_YES);
         return false;
     }
     if (options->unattended &&
         (options->yes || options->check || options->verbose || options->json || options->quiet ||
          !options->image.empty() || !options->sha256.empty())) {
-        *error = "/au takes the image from the current directory and goes with --device, --log and --lang only";
+        *error = UsageError(*options, TXT_UNATTENDED_OPTIONS);
         return false;
     }
     return true;
 }
 
-const char* UsageLine() {
-    return "Usage: quillmor [-h] [-V] [-d /dev/srN] [-i IMAGE] [--sha256 HEX] [-y | --check]\n"
-           "                [--json] [--wait SECONDS] [--log FILE] [-q | -v] [--lang en|ja]";
-}
+std::string UsageLine() { return Text(TXT_USAGE); }
 
 std::string HelpText(bool japanese) {
-    // Each line fits 80 columns; a Japanese character takes two.
-    if (japanese) {
-        return std::string(UsageLine()) +
-               "\n"
-               "TORVELL DVD-RW WKZ4471 ドライブのファームウェアを更新します。\n"
-               "\n"
-               "  -h, --help          このヘルプを表示して終了\n"
-               "  -V, --version       バージョンを表示して終了\n"
-               "  -d, --device DEV    このドライブ (/dev/srN) だけを使う\n"
-               "  -i, --image PATH    ファームウェアイメージ (既定: カレントディレクトリの\n"
-               "                      Q5518306.707)\n"
-               "      --sha256 HEX    SHA-256 が HEX (16 進 64 桁) でないイメージは使わない\n"
-               "  -y, --yes           確認なしで更新 (イメージが新しいとき)\n"
-               "      --check         ドライブとイメージを確認し、何も書き込まない\n"
-               "      --json          結果を 1 つの JSON オブジェクトで出力 (マニュアル参照)\n"
-               "      --wait SECONDS  書き込み後、ドライブが新しいファームウェアで応答するのを\n"
-               "                      待つ時間 (既定 60)\n"
-               "      --log FILE      ドライブへのコマンドと判定をすべて FILE に記録\n"
-               "  -q, --quiet         エラーと結果だけを表示 (進行状況なし)\n"
-               "  -v, --verbose       ドライブへのコマンドを完了ごとに標準エラーに表示\n"
-               "      --lang en|ja    メッセージの言語 (既定: ロケールから)\n"
-               "  /au                 Windows 版の無人実行 (更新したら 0、それ以外は 1)\n"
-               "\n"
-               "終了コード: 0 更新して確認済み (--check: 更新できる)、1 更新失敗、2 使い方の\n"
-               "誤り、3 更新不要、4 ドライブが見つからないか読めない、5 イメージがないか\n"
-               "非互換、6 別のアップデータが実行中かドライブが使用中、7 取りやめ、8 ドライブは\n"
-               "古いファームウェアのまま、9 書き込んだが確認できない、10 確認後にドライブが\n"
-               "変わった (何も書き込んでいない)。\n";
-    }
-    return std::string(UsageLine()) +
-           "\n"
-           "Updates the firmware of a TORVELL DVD-RW WKZ4471 drive.\n"
-           "\n"
-           "  -h, --help          show this help and exit\n"
-           "  -V, --version       show the version and exit\n"
-           "  -d, --device DEV    use only this drive (/dev/srN)\n"
-           "  -i, --image PATH    the firmware image (default: Q5518306.707 here)\n"
-           "      --sha256 HEX    refuse an image whose SHA-256 is not HEX (64 hex digits)\n"
-           "  -y, --yes           ask no questions: update if the image is newer\n"
-           "      --check         check the drive and the image, and write nothing\n"
-           "      --json          print the result as one JSON object (see the manual)\n"
-           "      --wait SECONDS  after writing, how long to wait for the drive to answer\n"
-           "                      with its new firmware (default 60)\n"
-           "      --log FILE      record every drive command and decision in FILE\n"
-           "  -q, --quiet         print errors and the result only (no progress)\n"
-           "  -v, --verbose       print every drive command to standard error as it\n"
-           "                      completes (command bytes, direction and length, status,\n"
-           "                      sense, bytes moved and residual)\n"
-           "      --lang en|ja    language of the messages (default: from the locale)\n"
-           "  /au                 the Windows program's unattended run (exit 0 updated,\n"
-           "                      1 otherwise)\n"
-           "\n"
-           "Exit codes: 0 updated and confirmed (--check: an update is possible), 1 the\n"
-           "update failed, 2 usage, 3 nothing to do, 4 drive not found or not readable,\n"
-           "5 image missing or incompatible, 6 another updater runs or the drive is in use,\n"
-           "7 declined, 8 the drive still reports its old firmware, 9 written but not\n"
-           "confirmed: the drive did not answer in time, 10 the drive changed after it was\n"
-           "checked (nothing written).\n";
+    const int language = TextLanguage(japanese);
+    return TextIn(language, TXT_HELP, {TextIn(language, TXT_USAGE)});
 }
 
 std::string VersionText() { return std::string("quillmor ") + QM_VERSION; }

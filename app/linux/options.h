@@ -39,13 +39,13 @@ struct CliOptions {
     unsigned waitSeconds = CONFIRM_WAIT_MS / 1000;  // after the update, for the drive to answer again
 };
 
-// Parses argv. False with `error` set (one line, no program name) for an unknown
-// option, a missing or bad value, a stray argument, or options that cannot go
-// together.
+// Parses argv. False with `error` set (one line, no program name, in the language
+// of the messages) for an unknown option, a missing or bad value, a stray argument,
+// or options that cannot go together.
 bool ParseOptions(int argc, char** argv, CliOptions* options, std::string* error);
 
-// "Usage: ..." in one line, and the whole help text in English or Japanese.
-const char* UsageLine();
+// "Usage: ...", the synopsis, and the whole help text in English or Japanese.
+std::string UsageLine();
 std::string HelpText(bool japanese);
 // "quillmor 1.0.0": the version CMake's project() names.
 std::string VersionText();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "os/linux/text.h"
 #include "os/time.h"
 
 #include <sys/ioctl.h>
@@ -55,6 +56,9 @@ void Console::EndLine() {
     std::fflush(m_out);
 }
 
+Progress::Progress(Console& console, uint32_t blocks, uint32_t blockSize, bool japanese)
+    : m_console(console), m_blocks(blocks), m_blockSize(blockSize), m_language(TextLanguage(japanese)) {}
+
 std::string Progress::Duration(uint64_t ms) {
     const uint64_t s = ms / 1000;
     char text[32];
@@ -68,21 +72,13 @@ std::string Progress::Line(uint32_t done, uint64_t elapsedMs, unsigned columns) 
     // Integer arithmetic: the same estimate on every build.
     const uint64_t leftMs = done ? elapsedMs * (m_blocks - done) / done : 0;
     const std::string elapsed = Duration(elapsedMs), left = done ? Duration(leftMs) : "?";
-    char words[4][160];
-    if (m_japanese) {
-        std::snprintf(words[0], sizeof words[0], " ブロック %u/%u  %llu バイト  経過 %s  残り約 %s", done, m_blocks, bytes,
-                      elapsed.c_str(), left.c_str());
-        std::snprintf(words[1], sizeof words[1], " ブロック %u/%u  経過 %s  残り約 %s", done, m_blocks, elapsed.c_str(),
-                      left.c_str());
-        std::snprintf(words[2], sizeof words[2], " %u/%u  残り %s", done, m_blocks, left.c_str());
-    } else {
-        std::snprintf(words[0], sizeof words[0], " block %u of %u  %llu bytes  %s elapsed  %s left", done, m_blocks,
-                      bytes, elapsed.c_str(), left.c_str());
-        std::snprintf(words[1], sizeof words[1], " block %u of %u  %s elapsed  %s left", done, m_blocks, elapsed.c_str(),
-                      left.c_str());
-        std::snprintf(words[2], sizeof words[2], " %u/%u  %s left", done, m_blocks, left.c_str());
-    }
-    std::snprintf(words[3], sizeof words[3], "%u/%u", done, m_blocks);
+    const std::string of = std::to_string(done), blocks = std::to_string(m_blocks);
+    const std::string words[4] = {
+        TextIn(m_language, TXT_PROGRESS_LONG, {of, blocks, std::to_string(bytes), elapsed, left}),
+        TextIn(m_language, TXT_PROGRESS_MEDIUM, {of, blocks, elapsed, left}),
+        TextIn(m_language, TXT_PROGRESS_SHORT, {of, blocks, left}),
+        of + "/" + blocks,
+    };
     // The longest words that leave room for a bar of 10 or more, with the bar as wide
     // as it may be up to 30; at the narrowest, the count alone.
     constexpr unsigned kMostBar = 30, kLeastBar = 10;
@@ -121,17 +117,7 @@ void Progress::End(bool updated) {
     const uint64_t elapsed = OsTime().NowMs() - m_startMs;
     m_console.EndLine();
     const unsigned long long bytes = static_cast<unsigned long long>(m_done) * m_blockSize;
-    char text[200];
-    if (updated || m_done == m_blocks) {
-        std::snprintf(text, sizeof text,
-                      m_japanese ? "%u/%u ブロック (%llu バイト) を書き込みました (%s)\n"
-                                 : "written: block %u of %u, %llu bytes, in %s\n",
-                      m_done, m_blocks, bytes, Duration(elapsed).c_str());
-    } else {
-        std::snprintf(text, sizeof text,
-                      m_japanese ? "%u/%u ブロック (%llu バイト) で停止しました (%s)\n"
-                                 : "stopped: block %u of %u accepted, %llu bytes, after %s\n",
-                      m_done, m_blocks, bytes, Duration(elapsed).c_str());
-    }
-    m_console.Print(text);
+    m_console.Print(TextIn(m_language, updated || m_done == m_blocks ? TXT_PROGRESS_WRITTEN : TXT_PROGRESS_STOPPED,
+                           {std::to_string(m_done), std::to_string(m_blocks), std::to_string(bytes), Duration(elapsed)}) +
+                    "\n");
 }

@@ -33,8 +33,7 @@ private:
 
 class Progress {
 public:
-    Progress(Console& console, uint32_t blocks, uint32_t blockSize, bool japanese)
-        : m_console(console), m_blocks(blocks), m_blockSize(blockSize), m_japanese(japanese) {}
+    Progress(Console& console, uint32_t blocks, uint32_t blockSize, bool japanese);
     // The transfer has been announced: the clock starts.
     void Start();
     // `done` blocks have been accepted.
@@ -52,7 +51,7 @@ private:
     Console& m_console;
     uint32_t m_blocks;
     uint32_t m_blockSize;
-    bool m_japanese;
+    int m_language;  // of the words
     bool m_started = false;
     bool m_ended = false;
     uint32_t m_done = 0;

@@ -10,6 +10,7 @@
 #include "engine/update.h"
 #include "os/device.h"
 #include "os/file.h"
+#include "os/linux/text.h"
 #include "os/named.h"
 #include "os/process.h"
 #include "os/time.h"
@@ -31,9 +32,6 @@ namespace {
 constexpr int kMaxAttempts = 5;
 
 bool Japanese() { return OsResourceLanguage() == LANG_JAPANESE_JP; }
-
-// The program's own lines, in the language of the messages.
-const char* T(const char* en, const char* ja) { return Japanese() ? ja : en; }
 
 std::string TrimRight(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
@@ -128,12 +126,11 @@ public:
 
     bool AskYesNo(const std::string& question) {
         if (!CanAsk()) {
-            Say(question + T(" No (no terminal to answer; --yes answers for you)",
-                             " いいえ (応答できる端末がありません。--yes で応答なしに実行できます)"));
+            Say(Text(TXT_NO_TERMINAL_NO, {question}));
             return false;
         }
         for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-            m_console.Print(question + T(" [y/N] ", " [y/N] (はい=y) "));
+            m_console.Print(Text(TXT_ASK_YES_NO, {question}));
             std::string answer;
             if (!ReadLine(&answer)) {
                 m_console.Print("\n");
@@ -150,7 +147,7 @@ public:
 
     void WaitForEnter() {
         if (!CanAsk()) return;
-        m_console.Print(T("Press Enter to go on. ", "Enter キーを押すと続行します。"));
+        m_console.Print(Text(TXT_PRESS_ENTER));
         std::string ignored;
         if (!ReadLine(&ignored)) m_console.Print("\n");
     }
@@ -170,7 +167,7 @@ public:
         std::string out = std::string("[") + (caption ? caption : "") + "]\n" + t + "\n";
         if (m_showing == IDS_COMMAND_ERROR) {
             const char* meaning = LastSenseMeaning(Japanese());
-            if (*meaning) out += std::string(T("Sense meaning: ", "センスの意味: ")) + meaning + "\n";
+            if (*meaning) out += Text(TXT_SENSE_MEANING, {meaning}) + "\n";
         }
         m_showing = 0;
         m_console.Print(out);
@@ -197,7 +194,7 @@ private:
 // Picks one of several drives by number or path; 0 when the user gives none.
 char AskWhichDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        term.Screen().Print(T("Which drive? Type its number or its device: ", "どのドライブですか? 番号かデバイス名を入力してください: "));
+        term.Screen().Print(Text(TXT_WHICH_DRIVE));
         std::string answer;
         if (!term.ReadLine(&answer)) {
             term.Screen().Print("\n");
@@ -212,7 +209,7 @@ char AskWhichDrive(Terminal& term, const std::vector<FoundDrive>& drives) {
             for (const FoundDrive& d : drives)
                 if (letter != 0 && d.letter == letter) return letter;
         }
-        term.Say(T("No such drive in the list.", "一覧にないドライブです。"));
+        term.Say(Text(TXT_NO_SUCH_DRIVE));
     }
     return 0;
 }
@@ -237,17 +234,9 @@ std::string HeaderFields(const std::string& path) {
            " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
 }
 
-std::string NoFirmwareText(const std::string& device) {
-    return T("WARNING: the drive ", "警告: ドライブ ") + device +
-           T(" was left in download mode or half-written: it has no valid firmware now.\n"
-             "Do not power off or restart the computer. Run quillmor again to write the image.",
-             " はダウンロードモードのまま、または書き込み途中で止まっています。現在、有効なファームウェアがありません。\n"
-             "電源を切ったり、コンピュータを再起動したりしないでください。quillmor をもう一度実行して書き込んでください。");
-}
+std::string NoFirmwareText(const std::string& device) { return Text(TXT_NO_FIRMWARE, {device}); }
 
-std::string DeclinedText() {
-    return T("Nothing was done: you did not say yes.", "何も行いませんでした (「はい」と答えなかったため)。");
-}
+std::string DeclinedText() { return Text(TXT_DECLINED); }
 
 // The drive the run works on, and what identifying it and the image found.
 struct Target {
@@ -290,7 +279,7 @@ std::string ShownDate(const char* digits) {
 // Vendor and product, revision and date of an INQUIRY reply, as far as it arrived.
 std::string InquiryText(const uint8_t* data, uint32_t length) {
     const InquiryFields id = DecodeInquiry(data, length);
-    if (id.revision.empty()) return T("no revision", "リビジョンなし");
+    if (id.revision.empty()) return Text(TXT_NO_REVISION);
     return id.model + "  " + id.revision + (id.date.empty() ? std::string() : "  " + id.date);
 }
 
@@ -303,17 +292,14 @@ bool SameDriveAsJudged(Terminal& term, const Target& target) {
     const DriveIdentity& then = target.identity;
     std::string what;
     if (!answered) {
-        what = T("it does not answer now", "現在は応答しません");
+        what = Text(TXT_CHANGED_NO_ANSWER);
     } else if (now.inquiryLength != then.inquiryLength || std::memcmp(now.inquiry, then.inquiry, now.inquiryLength) != 0) {
-        what = T("it was ", "確認時は ") + InquiryText(then.inquiry, then.inquiryLength) + T(", it is now ", "、現在は ") +
-               InquiryText(now.inquiry, now.inquiryLength);
+        what = Text(TXT_CHANGED_INQUIRY,
+                    {InquiryText(then.inquiry, then.inquiryLength), InquiryText(now.inquiry, now.inquiryLength)});
     } else {
-        what = T("its identification block is not the one checked", "識別ブロックが確認時と異なります");
+        what = Text(TXT_CHANGED_IDENTIFICATION);
     }
-    term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + target.device +
-             T(" changed after it was checked (", " は確認後に変わりました (") + what +
-             T("). Nothing was written; run quillmor again to check it afresh.",
-               ")。何も書き込んでいません。もう一度 quillmor を実行して確認し直してください。"));
+    term.Say(Text(TXT_DRIVE_CHANGED, {target.device, what}));
     return false;
 }
 
@@ -325,12 +311,10 @@ bool Sha256AsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options,
     watch.Note("image SHA-256 " + (actual.empty() ? std::string("unreadable") : actual) + " is not --sha256 " +
                options.sha256);
     if (actual.empty()) {
-        term.Say(T("quillmor: cannot read the image ", "quillmor: イメージを読めません: ") + path + T("; ", "。") + nothing);
+        term.Say(Text(TXT_IMAGE_UNREADABLE, {path, nothing}));
         return false;
     }
-    term.Say(T("quillmor: the image ", "quillmor: イメージ ") + path + T(" has SHA-256 ", " の SHA-256 は ") + actual +
-             T(", not the ", " で、--sha256 で指定された ") + options.sha256 + T(" given with --sha256; ", " ではありません。") +
-             nothing);
+    term.Say(Text(TXT_IMAGE_NOT_GIVEN, {path, actual, options.sha256, nothing}));
     return false;
 }
 
@@ -341,8 +325,7 @@ bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& optio
     if (options.sha256.empty() && !watch.Logging()) return true;
     const std::string held = HeldImageSha256(target.imagePath);
     watch.Note("image SHA-256 of the bytes held for the update: " + (held.empty() ? std::string("unreadable") : held));
-    return Sha256AsGiven(term, watch, options, target.imagePath, held,
-                         T("nothing was written to the drive.", "ドライブには何も書き込んでいません。"));
+    return Sha256AsGiven(term, watch, options, target.imagePath, held, Text(TXT_NOTHING_WRITTEN_TO_DRIVE));
 }
 
 // The one-updater mutex and the transfer
@@ -350,12 +333,12 @@ bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& optio
 bool StartUp(Terminal& term, int* exitCode) {
     // The same mutex as the Windows program's: one updater at a time, whichever.
     if (!TakeUpdaterMutex()) {
-        term.Say(BusyText(Japanese()));
+        term.Say(BusyText());
         *exitCode = EXIT_BUSY;
         return false;
     }
     if (!StartEngine()) {
-        term.Say(T("quillmor: out of memory; nothing was done.", "quillmor: メモリが足りません。何も行いませんでした。"));
+        term.Say(Text(TXT_OUT_OF_MEMORY));
         *exitCode = EXIT_DRIVE;
         return false;
     }
@@ -377,14 +360,12 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
     watch.Note("drives found: " + std::to_string(drives.size()));
     const std::string inUse = watch.InUse();
     for (char busy : inUse) {
-        term.Say(InUseText(DevicePathOfLetter(busy), Japanese()));
+        term.Say(InUseText(DevicePathOfLetter(busy)));
         watch.Note("in use, not probed: " + DevicePathOfLetter(busy));
     }
     const std::string denied = watch.Denied();
     for (char refused : denied) {
-        term.Say(T("quillmor: ", "quillmor: ") + DevicePathOfLetter(refused) + ": " + T("permission denied", "アクセスが拒否されました") +
-                 T(" (run as root, or as a member of the group that owns it, usually cdrom)",
-                   " (root か、デバイスを所有するグループ (通常は cdrom) のユーザで実行してください)"));
+        term.Say(Text(TXT_PERMISSION_DENIED, {DevicePathOfLetter(refused)}));
         watch.Note("permission denied, not probed: " + DevicePathOfLetter(refused));
     }
     if (drives.empty() && !denied.empty() && inUse.empty()) {
@@ -392,24 +373,19 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
         return false;
     }
     if (drives.empty() && !inUse.empty()) {
-        term.Say(T("quillmor: no drive is free to update; nothing was done.",
-                   "quillmor: 更新できる空いたドライブがありません。何も行いませんでした。"));
+        term.Say(Text(TXT_NO_DRIVE_FREE));
         *exitCode = EXIT_BUSY;
         return false;
     }
     if (drives.empty()) {
         if (!options.device.empty()) {
-            term.Say(options.device + T(" is not a TORVELL DVD-RW WKZ4471, or it does not answer.",
-                                        " は TORVELL DVD-RW WKZ4471 ではないか、応答しません。"));
+            term.Say(Text(TXT_NOT_THE_DRIVE, {options.device}));
         } else {
             std::string probed;
             for (char letter : watch.Probed())
-                if (denied.find(letter) == std::string::npos) probed += " " + DevicePathOfLetter(letter);
-            term.Say(probed.empty()
-                         ? T("quillmor: no TORVELL DVD-RW WKZ4471 found: there is no optical drive (/dev/sr0 to /dev/sr23) to ask.",
-                             "quillmor: TORVELL DVD-RW WKZ4471 が見つかりません: 調べられる光学ドライブ (/dev/sr0 〜 /dev/sr23) がありません。")
-                         : T("quillmor: no TORVELL DVD-RW WKZ4471 found; asked twice, 3.5 s apart:", "quillmor: TORVELL DVD-RW WKZ4471 が見つかりません。3.5 秒おいて 2 回調べました:") +
-                               probed + T(" (another model, or no answer).", " (別の機種か、応答なし)。"));
+                if (denied.find(letter) == std::string::npos)
+                    probed += (probed.empty() ? "" : " ") + DevicePathOfLetter(letter);
+            term.Say(probed.empty() ? Text(TXT_NO_OPTICAL_DRIVE) : Text(TXT_NO_DRIVE_FOUND, {probed}));
         }
         *exitCode = EXIT_DRIVE;
         return false;
@@ -419,13 +395,12 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
     char letter = drives[0].letter;
     if (drives.size() > 1) {
         if (!interactive) {
-            term.Say(T("quillmor: more than one TORVELL DVD-RW WKZ4471 found; name one with --device:",
-                       "quillmor: TORVELL DVD-RW WKZ4471 が複数見つかりました。--device で 1 台を指定してください:"));
+            term.Say(Text(TXT_SEVERAL_DRIVES));
             term.Screen().Print(list);
             *exitCode = EXIT_DRIVE;
             return false;
         }
-        term.Info(T("Drives found:\n", "見つかったドライブ:\n") + list);
+        term.Info(Text(TXT_DRIVES_FOUND) + "\n" + list);
         letter = AskWhichDrive(term, drives);
         if (letter == 0) {
             term.Result(DeclinedText());
@@ -433,7 +408,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
             return false;
         }
     } else if (interactive) {
-        term.Info(T("Drive found:\n", "見つかったドライブ:\n") + list);
+        term.Info(Text(TXT_DRIVE_FOUND) + "\n" + list);
     }
     for (int i = 0; i < count; ++i)
         if (g_devices[i].driveLetter == static_cast<uint8_t>(letter)) g_selectedDevice = i;
@@ -455,12 +430,11 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     g_hDevice = OpenDeviceForUpdate(target->letter);
     if (g_hDevice == nullptr) {
         if (errno == EBUSY) {
-            term.Say(InUseText(device, Japanese()));
+            term.Say(InUseText(device));
             *exitCode = EXIT_BUSY;
             return false;
         }
-        term.Say(T("quillmor: cannot open ", "quillmor: 開けません: ") + device + ": " + std::strerror(errno) +
-                 T(" (run as root, or as a member of the cdrom group)", " (root か cdrom グループのユーザで実行してください)"));
+        term.Say(Text(TXT_CANNOT_OPEN_DRIVE, {device, std::strerror(errno)}));
         *exitCode = EXIT_DRIVE;
         return false;
     }
@@ -468,11 +442,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     // its first WRITE BUFFER; say so now, while nothing has been sent.
     if (!options.check && !OsDevices().MayWriteFirmware(g_hDevice)) {
         CloseDevice(g_hDevice);
-        term.Say(T("quillmor: writing firmware to ", "quillmor: ") + device +
-                 T(" needs root: the kernel passes WRITE BUFFER only to a process with CAP_SYS_RAWIO. "
-                   "Run it with sudo (quillmor --check needs no more than the cdrom group). Nothing was sent.",
-                   " へのファームウェアの書き込みには root 権限が必要です (WRITE BUFFER には CAP_SYS_RAWIO が必要です)。"
-                   "sudo で実行してください (quillmor --check は cdrom グループで実行できます)。何も送信していません。"));
+        term.Say(Text(TXT_NEEDS_ROOT, {device}));
         *exitCode = EXIT_DRIVE;
         return false;
     }
@@ -484,9 +454,7 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
     target->id = DecodeInquiry(g_inquiryData, g_inquiryLength);
     if (target->needed == IMAGE_DRIVE_UNKNOWN) {
         CloseDevice(g_hDevice);
-        term.Say(T("quillmor: the drive ", "quillmor: ドライブ ") + device +
-                 T(" did not tell its firmware revision (its INQUIRY reply failed or stopped before it); nothing was written.",
-                   " のファームウェアのリビジョンを読めませんでした (INQUIRY の応答が失敗したか、途中で切れました)。何も書き込んでいません。"));
+        term.Say(Text(TXT_REVISION_UNTOLD, {device}));
         *exitCode = EXIT_DRIVE;
         return false;
     }
@@ -524,49 +492,32 @@ int CheckReport(Terminal& term, DriveWatch& watch, const CliOptions& options, co
     if (!valid && term.Shown(IDS_COMMAND_ERROR)) {
         code = EXIT_DRIVE;
         term.decision = "cannot-tell";
-        decision = T("cannot tell: the drive's identification could not be read",
-                     "判定できません: ドライブの識別情報を読めませんでした");
+        decision = Text(TXT_DECISION_CANNOT_TELL);
     } else if (!valid) {
         code = EXIT_IMAGE;
         term.decision = "incompatible";
-        decision = T("incompatible: the image does not belong to this drive, or is too short",
-                     "非互換: このドライブ用のイメージではないか、長さが足りません");
+        decision = Text(TXT_DECISION_INCOMPATIBLE);
     } else if (!options.sha256.empty() && sha256 != options.sha256) {
         code = EXIT_IMAGE;
-        decision = T("not the image given: its SHA-256 is not the ", "指定のイメージではありません: SHA-256 が --sha256 の ") +
-                   options.sha256 + T(" given with --sha256", " と異なります");
+        decision = Text(TXT_DECISION_NOT_GIVEN, {options.sha256});
     } else if (target.needed != IMAGE_NEEDED) {
         code = EXIT_NOTHING_TO_DO;
         term.decision = "not-newer";
-        decision = T("not newer: the drive already has this firmware or a newer one",
-                     "更新不要: ドライブのファームウェアは同じか新しいものです");
+        decision = Text(TXT_DECISION_NOT_NEWER);
     } else if (halfWritten) {
         term.decision = "write-again";
-        decision = T("write again: the drive holds no valid firmware (an earlier update stopped half-way).\n"
-                     "          Do not power it off; write the image again with quillmor (or quillmor --yes).",
-                     "再書き込み: ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。\n"
-                     "          電源を切らずに、quillmor (または quillmor --yes) でイメージをもう一度書き込んでください。");
+        decision = Text(TXT_DECISION_WRITE_AGAIN);
     } else {
         term.decision = "newer";
-        decision = T("newer: the image may be written to this drive", "新しい: このドライブに書き込めます");
+        decision = Text(TXT_DECISION_NEWER);
     }
     watch.Note("check: " + decision);
     if (halfWritten && code != EXIT_UPDATED)
-        decision += T("\n          The drive holds no valid firmware (an earlier update stopped half-way): do not power it off.",
-                      "\n          ドライブには有効なファームウェアがありません (以前の更新が途中で止まりました)。電源を切らないでください。");
-    const std::string imageDate = record.imageDate;
-    std::string block;
-    block += T("Drive:    ", "ドライブ:   ") + target.device + "  " + target.id.model + "  " + target.id.revision + "  " +
-             target.id.date + "\n";
-    block += T("Image:    ", "イメージ:   ") + target.imagePath + "  " + record.imageVersion + "  " +
-             (imageDate.size() == 6
-                  ? imageDate.substr(0, 2) + "/" + imageDate.substr(2, 2) + "/" + imageDate.substr(4, 2)
-                  : imageDate) +
-             "\n";
-    block += T("SHA-256:  ", "SHA-256:    ") + (sha256.empty() ? T("unreadable", "読めません") : sha256) + "\n";
-    block += T("Decision: ", "判定:       ") + decision + "\n";
-    block += T("Nothing was written to the drive.\n", "ドライブには何も書き込んでいません。\n");
-    term.Result(block);
+        decision += Text(TXT_DECISION_HALF_WRITTEN);
+    term.Result(Text(TXT_CHECK_REPORT,
+                     {target.device + "  " + target.id.model + "  " + target.id.revision + "  " + target.id.date,
+                      target.imagePath + "  " + record.imageVersion + "  " + ShownDate(record.imageDate),
+                      sha256.empty() ? Text(TXT_UNREADABLE) : sha256, decision}));
     term.reason = decision;
     return code;
 }
@@ -585,34 +536,21 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
     case CONFIRM_NEW:
         term.confirmed = now.currentVersion;
         watch.Note("confirmed: the drive reports " + reported);
-        term.Result(T("The firmware was updated: ", "ファームウェアを更新しました: ") + device +
-                    T(" now reports revision ", " の現在のリビジョンは ") + reported + T(".", " です。") +
-                    T("\nRestart the computer before you use the drive.",
-                      "\nドライブを使う前にコンピュータを再起動してください。"));
+        term.Result(Text(TXT_UPDATED, {device, reported}));
         return EXIT_UPDATED;
     case CONFIRM_OLD:
         term.confirmed = now.currentVersion;
         watch.Note("not updated: the drive still reports " + reported);
-        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
-                 T(" still reports its old firmware ", " は古いファームウェア ") + reported +
-                 T(", not the image's ", " のままで、イメージの ") + image +
-                 T(". Its firmware is as it was. Check the drive and the image with quillmor --check, then run quillmor again.",
-                   " になっていません。ファームウェアは元のままです。quillmor --check でドライブとイメージを確認し、quillmor をもう一度実行してください。"));
+        term.Result(Text(TXT_STILL_OLD, {device, reported, image}));
         return EXIT_STILL_OLD;
     case CONFIRM_NO_ANSWER:
         watch.Note("not confirmed: no answer within " + std::to_string(options.waitSeconds) + " s");
-        term.Result(T("The firmware was written, but ", "ファームウェアを書き込みましたが、") + device +
-                 T(" did not answer within ", " は ") + std::to_string(options.waitSeconds) +
-                 T(" seconds, so the update is not confirmed. Power the drive off and on, then run quillmor --check to see its revision.",
-                   " 秒以内に応答しなかったため、更新を確認できません。ドライブの電源を入れ直してから、quillmor --check でリビジョンを確認してください。"));
+        term.Result(Text(TXT_NOT_CONFIRMED, {device, std::to_string(options.waitSeconds)}));
         return EXIT_NOT_CONFIRMED;
     default:
         watch.Note("not confirmed: the drive reports " + reported);
-        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
-                 (now.revisionArrived && now.dateArrived
-                      ? T(" reports revision ", " のリビジョンは ") + reported + T(", not the image's ", " で、イメージの ") +
-                            image + T(".", " ではありません。")
-                      : T(" did not tell its revision and date whole.", " はリビジョンと日付を正しく返しませんでした。")) +
+        term.Result((now.revisionArrived && now.dateArrived ? Text(TXT_FAILED_OTHER_REVISION, {device, reported, image})
+                                                             : Text(TXT_FAILED_UNTOLD, {device})) +
                     (LacksFirmware(watch, target) ? "\n" + NoFirmwareText(device) : std::string()));
         return EXIT_UPDATE_FAILED;
     }
@@ -626,10 +564,8 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     const std::string& device = target.device;
     if (target.needed != IMAGE_NEEDED) {
         CloseDevice(g_hDevice);
-        term.Result(T("Nothing to do: ", "更新不要: ") + device + T(" has firmware ", " のファームウェアは ") +
-                    record.currentVersion + " (" + ShownDate(record.driveDate) + T("); the image's ", ") で、イメージの ") +
-                    record.imageVersion + " (" + ShownDate(record.imageDate) +
-                    T(") is not newer. Nothing was written.", ") は新しくありません。何も書き込んでいません。"));
+        term.Result(Text(TXT_NOTHING_TO_DO, {device, record.currentVersion, ShownDate(record.driveDate),
+                                              record.imageVersion, ShownDate(record.imageDate)}));
         return EXIT_NOTHING_TO_DO;
     }
     // The safety warning comes once the drive and the image are known to be fit:
@@ -637,7 +573,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     // the drive's own answers.
     if (interactive) {
         term.Message(IDS_SAFETY_WARNING);
-        if (!term.AskYesNo(T("Go on?", "続行しますか?"))) {
+        if (!term.AskYesNo(Text(TXT_GO_ON))) {
             CloseDevice(g_hDevice);
             term.Result(DeclinedText());
             return EXIT_DECLINED;
@@ -649,18 +585,13 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
         if (disc) {
             // The update goes on with the disc on the tray; the user is told, and
             // given the time to read it.
-            term.Say(T("A disc is in the drive. The update opens the tray first: take the disc out then, and leave "
-                       "the tray open until the update has ended.",
-                       "ドライブにディスクが入っています。更新では最初にトレイが開きます。そのときにディスクを取り出し、"
-                       "更新が終わるまでトレイは開けたままにしてください。"));
+            term.Say(Text(TXT_DISC_IN_DRIVE));
             term.WaitForEnter();
         }
     }
-    term.Info(T("Drive ", "ドライブ ") + device + "  " + target.id.model + T(": firmware ", ": ファームウェア ") +
-              record.currentVersion + " --> " + record.imageVersion + "\n");
-    if (interactive && !term.AskYesNo(T("Update the firmware of ", "ファームウェアを更新しますか: ") + device +
-                                      T(" from ", " ") + record.currentVersion + T(" to ", " --> ") +
-                                      record.imageVersion + "?")) {
+    term.Info(Text(TXT_DRIVE_FIRMWARE, {device, target.id.model, record.currentVersion, record.imageVersion}) + "\n");
+    if (interactive &&
+        !term.AskYesNo(Text(TXT_UPDATE_QUESTION, {device, record.currentVersion, record.imageVersion}))) {
         CloseDevice(g_hDevice);
         term.Result(DeclinedText());
         return EXIT_DECLINED;
@@ -691,26 +622,16 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     if (!watch.EjectSent()) {
         // Stopped by the validation, before any command that changes the drive.
         if (term.Shown(IDS_COMMAND_ERROR)) {
-            term.Result(T("The update did not start: ", "更新を始めませんでした: ") + device +
-                        T(" did not answer the check of its identification. Nothing was written; check the drive "
-                          "and its connection, then run quillmor again.",
-                          " は識別情報の確認に応答しませんでした。何も書き込んでいません。ドライブと接続を確かめてから、"
-                          "quillmor をもう一度実行してください。"));
+            term.Result(Text(TXT_NOT_STARTED_NO_ANSWER, {device}));
             return EXIT_DRIVE;
         }
-        term.Result(T("The update did not start: the image ", "更新を始めませんでした: イメージ ") + target.imagePath +
-                    T(" is not for this drive, or is too short. Nothing was written to ", " はこのドライブ用ではないか、長さが足りません。") +
-                    device + T(".", " には何も書き込んでいません。"));
+        term.Result(Text(TXT_NOT_STARTED_IMAGE, {target.imagePath, device}));
         return EXIT_IMAGE;
     }
     if (LacksFirmware(watch, target)) {
-        term.Result(T("The update failed. ", "更新に失敗しました。") + NoFirmwareText(device));
+        term.Result(Text(TXT_FAILED_NO_FIRMWARE, {NoFirmwareText(device)}));
     } else {
-        term.Result(T("The update failed: ", "更新に失敗しました: ") + device +
-                    T(" kept the firmware it had; nothing of the image took effect. Check the drive and the image "
-                      "with quillmor --check, then run quillmor again.",
-                      " のファームウェアは元のままで、イメージは反映されていません。quillmor --check でドライブとイメージを"
-                      "確認し、quillmor をもう一度実行してください。"));
+        term.Result(Text(TXT_FAILED_KEPT, {device}));
     }
     return EXIT_UPDATE_FAILED;
 }
@@ -731,8 +652,7 @@ int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Targe
     if (OsHandle image = OsOpenImageFile(target.imagePath.c_str())) {
         OsCloseFile(image);
     } else {
-        term.Say(T("quillmor: cannot open the image ", "quillmor: イメージを開けません: ") + target.imagePath + ": " +
-                 std::strerror(errno) + T("; nothing was done.", "。何も行いませんでした。"));
+        term.Say(Text(TXT_IMAGE_CANNOT_OPEN, {target.imagePath, std::strerror(errno)}));
         return EXIT_IMAGE;
     }
     // The image's SHA-256, of the file as the user has it: the --check report tells
@@ -743,12 +663,10 @@ int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Targe
         const int why = errno;
         watch.Note("image SHA-256: " + (target.sha256.empty() ? "unreadable: " + std::string(std::strerror(why)) : target.sha256));
         if (target.sha256.empty() && (options.check || !options.sha256.empty())) {
-            term.Say(T("quillmor: cannot read the image ", "quillmor: イメージを読めません: ") + target.imagePath + ": " +
-                     std::strerror(why) + T("; nothing was done.", "。何も行いませんでした。"));
+            term.Say(Text(TXT_IMAGE_CANNOT_READ, {target.imagePath, std::strerror(why)}));
             return EXIT_IMAGE;
         }
-        if (!Sha256AsGiven(term, watch, options, target.imagePath, target.sha256,
-                           T("nothing was done.", "何も行いませんでした。")))
+        if (!Sha256AsGiven(term, watch, options, target.imagePath, target.sha256, Text(TXT_NOTHING_DONE)))
             return EXIT_IMAGE;
     }
     if (!StartUp(term, &exitCode)) return exitCode;

@@ -7,6 +7,8 @@
 #include "app/linux/progress.h"
 #include "engine/image.h"
 #include "os/file.h"
+#include "os/process.h"
+#include "res/strings.h"
 #include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +69,34 @@ TEST(ParseOptions, VerboseIsOneLevelAndNotForTheWindowsRun) {
         EXPECT_EQ(options.yes, c.yes);
         EXPECT_EQ(options.check, c.check);
     }
+}
+
+// A usage error speaks the language --lang gave before it, else the locale's.
+TEST(ParseOptions, AUsageErrorIsInTheLanguageGivenBeforeIt) {
+    OsSetResourceLanguage(LANG_ENGLISH_US);
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--lang", "ja", "--wait", "1m"}, "--wait には 0 から 3600 までの秒数を整数で指定してください ('1m' は使えません)"},
+        {{"--lang=ja", "-d", "/dev/sda"}, "'/dev/sda' はどれでもありません"},
+        {{"--lang", "en", "--lang", "ja", "-v", "-v"}, "-v (--verbose) は 1 回だけ指定できます"},
+        {{"--lang", "ja", "--lang", "fr"}, "--lang には en か ja を指定してください ('fr' は使えません)"},
+        {{"--wait", "1m", "--lang", "ja"}, "--wait takes whole seconds from 0 to 3600, not '1m'"},
+        {{"--lang", "ja", "--wait", "{1}"}, "('{1}' は使えません)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> words{"quillmor"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        CliOptions options;
+        std::string error;
+        EXPECT_FALSE(ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error));
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    OsSetResourceLanguage(0);
 }
 
 struct DeviceCase {

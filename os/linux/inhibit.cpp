@@ -2,6 +2,7 @@
 // the system bus answers with a descriptor, and that descriptor is the lock, held
 // until it is closed (or the process ends).
 #include "os/inhibit.h"
+#include "os/linux/text.h"
 
 #include <systemd/sd-bus.h>
 
@@ -32,7 +33,7 @@ int TakeLock(const char* why, std::string* problem) {
     sd_bus* bus = nullptr;
     int r = sd_bus_open_system(&bus);
     if (r < 0) {
-        *problem = std::string("no system bus: ") + std::strerror(-r);
+        *problem = Text(TXT_NO_SYSTEM_BUS, {std::strerror(-r)});
         return -1;
     }
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -43,17 +44,17 @@ int TakeLock(const char* why, std::string* problem) {
                            why, kMode);
     if (r < 0) {
         if (sd_bus_error_has_names(&error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
-            *problem = "no systemd-logind on the system bus";
+            *problem = Text(TXT_NO_LOGIND);
         } else if (sd_bus_error_is_set(&error)) {
-            *problem = "systemd-logind refused: " + OneLine(error.message ? error.message : error.name);
+            *problem = Text(TXT_LOGIND_REFUSED, {OneLine(error.message ? error.message : error.name)});
         } else {
-            *problem = std::string("system bus: ") + std::strerror(-r);
+            *problem = Text(TXT_SYSTEM_BUS_FAILED, {std::strerror(-r)});
         }
     } else {
         int sent = -1;
         // The descriptor belongs to the reply and goes with it: ours is a copy.
         if (sd_bus_message_read(reply, "h", &sent) >= 0) lock = ::fcntl(sent, F_DUPFD_CLOEXEC, 3);
-        if (lock < 0) *problem = "no lock in systemd-logind's answer";
+        if (lock < 0) *problem = Text(TXT_NO_LOCK);
     }
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
@@ -69,10 +70,7 @@ public:
         std::string problem;
         m_lock = TakeLock(why ? why : "", &problem);
         if (m_lock >= 0) return;
-        std::fprintf(stderr,
-                     "quillmor: warning: sleep and shutdown are not held off during the update (%s); keep "
-                     "the computer running until the update has ended.\n",
-                     problem.c_str());
+        std::fprintf(stderr, "%s\n", Text(TXT_NOT_HELD_OFF, {problem}).c_str());
         std::fflush(stderr);
     }
 

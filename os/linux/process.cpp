@@ -1,6 +1,8 @@
-// The raw command line, the string table and its language on Linux.
+// The raw command line, the string table and its language on Linux, and the
+// program's own texts filled in.
 #include "os/process.h"
 #include "os/linux/linux_internal.h"
+#include "os/linux/text.h"
 #include "res/strings.h"
 
 #include <atomic>
@@ -53,3 +55,29 @@ void OsSetResourceLanguage(int language) { g_fixedLanguage.store(language); }
 int OsLoadString(unsigned id, char* buffer, int size) {
     return CopyStringTruncated(ResourceString(id, OsResourceLanguage()), buffer, size);
 }
+
+std::string FillPlaceholders(const char* pattern, const std::vector<std::string>& args) {
+    std::string out;
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '{' && p[1] >= '1' && p[1] <= '9' && p[2] == '}') {
+            const size_t n = static_cast<size_t>(p[1] - '1');
+            if (n < args.size()) {
+                out += args[n];
+                p += 2;
+                continue;
+            }
+        }
+        out += *p;
+    }
+    return out;
+}
+
+int TextLanguage(bool japanese) { return japanese ? LANG_JAPANESE_JP : LANG_ENGLISH_US; }
+
+std::string TextIn(int language, unsigned id, const std::vector<std::string>& args) {
+    const char* pattern = ResourceString(id, language);
+    if (pattern == nullptr) pattern = ResourceString(id, LANG_ENGLISH_US);
+    return pattern ? FillPlaceholders(pattern, args) : std::string();
+}
+
+std::string Text(unsigned id, const std::vector<std::string>& args) { return TextIn(OsResourceLanguage(), id, args); }

@@ -1,4 +1,5 @@
 #include "os/linux/linux_internal.h"
+#include "os/linux/text.h"
 #include "os/platform.h"
 #include "os/process.h"
 #include "res/resource.h"
@@ -126,6 +127,33 @@ TEST(LoadString, LanguageFollowsTheMessagesLocale) {
         EXPECT_GT(OsLoadString(IDS_CAPTION, buf, sizeof buf), 0);
         EXPECT_STRNE(buf, "firmware updater");
     }
+}
+
+struct FillCase {
+    const char* pattern;
+    std::vector<std::string> args;
+    const char* filled;
+};
+
+TEST(FillPlaceholders, PutsEachArgumentWhereItsNumberStandsAndNothingElse) {
+    const FillCase cases[] = {
+        {"{1} opened; {2} left", {"/dev/sr1", "3"}, "/dev/sr1 opened; 3 left"},
+        {"{2} を残し {1} を開きました", {"/dev/sr1", "3"}, "3 を残し /dev/sr1 を開きました"},
+        {"{1}: {1}", {"x"}, "x: x"},
+        {"{9}", {"1", "2", "3", "4", "5", "6", "7", "8", "nine"}, "nine"},
+        // A missing argument leaves its placeholder, for the fault to show.
+        {"{1} and {2}", {"a"}, "a and {2}"},
+        {"{1}", {}, "{1}"},
+        // An argument goes in as it is: a device path or a file name holding braces
+        // is never taken for a placeholder.
+        {"{1} {2}", {"{2}", "{1}"}, "{2} {1}"},
+        {"[{1}]", {"{1}"}, "[{1}]"},
+        {"[{1}]", {""}, "[]"},
+        // Only {1} to {9}.
+        {"{0} {10} {a} { 1} {1", {"x"}, "{0} {10} {a} { 1} {1"},
+        {"", {"x"}, ""},
+    };
+    for (const FillCase& c : cases) EXPECT_EQ(FillPlaceholders(c.pattern, c.args), c.filled) << c.pattern;
 }
 
 TEST(CommandLine, ArgumentsJoinedBySingleSpaces) {

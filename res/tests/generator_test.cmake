@@ -44,6 +44,34 @@ qm_case(WrongKind "no IDS_ id" "qm_id(IDD_MAIN 102)\nqm_string(1033 IDD_MAIN [[t
 qm_case(SystemIdAsString "no IDS_ id" "qm_string(1033 IDOK [[title]])")
 qm_case(NoPrefix "lacks one of the prefixes" "qm_id(TITLE 101)")
 
+# The Linux tool's texts: a row of the same table as the strings, in both languages,
+# with the same pieces to fill.
+qm_case(TextGood ok [=[
+qm_id(IDS_TITLE 101)
+qm_id(TXT_OPENED 2000)
+qm_id(TXT_PLAIN 2001)
+qm_string(1033 IDS_TITLE [[title]])
+qm_text(1033 TXT_OPENED [[{1} opened; {2} left {1}]])
+qm_text(1041 TXT_OPENED [[{2} を残し {1} を開きました]])
+qm_text(1033 TXT_PLAIN [[
+first
+second
+]])
+qm_text(1041 TXT_PLAIN [[一\n二]])
+]=])
+qm_case(TextSharesAStringValue "share the value" "qm_id(IDS_TITLE 101)\nqm_id(TXT_TITLE 101)")
+qm_case(TextOneLanguage "has no text for 1041" "qm_id(TXT_A 2000)\nqm_text(1033 TXT_A [[a]])")
+qm_case(TextNamedOnly "has no text for 1033" "qm_id(TXT_A 2000)")
+qm_case(TextOtherPieces "marks {1};{2} in 1033 but {1} in 1041"
+        "qm_id(TXT_A 2000)\nqm_text(1033 TXT_A [[{1} {2}]])\nqm_text(1041 TXT_A [[{1}]])")
+qm_case(TextGap "marks {3} without {2}"
+        "qm_id(TXT_A 2000)\nqm_text(1033 TXT_A [[{1} {3}]])\nqm_text(1041 TXT_A [[{1} {3}]])")
+qm_case(TextTwice "defined twice"
+        "qm_id(TXT_A 2000)\nqm_text(1033 TXT_A [[a]])\nqm_text(1033 TXT_A [[b]])\nqm_text(1041 TXT_A [[c]])")
+qm_case(TextOtherLanguage "unsupported language" "qm_id(TXT_A 2000)\nqm_text(1031 TXT_A [[a]])")
+qm_case(TextByAStringId "no TXT_ id" "qm_id(IDS_TITLE 101)\nqm_text(1033 IDS_TITLE [[a]])")
+qm_case(TextWithAQuote "double quote" "qm_id(TXT_A 2000)\nqm_text(1033 TXT_A [[say \"a\"]])")
+
 # What the header holds for the good case.
 file(READ ${WORK}/Good.h header)
 foreach(line "#define IDD_MAIN 102" "#define IDS_TITLE 102  // a string may share" "#define IDC_STATIC (-1)")
@@ -52,6 +80,28 @@ foreach(line "#define IDD_MAIN 102" "#define IDS_TITLE 102  // a string may shar
     message(SEND_ERROR "Good: the header lacks '${line}'")
   endif()
 endforeach()
+# A text goes into the tables the Linux build reads, with its line breaks as \n,
+# and never into the resource script.
+file(READ ${WORK}/TextGood.cpp tables)
+foreach(row [[{2000, 1033, "{1} opened; {2} left {1}"}]] [[{2001, 1033, "first\nsecond\n"}]]
+            [[{2001, 1041, "一\n二"}]] [[kStringIds[] = {101}]])
+  string(FIND "${tables}" "${row}" at)
+  if(at LESS 0)
+    message(SEND_ERROR "TextGood: the tables lack '${row}'")
+  endif()
+endforeach()
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -DSRC=${WORK}/TextGood.cmake -DRC_OUT=${WORK}/TextGood.rc -DRES_DIR=${WORK}
+          -P ${GENERATOR}
+  RESULT_VARIABLE result)
+file(READ ${WORK}/TextGood.rc script)
+foreach(absent "opened" "second" "2000" "TXT_")
+  string(FIND "${script}" "${absent}" at)
+  if(NOT result EQUAL 0 OR at GREATER_EQUAL 0)
+    message(SEND_ERROR "TextGood: the resource script holds '${absent}' (or was not made)")
+  endif()
+endforeach()
+
 file(READ ${WORK}/Good.cpp tables)
 string(FIND "${tables}" "{1, \"BUTTON\", \"OK\"" at)
 if(at LESS 0)

@@ -66,6 +66,21 @@ TEST_P(UsedString, ExistsInBothLanguagesWithTheEnglishText) {
 INSTANTIATE_TEST_SUITE_P(Table, UsedString, ::testing::ValuesIn(kUsedStrings),
                          [](const auto& info) { return std::to_string(info.param.id); });
 
+// The ids listed as the string table's are the message boxes' alone: a text of the
+// Linux tool among them would be matched against the boxes' texts.
+TEST(StringTable, ListsTheStringsAndNotTheLinuxTexts) {
+    int count = 0;
+    const unsigned* ids = ResourceStringIds(&count);
+    ASSERT_EQ(count, static_cast<int>(sizeof kUsedStrings / sizeof kUsedStrings[0]));
+    for (int i = 0; i < count; ++i) {
+        bool used = false;
+        for (const StringCase& c : kUsedStrings) used = used || c.id == ids[i];
+        EXPECT_TRUE(used) << ids[i];
+    }
+    EXPECT_STREQ(ResourceString(TXT_GO_ON, LANG_ENGLISH_US), "Go on?");
+    EXPECT_STREQ(ResourceString(TXT_GO_ON, LANG_JAPANESE_JP), "続行しますか?");
+}
+
 TEST(StringTable, JapaneseTextsAreTheJapaneseSet) {
     EXPECT_STREQ(ResourceString(IDS_CAPTION, LANG_JAPANESE_JP), "ファームウェア アップデータ");
     EXPECT_STREQ(ResourceString(IDS_PLEASE_WAIT, LANG_JAPANESE_JP), "もうしばらくお待ちください。");

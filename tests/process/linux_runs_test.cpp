@@ -63,6 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"UnknownOption", "", {"--dry-run", "/au"}, 2, {"unknown option --dry-run", "Usage: quillmor"}, false},
         ExitCase{"StrayArgument", "", {"--yes", "now"}, 2, {"unexpected argument 'now'", "Usage:"}, false},
         ExitCase{"BadLanguage", "", {"--lang", "fr"}, 2, {"--lang takes en or ja", "Usage:"}, false},
+        ExitCase{"UsageErrorInJapanese", "", {"--lang", "ja", "--wait", "1m"}, 2,
+                 {"quillmor: --wait には 0 から 3600 までの秒数", "Usage: quillmor", "使い方は 'quillmor --help'"}, false},
         ExitCase{"NotAnOpticalDevice", "", {"-d", "/dev/sda"}, 2, {"--device takes", "Usage:"}, false},
         ExitCase{"CheckWithYes", "", {"--check", "-y"}, 2, {"Usage:"}, false},
         ExitCase{"CheckNewer", "", {"--check"}, 0,
