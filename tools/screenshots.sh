@@ -91,7 +91,7 @@ fault = opcode=0x3B buffer=0xF0 delay=100'
   qm_click IDC_UPDATE
   qm_window 30000 "$progress" IDC_PROGRESS!
   sleep 2  # a few seconds counted down
-  qm_window 1000 "$progress" IDC_PROGRESS!
+  qm_window 10000 "$progress" IDC_PROGRESS!  # found again; the countdown lasts half a minute
   shot progress
   # The update ends with the restart notice; confirming it ends the program.
   qm_window 60000 "$title" IDOK!
