@@ -124,11 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"NobodyToAnswerInJapanese", "", {"--lang", "ja"}, 7, {"いいえ"}, false}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
-// An adapter whose residual lies: 0 after a short reply (as USB bridges that
-// ignore the residue report it), below 0, or past the request. A decision never
-// rests on a byte that may not have arrived, so each case ends safe: an INQUIRY
-// cut before the revision updates nothing; a final state read cut before the
-// state byte is no success; a final mode switch taken in part is no success.
 // What a script reads on standard output is the result alone: the --check report,
 // or the outcome; questions, progress and the engine's messages go to standard error.
 struct StreamCase {
@@ -423,6 +418,11 @@ INSTANTIATE_TEST_SUITE_P(
         WarningCase{"InDownloadModeAtBlock11", kRefusedBlock11, true}),
     [](const testing::TestParamInfo<WarningCase>& info) { return std::string(info.param.name); });
 
+// An adapter whose residual lies: 0 after a short reply (as USB bridges that
+// ignore the residue report it), below 0, or past the request. A decision never
+// rests on a byte that may not have arrived, so each case ends safe: an INQUIRY
+// cut before the revision updates nothing; a final state read cut before the
+// state byte is no success; a final mode switch taken in part is no success.
 struct LyingAdapterCase {
     const char* name;
     const char* fault;  // completed with " resid=..." for each kind of lie
