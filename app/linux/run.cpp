@@ -166,8 +166,7 @@ public:
         m_watch.Note("message: " + t);
         std::string out = std::string("[") + (caption ? caption : "") + "]\n" + t + "\n";
         if (m_showing == IDS_COMMAND_ERROR) {
-            const char* meaning = LastSenseMeaning(Japanese());
-            if (*meaning) out += Text(TXT_SENSE_MEANING, {meaning}) + "\n";
+            if (const unsigned meaning = LastSenseMeaning()) out += Text(TXT_SENSE_MEANING, {Text(meaning)}) + "\n";
         }
         m_showing = 0;
         m_console.Print(out);

@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"block 10 of 60", "stopped: block 10 of 60 accepted", "Sense meaning: write error",
                   "The update failed. WARNING:", "has no valid firmware now", "Do not power off",
                   "Run quillmor again"}, true},
+        ExitCase{"YesBlockRefusedInJapanese", kRefusedBlock11, {"-y", "--lang", "ja"}, 1,
+                 {"センスの意味: 書き込みエラー"}, true},
         // The state byte no longer answers after the switch; the INQUIRY does, and confirms.
         ExitCase{"YesSilentDriveAfterwards", "after_switch = silent\n", {"-y"}, 0,
                  {"now reports revision 1.10 (09/08/21)"}, true},

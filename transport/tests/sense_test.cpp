@@ -2,9 +2,8 @@
 // last command's sense is read from.
 #include "transport/sense.h"
 
+#include "res/resource.h"
 #include "testing/transport_fixture.h"
-
-#include <string>
 
 namespace {
 
@@ -67,36 +66,34 @@ TEST_F(SenseClassTest, ReadsTheRecordOfTheActiveTransport) {
 TEST(SenseMeaning, Table) {
     struct Case {
         uint8_t key, asc, ascq;
-        const char* en;
-        const char* ja;
+        unsigned expected;
     } cases[] = {
-        {0x03, 0x0C, 0x00, "write error", "書き込みエラー"},
-        {0x03, 0x0C, 0x01, "", ""},  // a qualifier the table names is matched exactly
+        {0x03, 0x0C, 0x00, TXT_SENSE_WRITE_ERROR},
+        {0x03, 0x0C, 0x01, 0},  // a qualifier the table names is matched exactly
         // Any qualifier of these codes means the same.
-        {0x02, 0x3A, 0x00, "no medium", "ディスクがありません"},
-        {0x02, 0x3A, 0x02, "no medium", "ディスクがありません"},
-        {0x02, 0x3A, 0xFF, "no medium", "ディスクがありません"},
-        {0x02, 0x04, 0x01, "the drive is not ready", "ドライブの準備ができていません"},
-        {0x02, 0x04, 0x02, "the drive is not ready", "ドライブの準備ができていません"},
-        {0x06, 0x29, 0x00, "the drive was reset", "ドライブがリセットされました"},
-        {0x06, 0x29, 0x03, "the drive was reset", "ドライブがリセットされました"},
-        {0x05, 0x2C, 0x00, "command sequence error", "コマンドの順序エラー"},
-        {0x05, 0x24, 0x00, "invalid field in the command", "コマンドの値が不正です"},
-        {0x05, 0x20, 0x00, "command not supported", "対応していないコマンドです"},
+        {0x02, 0x3A, 0x00, TXT_SENSE_NO_MEDIUM},
+        {0x02, 0x3A, 0x02, TXT_SENSE_NO_MEDIUM},
+        {0x02, 0x3A, 0xFF, TXT_SENSE_NO_MEDIUM},
+        {0x02, 0x04, 0x01, TXT_SENSE_NOT_READY},
+        {0x02, 0x04, 0x02, TXT_SENSE_NOT_READY},
+        {0x06, 0x29, 0x00, TXT_SENSE_RESET},
+        {0x06, 0x29, 0x03, TXT_SENSE_RESET},
+        {0x05, 0x2C, 0x00, TXT_SENSE_SEQUENCE_ERROR},
+        {0x05, 0x24, 0x00, TXT_SENSE_INVALID_FIELD},
+        {0x05, 0x20, 0x00, TXT_SENSE_UNSUPPORTED},
         // A flag bit of the key byte (ILI, EOM, FILEMARK) leaves the key's meaning.
-        {0x23, 0x0C, 0x00, "write error", "書き込みエラー"},
-        {0xE2, 0x3A, 0x01, "no medium", "ディスクがありません"},
+        {0x23, 0x0C, 0x00, TXT_SENSE_WRITE_ERROR},
+        {0xE2, 0x3A, 0x01, TXT_SENSE_NO_MEDIUM},
         // Codes not in the table, and known codes under another key.
-        {0x00, 0x00, 0x00, "", ""},
-        {0x05, 0x26, 0x00, "", ""},
-        {0x04, 0x3A, 0x00, "", ""},
-        {0x05, 0x0C, 0x00, "", ""},
-        {0x03, 0x3A, 0x00, "", ""},
+        {0x00, 0x00, 0x00, 0},
+        {0x05, 0x26, 0x00, 0},
+        {0x04, 0x3A, 0x00, 0},
+        {0x05, 0x0C, 0x00, 0},
+        {0x03, 0x3A, 0x00, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int(c.key) << "/" << int(c.asc) << "/" << int(c.ascq));
-        EXPECT_EQ(std::string(SenseMeaning(c.key, c.asc, c.ascq, false)), c.en);
-        EXPECT_EQ(std::string(SenseMeaning(c.key, c.asc, c.ascq, true)), c.ja);
+        EXPECT_EQ(SenseMeaning(c.key, c.asc, c.ascq), c.expected);
     }
 }
 
@@ -111,15 +108,15 @@ TEST_F(LastSenseMeaningTest, ReadsTheRecordOfTheActiveTransport) {
     g_srb.SenseArea[13] = 0x01;
     struct Case {
         int transport;
-        const char* expected;
+        unsigned expected;
     } cases[] = {
-        {0, "write error"},
-        {TRANSPORT_SPTI, "write error"},
-        {TRANSPORT_ASPI, "no medium"},
+        {0, TXT_SENSE_WRITE_ERROR},
+        {TRANSPORT_SPTI, TXT_SENSE_WRITE_ERROR},
+        {TRANSPORT_ASPI, TXT_SENSE_NO_MEDIUM},
     };
     for (const Case& c : cases) {
         g_transport = c.transport;
-        EXPECT_STREQ(LastSenseMeaning(false), c.expected) << "transport " << c.transport;
+        EXPECT_EQ(LastSenseMeaning(), c.expected) << "transport " << c.transport;
     }
 }
 
