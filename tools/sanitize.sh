@@ -51,7 +51,7 @@ for kind in "${kinds[@]}"; do
   # The test executables and the programs the script tests start.
   mapfile -t targets < <(cmake --build "$dir" --target help |
     sed -n 's/^\.\.\. \([^ ]*\).*/\1/p' |
-    grep -E '_tests$|^(qm-drive-server|qm_sgpreload|qm-make-image|quillmor)$' || true)
+    grep -E '_tests$|^(qm-drive-server|qm_sgpreload|qm_clockpreload|qm-make-image|quillmor)$' || true)
   if [ ${#targets[@]} -eq 0 ]; then
     echo "sanitize.sh: no test targets in $dir" >&2; exit 1
   fi

@@ -1,7 +1,8 @@
 // What every process test of quillmor has: a drive server of its own with the
 // emulated drive behind the preload library (drive D is /dev/sr1), the runs it
-// starts, and waits that go by what the server writes into its transcript (watched
-// with inotify) and by the processes' ends, never by a clock.
+// starts on a virtual clock (their sleeps take no real time), and waits that go by
+// what the server writes into its transcript (watched with inotify) and by the
+// processes' ends, never by a clock.
 #pragma once
 #include "app/linux/progress.h"
 #include "sim/drive.h"
@@ -181,7 +182,7 @@ protected:
         if (options.errFd < 0) child.errPath = options.runtimeDir + ".err";
         if (options.separateOut) child.outPath = options.runtimeDir + ".out";
         ::mkdir(options.runtimeDir.c_str(), 0700);
-        std::vector<std::string> env = {"LD_PRELOAD=" QM_SG_PRELOAD, "QM_SG_DEVICE=" + FencedDevices(),
+        std::vector<std::string> env = {"LD_PRELOAD=" QM_SG_PRELOAD " " QM_CLOCK_PRELOAD, "QM_SG_DEVICE=" + FencedDevices(),
                                         "QM_SG_SOCKET=" + Socket(), "XDG_RUNTIME_DIR=" + options.runtimeDir,
                                         "LC_ALL=C",
                                         "DBUS_SYSTEM_BUS_ADDRESS=" +
