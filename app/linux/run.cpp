@@ -243,7 +243,9 @@ struct Target {
     std::string device;  // /dev/srN
     InquiryFields id;    // what its INQUIRY told when it was judged
     std::string imagePath;
-    std::string sha256;  // of the whole file, read before any drive was asked (--check, --sha256, --log)
+    // Of the whole file, read before any drive was asked (--check, --sha256, --log,
+    // --json); then of the bytes validated, once they are held.
+    std::string sha256;
     VersionRecord record{};
     int needed = IMAGE_UNREADABLE;  // the version rule's answer
     // Read when the drive was judged (updates only): the drive must still show it
@@ -319,11 +321,13 @@ bool Sha256AsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options,
 
 // Right before the eject, the image the update holds: with --sha256 its bytes,
 // which are the bytes sent, must be those of the file whose SHA-256 was given (a
-// file swapped since the first look is caught here). Logged with or without it.
-bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options, const Target& target) {
-    if (options.sha256.empty() && !watch.Logging()) return true;
+// file swapped since the first look is caught here). Logged and told in --json
+// with or without it.
+bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& options, Target& target) {
+    if (options.sha256.empty() && !watch.Logging() && !options.json) return true;
     const std::string held = HeldImageSha256(target.imagePath);
     watch.Note("image SHA-256 of the bytes held for the update: " + (held.empty() ? std::string("unreadable") : held));
+    if (!held.empty()) target.sha256 = held;
     return Sha256AsGiven(term, watch, options, target.imagePath, held, Text(TXT_NOTHING_WRITTEN_TO_DRIVE));
 }
 
@@ -475,12 +479,13 @@ bool Identify(Terminal& term, const CliOptions& options, DriveWatch& watch, Targ
 
 // --check: exactly the update's validation, then the image is let go and one block
 // tells the decision. Nothing is sent that changes the drive.
-int CheckReport(Terminal& term, DriveWatch& watch, const CliOptions& options, const Target& target) {
+int CheckReport(Terminal& term, DriveWatch& watch, const CliOptions& options, Target& target) {
     const VersionRecord& record = target.record;
     const bool valid = ValidateImage(term) == 1;
     // Of the bytes validated, while they are held; else of the file as first read.
     const std::string sha256 = valid ? HeldImageSha256(target.imagePath) : target.sha256;
     if (valid) watch.Note("image SHA-256 of the bytes validated: " + (sha256.empty() ? std::string("unreadable") : sha256));
+    if (!sha256.empty()) target.sha256 = sha256;
     CloseImage();
     // An earlier update stopped half-way leaves the state byte blank, or no valid
     // revision: such a drive needs the image written again, whatever it reports.
@@ -558,7 +563,7 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
 // The disc warning and the last question (interactive runs), the update with its
 // progress, and what the outcome means for the user.
 int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options, bool interactive,
-                    const Target& target) {
+                    Target& target) {
     const VersionRecord& record = target.record;
     const std::string& device = target.device;
     if (target.needed != IMAGE_NEEDED) {
@@ -657,7 +662,7 @@ int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Targe
     // The image's SHA-256, of the file as the user has it: the --check report tells
     // it, the log keeps it, and a file that is not the one --sha256 names is refused
     // before any drive is asked.
-    if (options.check || !options.sha256.empty() || watch.Logging()) {
+    if (options.check || !options.sha256.empty() || watch.Logging() || options.json) {
         target.sha256 = FileSha256(target.imagePath);
         const int why = errno;
         watch.Note("image SHA-256: " + (target.sha256.empty() ? "unreadable: " + std::string(std::strerror(why)) : target.sha256));
@@ -724,6 +729,7 @@ std::string JsonReport(const Terminal& term, const CliOptions& options, const Ta
     json += ", \"image\": " + JsonStringOrNull(target.imagePath);
     json += ", \"image_version\": " + JsonStringOrNull(imageRead ? r.imageVersion : "");
     json += ", \"image_date\": " + JsonStringOrNull(imageRead ? ShownDate(r.imageDate) : "");
+    json += ", \"image_sha256\": " + JsonStringOrNull(target.sha256);
     json += ", \"decision\": " + JsonStringOrNull(term.decision);
     json += ", \"outcome\": " + JsonString(OutcomeName(code, options.check));
     json += ", \"reason\": " + JsonStringOrNull(term.reason.empty() ? term.lastSaid : term.reason);

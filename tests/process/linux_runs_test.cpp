@@ -195,7 +195,8 @@ struct JsonCase {
     const char* scenario;
     std::vector<std::string> args;
     int code;
-    std::vector<std::string> fields;  // "key=value" as the parser reads them (None: null)
+    std::vector<std::string> fields;  // "key=value" as the parser reads them (None: null;
+                                      // {sha256}: the image's, as sha256sum prints it)
 };
 
 class QuillmorJson : public Quillmor, public testing::WithParamInterface<JsonCase> {};
@@ -213,13 +214,18 @@ TEST_P(QuillmorJson, IsOneObjectOfTheDocumentedFields) {
         "python3 -c 'import json, sys\n"
         "d = json.load(open(sys.argv[1]))\n"
         "keys = [\"schema\", \"mode\", \"device\", \"model\", \"revision\", \"date\", \"image\", \"image_version\",\n"
-        "        \"image_date\", \"decision\", \"outcome\", \"reason\", \"exit_code\", \"confirmed_revision\"]\n"
+        "        \"image_date\", \"image_sha256\", \"decision\", \"outcome\", \"reason\", \"exit_code\", \"confirmed_revision\"]\n"
         "assert sorted(d) == sorted(keys), sorted(d)\n"
         "for k in keys: print(\"%s=%s\" % (k, d[k]))' '" +
         run.outPath + "' >'" + parsed + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(parsed) << ReadFile(run.outPath);
     const std::string text = ReadFile(parsed);
-    for (const std::string& field : c.fields) EXPECT_NE(text.find(field + "\n"), std::string::npos) << field << "\n" << text;
+    const std::string sha256 = Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME);
+    for (std::string field : c.fields) {
+        const size_t at = field.find("{sha256}");
+        if (at != std::string::npos) field.replace(at, 8, sha256);
+        EXPECT_NE(text.find(field + "\n"), std::string::npos) << field << "\n" << text;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -227,18 +233,20 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         JsonCase{"Check", "", {"--check", "--json"}, 0,
                  {"schema=1", "mode=check", "device=/dev/sr1", "model=TORVELL DVD-RW  WKZ4471", "revision=1.00",
-                  "date=09/07/15", "image_version=1.10", "image_date=09/08/21", "decision=newer",
+                  "date=09/07/15", "image_version=1.10", "image_date=09/08/21", "image_sha256={sha256}", "decision=newer",
                   "outcome=update-possible", "reason=newer: the image may be written to this drive", "exit_code=0",
                   "confirmed_revision=None"}},
         JsonCase{"Updated", "", {"-y", "--json"}, 0,
-                 {"mode=update", "decision=None", "outcome=updated", "exit_code=0", "confirmed_revision=1.10"}},
+                 {"mode=update", "image_sha256={sha256}", "decision=None", "outcome=updated", "exit_code=0",
+                  "confirmed_revision=1.10"}},
         JsonCase{"Failed", kRefusedBlock11, {"-y", "--json"}, 1,
                  {"outcome=update-failed",
                   "reason=The update failed. WARNING: the drive /dev/sr1 was left in download mode or half-written: it "
                   "has no valid firmware now.\nDo not power off or restart the computer. Run quillmor again to write the image.",
                   "exit_code=1", "confirmed_revision=None"}},
         JsonCase{"NoImage", "", {"--check", "--json", "-i", "absent.img"}, 5,
-                 {"device=None", "revision=None", "image=absent.img", "image_version=None", "outcome=image-problem",
+                 {"device=None", "revision=None", "image=absent.img", "image_version=None", "image_sha256=None",
+                  "outcome=image-problem",
                   "reason=quillmor: cannot open the image absent.img: No such file or directory; nothing was done.",
                   "exit_code=5"}}),
     [](const testing::TestParamInfo<JsonCase>& info) { return std::string(info.param.name); });
