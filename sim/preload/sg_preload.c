@@ -17,6 +17,7 @@
  * such open fails with EBUSY, in any process that talks to the same server; plain
  * opens are not affected. The claim is an flock on "<socket>.<drive>.excl" beside
  * the server's socket, so the kernel drops it when the holder closes or dies. */
+#include "sim/preload/next_symbol.h"
 #include "sim/wire.h"
 
 #include <ctype.h>
@@ -99,14 +100,7 @@ typedef int (*openat_fn)(int, const char*, int, ...);
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 typedef int (*close_fn)(int);
 
-static void* Next(const char* name) {
-    void* f = dlsym(RTLD_NEXT, name);
-    if (!f) {
-        fprintf(stderr, "qm_sgpreload: %s not found\n", name);
-        abort();
-    }
-    return f;
-}
+static void* Next(const char* name) { return NextSymbol("qm_sgpreload", name); }
 
 static void LoadConfig(void) {
     const char* devices = getenv("QM_SG_DEVICE");

@@ -10,13 +10,12 @@
  * real time, so they still end when the awaited thread does, or after their real
  * length. The wall clock (CLOCK_REALTIME) is left alone: the log's time stamps
  * stay true. */
-#include <dlfcn.h>
+#include "sim/preload/next_symbol.h"
+
 #include <errno.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <time.h>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -29,14 +28,7 @@ typedef int (*clockwait_fn)(pthread_cond_t*, pthread_mutex_t*, clockid_t, const 
 /* How far the monotonic clocks are ahead of the real ones. */
 static int64_t g_aheadNs;
 
-static void* Next(const char* name) {
-    void* f = dlsym(RTLD_NEXT, name);
-    if (!f) {
-        fprintf(stderr, "qm_clockpreload: %s not found\n", name);
-        abort();
-    }
-    return f;
-}
+static void* Next(const char* name) { return NextSymbol("qm_clockpreload", name); }
 
 static int Monotonic(clockid_t clock) {
     return clock == CLOCK_MONOTONIC || clock == CLOCK_MONOTONIC_RAW || clock == CLOCK_MONOTONIC_COARSE ||
