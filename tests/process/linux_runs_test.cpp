@@ -722,13 +722,9 @@ TEST_F(Quillmor, SquattedLockFolderIsNamedAndNothingIsDone) {
 
 TEST_F(Quillmor, OnATerminalTheUserPicksTheSecondDriveAndSeesOneBar) {
     StartServer("drive = D\ndrive = E\n");
-    RunOptions options{RunDir("run")};
-    options.args = {};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    // Yes to the warning, drive 2, yes to the update.
-    const std::string screen = ReadPty("2\ny\ny\n");
-    EXPECT_EQ(Wait(run), 0) << screen;
+    // Drive 2, yes to the warning, yes to the update.
+    const auto [screen, code] = RunOnTerminal({}, "2\ny\ny\n");
+    EXPECT_EQ(code, 0) << screen;
     EXPECT_NE(screen.find("1. /dev/sr1  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
     EXPECT_NE(screen.find("2. /dev/sr2  TORVELL DVD-RW  WKZ4471  1.00  09/07/15"), std::string::npos) << screen;
     EXPECT_NE(screen.find("Update the firmware of /dev/sr2 from 1.00 to 1.10? [y/N]"), std::string::npos) << screen;
@@ -781,12 +777,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Quillmor, AMissingImageIsToldBeforeTheWarningAndAnyCommand) {
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {"-i", "absent.img"};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string screen = ReadPty("");
-    EXPECT_EQ(Wait(run), 5) << screen;
+    const auto [screen, code] = RunOnTerminal({"-i", "absent.img"}, "");
+    EXPECT_EQ(code, 5) << screen;
     EXPECT_NE(screen.find("cannot open the image absent.img"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("[Notes]"), std::string::npos) << screen;
     EXPECT_TRUE(Transcript().empty()) << Transcript();
@@ -805,13 +797,8 @@ class QuillmorWidth : public Quillmor, public testing::WithParamInterface<WidthC
 TEST_P(QuillmorWidth, ProgressNeverWraps) {
     const WidthCase& c = GetParam();
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {"-y", "--lang", c.lang};
-    options.pty = true;
-    options.columns = c.columns;
-    const Child run = StartUpdater(options);
-    const std::string screen = ReadPty("");
-    EXPECT_EQ(Wait(run), 0) << screen;
+    const auto [screen, code] = RunOnTerminal({"-y", "--lang", c.lang}, "", c.columns);
+    EXPECT_EQ(code, 0) << screen;
     // Each redraw starts with a carriage return and ends at the next one, or at the
     // line's end.
     int redraws = 0;
@@ -832,22 +819,15 @@ INSTANTIATE_TEST_SUITE_P(Table, QuillmorWidth,
 
 TEST_F(Quillmor, OnATerminalTheUnattendedRunEndsWithItsOutcome) {
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string screen = ReadPty("");
-    EXPECT_EQ(Wait(run), 0) << screen;
+    const auto [screen, code] = RunOnTerminal({"/au"}, "");
+    EXPECT_EQ(code, 0) << screen;
     EXPECT_NE(screen.find("quillmor /au: updated (exit code 0)."), std::string::npos) << screen;
 }
 
 TEST_F(Quillmor, OnATerminalTheDiscWarningWaitsForEnterAndNoMeansNothingWritten) {
     StartServer("disc = present\n");
-    RunOptions options{RunDir("run")};
-    options.args = {"--lang", "ja"};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string screen = ReadPty("y\n\nn\n");
-    EXPECT_EQ(Wait(run), 7) << screen;
+    const auto [screen, code] = RunOnTerminal({"--lang", "ja"}, "y\n\nn\n");
+    EXPECT_EQ(code, 7) << screen;
     EXPECT_NE(screen.find("Enter キーを押すと続行します。"), std::string::npos) << screen;
     EXPECT_NE(screen.find("[y/N] (はい=y)"), std::string::npos) << screen;
     EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();

@@ -230,6 +230,23 @@ protected:
         return child;
     }
 
+    // A whole run of quillmor `args` on a pseudo-terminal `columns` wide (0: none
+    // set), typed `typed`: what it showed, and its exit code.
+    struct TerminalRun {
+        std::string screen;
+        int code;
+    };
+    TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::string& typed,
+                              unsigned short columns = 0) {
+        RunOptions options{RunDir("run")};
+        options.args = args;
+        options.pty = true;
+        options.columns = columns;
+        const Child run = StartUpdater(options);
+        std::string screen = ReadPty(typed);
+        return {screen, Wait(run)};
+    }
+
     // Types `typed` into the pseudo-terminal of the last pty run and reads what it
     // prints until `shown` has appeared; the terminal stays open.
     std::string ReadPtyUntil(const std::string& typed, const std::string& shown) {
