@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 uint32_t g_modeSwitchCode = MODE_SWITCH_CODE;
 std::atomic<bool> g_updateRunning{false};
@@ -148,23 +147,21 @@ int ConfirmFirmware(char driveLetter, const VersionRecord& judged, uint32_t wait
     *now = VersionRecord();
     const uint64_t start = OsTime().NowMs();
     for (;;) {
-        OsHandle handle = OpenDevice(driveLetter);
-        if (handle) {
-            std::swap(handle, g_hDevice);
-            const bool answered = CmdInquiry(INQUIRY_LENGTH);
-            const uint32_t arrived = answered ? g_bytesTransferred : 0;
-            std::swap(handle, g_hDevice);
-            CloseDevice(handle);
-            if (answered) {
-                FillDriveVersion(g_dataIn, arrived, *now);
-                if (!now->revisionArrived || !now->dateArrived) return CONFIRM_OTHER;
-                const auto same = [](const char* a, const char* b) { return std::strcmp(a, b) == 0; };
-                if (same(now->currentVersion, judged.imageVersion) && same(now->driveDate, judged.imageDate))
-                    return CONFIRM_NEW;
-                if (same(now->currentVersion, judged.currentVersion) && same(now->driveDate, judged.driveDate))
-                    return CONFIRM_OLD;
-                return CONFIRM_OTHER;
-            }
+        bool answered = false;
+        uint32_t arrived = 0;
+        AskOnFreshOpen(driveLetter, [&] {
+            answered = CmdInquiry(INQUIRY_LENGTH);
+            arrived = answered ? g_bytesTransferred : 0;
+        });
+        if (answered) {
+            FillDriveVersion(g_dataIn, arrived, *now);
+            if (!now->revisionArrived || !now->dateArrived) return CONFIRM_OTHER;
+            const auto same = [](const char* a, const char* b) { return std::strcmp(a, b) == 0; };
+            if (same(now->currentVersion, judged.imageVersion) && same(now->driveDate, judged.imageDate))
+                return CONFIRM_NEW;
+            if (same(now->currentVersion, judged.currentVersion) && same(now->driveDate, judged.driveDate))
+                return CONFIRM_OLD;
+            return CONFIRM_OTHER;
         }
         if (OsTime().NowMs() - start >= waitMs) return CONFIRM_NO_ANSWER;
         OsTime().Sleep(CONFIRM_ASK_EVERY_MS);

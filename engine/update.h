@@ -4,9 +4,11 @@
 #include "engine/image.h"
 #include "engine/worker.h"
 #include "transport/discovery.h"
+#include "transport/transport.h"
 
 #include <atomic>
 #include <cstdint>
+#include <utility>
 
 constexpr uint32_t MODE_SWITCH_CODE = 0x5E1A7C93;
 constexpr char SWITCH_MODEL_TEXT[] = "TORVELL  WKZ-H52";  // 16 characters, sent without NUL
@@ -39,6 +41,19 @@ bool StateByteArrived();
 // DRIVE_STATE_SET, or why there is none to tell (the read failed; or the drive
 // answered but its reply ended before byte 32).
 int ReadDriveState();
+// Runs `ask` with the commands going to a fresh open of the drive, closed again
+// afterwards; g_hDevice is as it was. False, and `ask` not run, when the drive does
+// not open.
+template <typename Ask>
+bool AskOnFreshOpen(char driveLetter, Ask ask) {
+    OsHandle handle = OpenDevice(driveLetter);
+    if (!handle) return false;
+    std::swap(handle, g_hDevice);
+    ask();
+    std::swap(handle, g_hDevice);
+    CloseDevice(handle);
+    return true;
+}
 // What a drive tells of its firmware when asked once (ReadFirmwarePresence).
 constexpr int FIRMWARE_PRESENT = 0;  // its state byte is set and it reports a valid revision
 constexpr int FIRMWARE_ABSENT = 1;   // its state byte is blank, or its revision is none (not four visible characters, or "0000")

@@ -258,13 +258,7 @@ struct Target {
 // switch or a block reached it. True when the drive is (or may be) without firmware.
 bool LacksFirmware(DriveWatch& watch, const Target& target) {
     int firmware = FIRMWARE_UNTOLD;
-    OsHandle handle = OpenDevice(target.letter);
-    if (handle) {
-        std::swap(handle, g_hDevice);
-        firmware = ReadFirmwarePresence();
-        std::swap(handle, g_hDevice);
-        CloseDevice(handle);
-    }
+    AskOnFreshOpen(target.letter, [&] { firmware = ReadFirmwarePresence(); });
     static const char* const kSaid[] = {"valid firmware", "no valid firmware", "nothing that tells"};
     watch.Note(std::string("after the failure the drive reports ") + kSaid[firmware]);
     const bool sentChanges = watch.ModeSwitchesSent() > 0 || watch.BlocksAccepted() > 0;
