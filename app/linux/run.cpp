@@ -674,19 +674,49 @@ int RunSteps(Terminal& term, const CliOptions& options, DriveWatch& watch, Targe
     return UpdateAndReport(term, watch, options, interactive, target);
 }
 
+// The length of the well-formed UTF-8 sequence at `p` (of `left` bytes), or 0.
+size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) length = 2;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF) length = 3;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4) length = 4;
+    if (p[0] == 0xE0) low = 0xA0;   // no overlong forms
+    if (p[0] == 0xED) high = 0x9F;  // no surrogates
+    if (p[0] == 0xF0) low = 0x90;
+    if (p[0] == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    if (length == 0 || length > left || p[1] < low || p[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+    return length;
+}
+
+// A JSON string of `text`. A file name need not be UTF-8, but JSON must be: a byte
+// that is not part of a well-formed sequence becomes U+FFFD, so that every parser
+// reads the object.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char ch : text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char ch = bytes[i];
         if (ch == '"' || ch == '\\') {
             out += '\\';
             out += static_cast<char>(ch);
-        } else if (ch < 0x20 || ch == 0x7F) {
+        } else if (ch == '\n') {
+            out += "\\n";
+        } else if (ch < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
             out += escaped;
+        } else if (ch >= 0x80) {
+            const size_t length = Utf8SequenceLength(bytes + i, text.size() - i);
+            out += length ? text.substr(i, length) : std::string("\\ufffd");
+            i += length ? length : 1;
+            continue;
         } else {
-            out += static_cast<char>(ch);  // UTF-8 passes as it is
+            out += static_cast<char>(ch);
         }
+        ++i;
     }
     return out + "\"";
 }

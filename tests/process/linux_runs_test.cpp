@@ -248,7 +248,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"device=None", "revision=None", "image=absent.img", "image_version=None", "image_sha256=None",
                   "outcome=image-problem",
                   "reason=quillmor: cannot open the image absent.img: No such file or directory; nothing was done.",
-                  "exit_code=5"}}),
+                  "exit_code=5"}},
+        // A file name need not be UTF-8; the object must be, for any parser to read it.
+        JsonCase{"ImageNameNotUtf8", "", {"--check", "--json", "-i", "absent\xff\xc3.img"}, 5,
+                 {"image=absent\xef\xbf\xbd\xef\xbf\xbd.img", "outcome=image-problem"}}),
     [](const testing::TestParamInfo<JsonCase>& info) { return std::string(info.param.name); });
 
 // --- The image's SHA-256 ----------------------------------------------------------
