@@ -73,8 +73,6 @@ int ImageChanged(WorkerHost& owner) {
     return 0;
 }
 
-constexpr char kInhibitWhy[] = "Writing the DVD-RW drive's firmware: cut off, the drive may not start again";
-
 // Everything after the validation: the drive's preparation and the download.
 int PrepareAndDownload(WorkerHost& owner) {
     CmdTestUnitReady();
@@ -194,7 +192,7 @@ int RunUpdate(WorkerHost& owner) {
         // A machine that sleeps or powers off mid-download leaves the drive as
         // unusable as a killed process does: held off from before the first command
         // that changes the drive (the eject) until the update has ended, either way.
-        OsInhibit().Hold(kInhibitWhy);
+        OsInhibit().Hold();
         updated = PrepareAndDownload(owner);
         OsInhibit().Release();
     }

@@ -5,11 +5,11 @@
 class InhibitPort {
 public:
     virtual ~InhibitPort() = default;
-    // From now until Release, sleep, shutdown and idle are held off; `why` tells the
-    // user who asks what holds them. Never stops the update: where they cannot be
-    // held off, the user is told so and the update goes on. A second Hold while one
-    // holds changes nothing.
-    virtual void Hold(const char* why) = 0;
+    // From now until Release, sleep, shutdown and idle are held off; a user who asks
+    // what holds them is told, in the user's language, that the drive's firmware is
+    // being written. Never stops the update: where they cannot be held off, the user
+    // is told so and the update goes on. A second Hold while one holds changes nothing.
+    virtual void Hold() = 0;
     // Lets them happen again; nothing when nothing is held.
     virtual void Release() = 0;
 };

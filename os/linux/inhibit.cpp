@@ -64,11 +64,11 @@ int TakeLock(const char* why, std::string* problem) {
 
 class LogindInhibit : public InhibitPort {
 public:
-    void Hold(const char* why) override {
+    void Hold() override {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (m_lock >= 0) return;
         std::string problem;
-        m_lock = TakeLock(why ? why : "", &problem);
+        m_lock = TakeLock(Text(TXT_INHIBIT_WHY).c_str(), &problem);
         if (m_lock >= 0) return;
         std::fprintf(stderr, "%s\n", Text(TXT_NOT_HELD_OFF, {problem}).c_str());
         std::fflush(stderr);

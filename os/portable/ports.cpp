@@ -15,7 +15,7 @@ std::atomic<InhibitPort*> g_inhibitPort{nullptr};
 
 class NoInhibit : public InhibitPort {
 public:
-    void Hold(const char*) override {}
+    void Hold() override {}
     void Release() override {}
 } g_noInhibit;
 

@@ -5,7 +5,7 @@
 namespace {
 class Win32Inhibit : public InhibitPort {
 public:
-    void Hold(const char*) override {}
+    void Hold() override {}
     void Release() override {}
 };
 

@@ -232,6 +232,7 @@ TEST_F(Quillmor, HoldsOffSleepAndShutdownWhileItWritesTheDrive) {
     EXPECT_EQ(held[0].what, "sleep:shutdown:idle");
     EXPECT_EQ(held[0].who, "quillmor");
     EXPECT_EQ(held[0].mode, "block");
+    EXPECT_EQ(held[0].why, "Writing the DVD-RW drive's firmware: cut off, the drive may not start again");
 
     ASSERT_EQ(::kill(run.pid, SIGCONT), 0);
     EXPECT_EQ(Wait(run), 0);
