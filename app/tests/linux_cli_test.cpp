@@ -24,6 +24,15 @@
 
 namespace {
 
+// ParseOptions on "quillmor" followed by `args`, as main() would hand them over.
+bool Parse(std::vector<std::string> args, CliOptions* options, std::string* error) {
+    args.insert(args.begin(), "quillmor");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    return ParseOptions(static_cast<int>(args.size()), argv.data(), options, error);
+}
+
 struct OptionsCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: parsed; else part of the one-line error
@@ -48,17 +57,12 @@ TEST(ParseOptions, VerboseIsOneLevelAndNotForTheWindowsRun) {
         {{"/au", "-q"}, "/au takes the image from the current directory", false, false, false},
     };
     for (const OptionsCase& c : cases) {
-        std::vector<std::string> words{"quillmor"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(&w[0]);
-        argv.push_back(nullptr);
         std::string joined;
         for (const std::string& a : c.args) joined += a + " ";
         SCOPED_TRACE(joined);
         CliOptions options;
         std::string error;
-        const bool parsed = ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error);
+        const bool parsed = Parse(c.args, &options, &error);
         if (c.error) {
             EXPECT_FALSE(parsed);
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
@@ -86,14 +90,9 @@ TEST(ParseOptions, AUsageErrorIsInTheLanguageGivenBeforeIt) {
         {{"--lang", "ja", "--wait", "{1}"}, "('{1}' は使えません)"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> words{"quillmor"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(&w[0]);
-        argv.push_back(nullptr);
         CliOptions options;
         std::string error;
-        EXPECT_FALSE(ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error));
+        EXPECT_FALSE(Parse(c.args, &options, &error));
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     OsSetResourceLanguage(0);
@@ -235,15 +234,10 @@ TEST(ParseOptions, Sha256TakesSixtyFourHexDigitsInEitherCase) {
         {{"/au", "--sha256", lower}, "/au takes the image from the current directory", ""},
     };
     for (const Sha256OptionCase& c : cases) {
-        std::vector<std::string> words{"quillmor"};
-        words.insert(words.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(&w[0]);
-        argv.push_back(nullptr);
         SCOPED_TRACE(c.args.back());
         CliOptions options;
         std::string error;
-        const bool parsed = ParseOptions(static_cast<int>(words.size()), argv.data(), &options, &error);
+        const bool parsed = Parse(c.args, &options, &error);
         if (c.error) {
             EXPECT_FALSE(parsed);
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
