@@ -11,6 +11,18 @@
 
 namespace {
 
+// The second firmware block (at 0x8000) refused once with a write error.
+SimFault SecondBlockRefusedOnce() {
+    SimFault fault;
+    fault.opcode = 0x3B;
+    fault.bufferId = 0xF0;
+    fault.offset = 0x8000;
+    fault.times = 1;
+    fault.refuse = true;
+    fault.sense = {0x03, 0x0C, 0x00};
+    return fault;
+}
+
 struct RefusalCase {
     const char* name;
     std::function<void(SimDriveConfig&)> setUp;
@@ -375,14 +387,7 @@ TEST_F(SimDownload, AResetDriveIsANewOne) {
     config.discLoaded = true;
     config.readyAfter = 2;
     config.afterSwitch = SimAfterSwitch::Silent;
-    SimFault refuseOnce;
-    refuseOnce.opcode = 0x3B;
-    refuseOnce.bufferId = 0xF0;
-    refuseOnce.offset = 0x8000;
-    refuseOnce.times = 1;
-    refuseOnce.refuse = true;
-    refuseOnce.sense = {0x03, 0x0C, 0x00};
-    config.faults.push_back(refuseOnce);
+    config.faults.push_back(SecondBlockRefusedOnce());
     SimFault gone;
     gone.nth = 75;
     gone.vanish = true;
@@ -445,14 +450,7 @@ TEST_F(SimDownload, AResetDriveIsANewOne) {
 
 TEST(SimDriveFaults, MatchTheirCommandsOnly) {
     SimDriveConfig config;
-    SimFault refuseSecondBlock;
-    refuseSecondBlock.opcode = 0x3B;
-    refuseSecondBlock.bufferId = 0xF0;
-    refuseSecondBlock.offset = 0x8000;
-    refuseSecondBlock.times = 1;
-    refuseSecondBlock.refuse = true;
-    refuseSecondBlock.sense = {0x03, 0x0C, 0x00};
-    config.faults.push_back(refuseSecondBlock);
+    config.faults.push_back(SecondBlockRefusedOnce());
     SimFault thirdCommand;
     thirdCommand.nth = 3;
     thirdCommand.refuse = true;
