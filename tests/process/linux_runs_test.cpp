@@ -44,11 +44,9 @@ bool ChangedTheDrive(const std::string& transcript) {
 TEST_P(QuillmorExit, EndsWithItsDocumentedCode) {
     const ExitCase& c = GetParam();
     StartServer(c.scenario);
-    RunOptions options{RunDir("run")};
-    options.args = c.args;
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), c.code);
-    const std::string err = ReadFile(run.errPath);
+    const Finished run = RunToEnd(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const std::string& err = run.err;
     for (const std::string& text : c.printed) EXPECT_NE(err.find(text), std::string::npos) << text << "\n" << err;
     EXPECT_EQ(ChangedTheDrive(Transcript()), c.writes) << Transcript();
 }
@@ -142,13 +140,10 @@ class QuillmorStreams : public Quillmor, public testing::WithParamInterface<Stre
 TEST_P(QuillmorStreams, ResultsGoToStandardOutputAlone) {
     const StreamCase& c = GetParam();
     StartServer(c.scenario);
-    RunOptions options{RunDir("run")};
-    options.args = c.args;
-    options.separateOut = true;
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), c.code);
-    const std::string out = ReadFile(run.outPath);
-    const std::string err = ReadFile(run.errPath);
+    const Finished run = RunToEnd(c.args, true);
+    EXPECT_EQ(run.code, c.code);
+    const std::string& out = run.out;
+    const std::string& err = run.err;
     std::string expected = c.out;
     const size_t work = expected.find("{work}");
     if (work != std::string::npos) expected.replace(work, 6, work_);
@@ -204,11 +199,8 @@ class QuillmorJson : public Quillmor, public testing::WithParamInterface<JsonCas
 TEST_P(QuillmorJson, IsOneObjectOfTheDocumentedFields) {
     const JsonCase& c = GetParam();
     StartServer(c.scenario);
-    RunOptions options{RunDir("run")};
-    options.args = c.args;
-    options.separateOut = true;
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), c.code) << ReadFile(run.errPath);
+    const Finished run = RunToEnd(c.args, true);
+    EXPECT_EQ(run.code, c.code) << run.err;
     const std::string parsed = work_ + "/parsed";
     const std::string command =
         "python3 -c 'import json, sys\n"
@@ -218,7 +210,7 @@ TEST_P(QuillmorJson, IsOneObjectOfTheDocumentedFields) {
         "assert sorted(d) == sorted(keys), sorted(d)\n"
         "for k in keys: print(\"%s=%s\" % (k, d[k]))' '" +
         run.outPath + "' >'" + parsed + "' 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(parsed) << ReadFile(run.outPath);
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(parsed) << run.out;
     const std::string text = ReadFile(parsed);
     const std::string sha256 = Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME);
     for (std::string field : c.fields) {
@@ -306,12 +298,11 @@ TEST_P(QuillmorSha256, IsToldAndHeldToWhatIsGiven) {
     if (c.upper)
         for (char& ch : typed) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args.clear();
-    for (const std::string& arg : c.args) options.args.push_back(arg == "{given}" ? typed : arg);
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), c.code);
-    const std::string err = ReadFile(run.errPath);
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(arg == "{given}" ? typed : arg);
+    const Finished run = RunToEnd(args);
+    EXPECT_EQ(run.code, c.code);
+    const std::string& err = run.err;
     for (const std::string& text : c.printed) EXPECT_NE(err.find(fill(text)), std::string::npos) << fill(text) << "\n" << err;
     EXPECT_EQ(!Transcript().empty(), c.asked) << Transcript();
     EXPECT_EQ(ChangedTheDrive(Transcript()), c.writes) << Transcript();
@@ -410,11 +401,9 @@ class QuillmorFailureWarning : public Quillmor, public testing::WithParamInterfa
 TEST_P(QuillmorFailureWarning, FollowsWhatTheDriveReports) {
     const WarningCase& c = GetParam();
     StartServer(c.scenario);
-    RunOptions options{RunDir("run")};
-    options.args = {"-y"};
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), 1);
-    const std::string err = ReadFile(run.errPath);
+    const Finished run = RunToEnd({"-y"});
+    EXPECT_EQ(run.code, 1) << run.err;
+    const std::string& err = run.err;
     EXPECT_NE(err.find("The update failed"), std::string::npos) << err;
     EXPECT_EQ(err.find("has no valid firmware now") != std::string::npos, c.warned) << err;
     EXPECT_EQ(err.find("kept the firmware it had") != std::string::npos, !c.warned) << err;
@@ -477,11 +466,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Quillmor, ProgressNeverShowsMoreThanTheDriveAccepted) {
     StartServer(kRefusedBlock11);
-    RunOptions options{RunDir("run")};
-    options.args = {"-y"};
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), 1);
-    const std::string err = ReadFile(run.errPath);
+    const Finished run = RunToEnd({"-y"});
+    EXPECT_EQ(run.code, 1) << run.err;
+    const std::string& err = run.err;
     EXPECT_EQ(CountLines(Transcript(), kWriteBlock), 11);  // ten taken, the eleventh refused
     EXPECT_EQ(err.find("block 11 of 60"), std::string::npos) << err;
     EXPECT_EQ(err.find("block 20 of 60"), std::string::npos) << err;
@@ -550,10 +537,8 @@ std::vector<std::string> CommandsServed(const std::string& transcript) {
 
 TEST_F(Quillmor, LogRecordsEveryCommandTheDriveSaw) {
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {"--yes", "--log", "run.log"};
-    const Child run = StartUpdater(options);
-    ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+    const Finished run = RunToEnd({"--yes", "--log", "run.log"});
+    ASSERT_EQ(run.code, 0) << run.err;
     // Each drive command of the log is the server's line, in the same order, with
     // a time before it.
     EXPECT_EQ(CommandsShown(ReadFile(work_ + "/run.log"), " "), CommandsServed(Transcript()));
@@ -572,10 +557,8 @@ TEST_F(Quillmor, LogOfEachRunOpensWithWhatRanWhenAndWhere) {
     const std::vector<std::vector<std::string>> runs = {{"--check", "--log", "my run.log"},
                                                         {"-y", "--device", kDevice, "--log=my run.log"}};
     for (const std::vector<std::string>& args : runs) {
-        RunOptions options{RunDir("run")};
-        options.args = args;
-        const Child run = StartUpdater(options);
-        ASSERT_EQ(Wait(run), 0) << ReadFile(run.errPath);
+        const Finished run = RunToEnd(args);
+        ASSERT_EQ(run.code, 0) << run.err;
     }
     const std::string log = ReadFile(work_ + "/my run.log");
     std::vector<std::string> lines;  // without their time stamps
@@ -659,11 +642,9 @@ TEST_P(QuillmorLog, NeverTouchesAFileThatIsNotItsOwn) {
     std::ofstream(victim) << kKept;
     c.plant(log, victim);
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {"--yes", "--log", "run.log"};
-    const Child run = StartUpdater(options);
-    EXPECT_EQ(Wait(run), c.code);
-    const std::string err = ReadFile(run.errPath);
+    const Finished run = RunToEnd({"--yes", "--log", "run.log"});
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const std::string& err = run.err;
     EXPECT_EQ(ReadFile(victim).rfind(kKept, 0), 0u) << ReadFile(victim);
     if (c.code == 0) {
         // Its own file: appended to, the earlier record kept.

@@ -230,6 +230,27 @@ protected:
         return child;
     }
 
+    // A whole run of quillmor `args`, not on a terminal: its exit code and what it
+    // printed, standard output apart when `separateOut`.
+    struct Finished {
+        int code;
+        std::string err;
+        std::string out;      // with separateOut
+        std::string outPath;  // where `out` was kept
+    };
+    Finished RunToEnd(const std::vector<std::string>& args, bool separateOut = false) {
+        RunOptions options{RunDir("run")};
+        options.args = args;
+        options.separateOut = separateOut;
+        const Child run = StartUpdater(options);
+        Finished done;
+        done.code = Wait(run);
+        done.err = ReadFile(run.errPath);
+        if (separateOut) done.out = ReadFile(run.outPath);
+        done.outPath = run.outPath;
+        return done;
+    }
+
     // A whole run of quillmor `args` on a pseudo-terminal `columns` wide (0: none
     // set), typed `typed`: what it showed, and its exit code.
     struct TerminalRun {
