@@ -33,6 +33,21 @@ bool Parse(std::vector<std::string> args, CliOptions* options, std::string* erro
     return ParseOptions(static_cast<int>(args.size()), argv.data(), options, error);
 }
 
+// Parses `args` into `options`. With `error` (part of the one-line error) they must
+// be refused with it; without, accepted. True when they were accepted as expected,
+// so that the options may be checked.
+bool ParsedAsExpected(const std::vector<std::string>& args, const char* error, CliOptions* options) {
+    std::string said;
+    const bool parsed = Parse(args, options, &said);
+    if (error) {
+        EXPECT_FALSE(parsed);
+        EXPECT_NE(said.find(error), std::string::npos) << said;
+        return false;
+    }
+    EXPECT_TRUE(parsed) << said;
+    return parsed;
+}
+
 struct OptionsCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: parsed; else part of the one-line error
@@ -61,14 +76,7 @@ TEST(ParseOptions, VerboseIsOneLevelAndNotForTheWindowsRun) {
         for (const std::string& a : c.args) joined += a + " ";
         SCOPED_TRACE(joined);
         CliOptions options;
-        std::string error;
-        const bool parsed = Parse(c.args, &options, &error);
-        if (c.error) {
-            EXPECT_FALSE(parsed);
-            EXPECT_NE(error.find(c.error), std::string::npos) << error;
-            continue;
-        }
-        ASSERT_TRUE(parsed) << error;
+        if (!ParsedAsExpected(c.args, c.error, &options)) continue;
         EXPECT_EQ(options.verbose, c.verbose);
         EXPECT_EQ(options.yes, c.yes);
         EXPECT_EQ(options.check, c.check);
@@ -236,14 +244,7 @@ TEST(ParseOptions, Sha256TakesSixtyFourHexDigitsInEitherCase) {
     for (const Sha256OptionCase& c : cases) {
         SCOPED_TRACE(c.args.back());
         CliOptions options;
-        std::string error;
-        const bool parsed = Parse(c.args, &options, &error);
-        if (c.error) {
-            EXPECT_FALSE(parsed);
-            EXPECT_NE(error.find(c.error), std::string::npos) << error;
-            continue;
-        }
-        ASSERT_TRUE(parsed) << error;
+        if (!ParsedAsExpected(c.args, c.error, &options)) continue;
         EXPECT_EQ(options.sha256, c.sha256);
     }
 }

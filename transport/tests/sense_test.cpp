@@ -41,28 +41,6 @@ TEST(ClassifySense, Table) {
     }
 }
 
-using SenseClassTest = TransportTest;
-
-// Each transport's class comes from its own record, never from the other one.
-TEST_F(SenseClassTest, ReadsTheRecordOfTheActiveTransport) {
-    g_sptd.sense[2] = 0x02;
-    g_sptd.sense[12] = 0x3A;
-    g_srb.SenseArea[2] = 0x06;
-    g_srb.SenseArea[12] = 0x29;
-    struct Case {
-        int transport;
-        int expected;
-    } cases[] = {
-        {0, SENSE_NO_MEDIUM},
-        {TRANSPORT_SPTI, SENSE_NO_MEDIUM},
-        {TRANSPORT_ASPI, SENSE_RESET},
-    };
-    for (const Case& c : cases) {
-        g_transport = c.transport;
-        EXPECT_EQ(GetSenseClass(), c.expected) << "transport " << c.transport;
-    }
-}
-
 TEST(SenseMeaning, Table) {
     struct Case {
         uint8_t key, asc, ascq;
@@ -97,26 +75,28 @@ TEST(SenseMeaning, Table) {
     }
 }
 
-using LastSenseMeaningTest = TransportTest;
+using LastSenseTest = TransportTest;
 
-// Like the class, the meaning comes from the record of the active transport.
-TEST_F(LastSenseMeaningTest, ReadsTheRecordOfTheActiveTransport) {
-    g_sptd.sense[2] = 0x03;
-    g_sptd.sense[12] = 0x0C;
-    g_srb.SenseArea[2] = 0x02;
-    g_srb.SenseArea[12] = 0x3A;
-    g_srb.SenseArea[13] = 0x01;
+// The last command's class and meaning come from the record of the active
+// transport, never from the other one.
+TEST_F(LastSenseTest, ReadsTheRecordOfTheActiveTransport) {
+    g_sptd.sense[2] = 0x02;
+    g_sptd.sense[12] = 0x3A;
+    g_srb.SenseArea[2] = 0x06;
+    g_srb.SenseArea[12] = 0x29;
     struct Case {
         int transport;
-        unsigned expected;
+        int senseClass;
+        unsigned meaning;
     } cases[] = {
-        {0, TXT_SENSE_WRITE_ERROR},
-        {TRANSPORT_SPTI, TXT_SENSE_WRITE_ERROR},
-        {TRANSPORT_ASPI, TXT_SENSE_NO_MEDIUM},
+        {0, SENSE_NO_MEDIUM, TXT_SENSE_NO_MEDIUM},
+        {TRANSPORT_SPTI, SENSE_NO_MEDIUM, TXT_SENSE_NO_MEDIUM},
+        {TRANSPORT_ASPI, SENSE_RESET, TXT_SENSE_RESET},
     };
     for (const Case& c : cases) {
         g_transport = c.transport;
-        EXPECT_EQ(LastSenseMeaning(), c.expected) << "transport " << c.transport;
+        EXPECT_EQ(GetSenseClass(), c.senseClass) << "transport " << c.transport;
+        EXPECT_EQ(LastSenseMeaning(), c.meaning) << "transport " << c.transport;
     }
 }
 
