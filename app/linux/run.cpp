@@ -91,10 +91,7 @@ public:
             Say(reason);
             return;
         }
-        m_console.EndLine();
-        std::fputs(text.c_str(), m_io.results);
-        if (text.empty() || text.back() != '\n') std::fputc('\n', m_io.results);
-        std::fflush(m_io.results);
+        PrintResult(text.empty() || text.back() != '\n' ? text + "\n" : text);
     }
     void PrintResult(const std::string& text) {
         m_console.EndLine();
@@ -233,10 +230,6 @@ std::string HeaderFields(const std::string& path) {
            " date=" + field(IMAGE_DATE_OFFSET, IMAGE_DATE_LENGTH);
 }
 
-std::string NoFirmwareText(const std::string& device) { return Text(TXT_NO_FIRMWARE, {device}); }
-
-std::string DeclinedText() { return Text(TXT_DECLINED); }
-
 // The drive the run works on, and what identifying it and the image found.
 struct Target {
     char letter = 0;
@@ -325,8 +318,8 @@ bool HeldImageAsGiven(Terminal& term, DriveWatch& watch, const CliOptions& optio
     return Sha256AsGiven(term, watch, options, target.imagePath, held, Text(TXT_NOTHING_WRITTEN_TO_DRIVE));
 }
 
-// The one-updater mutex and the transfer
-// buffers. False with `*exitCode` set when the run ends here.
+// The one-updater mutex and the transfer buffers. False with `*exitCode` set when
+// the run ends here.
 bool StartUp(Terminal& term, int* exitCode) {
     // The same mutex as the Windows program's: one updater at a time, whichever.
     if (!TakeUpdaterMutex()) {
@@ -400,7 +393,7 @@ bool ChooseTheDrive(Terminal& term, const CliOptions& options, bool interactive,
         term.Info(Text(TXT_DRIVES_FOUND) + "\n" + list);
         letter = AskWhichDrive(term, drives);
         if (letter == 0) {
-            term.Result(DeclinedText());
+            term.Result(Text(TXT_DECLINED));
             *exitCode = EXIT_DECLINED;
             return false;
         }
@@ -549,7 +542,7 @@ int ConfirmAndReport(Terminal& term, DriveWatch& watch, const CliOptions& option
         watch.Note("not confirmed: the drive reports " + reported);
         term.Result((now.revisionArrived && now.dateArrived ? Text(TXT_FAILED_OTHER_REVISION, {device, reported, image})
                                                              : Text(TXT_FAILED_UNTOLD, {device})) +
-                    (LacksFirmware(watch, target) ? "\n" + NoFirmwareText(device) : std::string()));
+                    (LacksFirmware(watch, target) ? "\n" + Text(TXT_NO_FIRMWARE, {device}) : std::string()));
         return EXIT_UPDATE_FAILED;
     }
 }
@@ -573,7 +566,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
         term.Message(IDS_SAFETY_WARNING);
         if (!term.AskYesNo(Text(TXT_GO_ON))) {
             CloseDevice(g_hDevice);
-            term.Result(DeclinedText());
+            term.Result(Text(TXT_DECLINED));
             return EXIT_DECLINED;
         }
     }
@@ -591,7 +584,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
     if (interactive &&
         !term.AskYesNo(Text(TXT_UPDATE_QUESTION, {device, record.currentVersion, record.imageVersion}))) {
         CloseDevice(g_hDevice);
-        term.Result(DeclinedText());
+        term.Result(Text(TXT_DECLINED));
         return EXIT_DECLINED;
     }
 
@@ -627,7 +620,7 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
         return EXIT_IMAGE;
     }
     if (LacksFirmware(watch, target)) {
-        term.Result(Text(TXT_FAILED_NO_FIRMWARE, {NoFirmwareText(device)}));
+        term.Result(Text(TXT_FAILED_NO_FIRMWARE, {Text(TXT_NO_FIRMWARE, {device})}));
     } else {
         term.Result(Text(TXT_FAILED_KEPT, {device}));
     }
