@@ -22,7 +22,7 @@ constexpr int kOptLog = 257;
 constexpr int kOptLang = 258;
 constexpr int kOptWait = 259;
 constexpr int kOptSha256 = 260;
-constexpr int kOptJson = 262;
+constexpr int kOptJson = 261;
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},      {"version", no_argument, nullptr, 'V'},
@@ -34,10 +34,6 @@ const struct option kLongOptions[] = {
     {"json", no_argument, nullptr, kOptJson}, {"quiet", no_argument, nullptr, 'q'},
     {nullptr, 0, nullptr, 0},
 };
-
-}  // namespace
-
-namespace {
 
 // `path` with every symbolic link along it followed (at most 40), without asking
 // that the end exist; "" when a link cannot be read.

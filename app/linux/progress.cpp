@@ -1,10 +1,9 @@
 #include "app/linux/progress.h"
 
-#include <algorithm>
-
 #include "os/linux/text.h"
 #include "os/time.h"
 
+#include <algorithm>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
