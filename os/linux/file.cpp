@@ -64,8 +64,14 @@ OsHandle OsOpenImageForUpdate(const char* path, uint32_t length) {
     }
     OsCloseFile(file);
     if (copied) {
-        copied = ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) == 0 &&
-                 ::lseek(copy, 0, SEEK_SET) == 0;
+        // F_SEAL_WRITE waits for the kernel's own transient references to the pages
+        // and gives up with EBUSY on a busy machine; F_SEAL_FUTURE_WRITE keeps every
+        // write() and every writable mapping out just the same, since none was ever
+        // made. A kernel older than 5.1 knows only the first.
+        const int kept = F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL;
+        copied = ::fcntl(copy, F_ADD_SEALS, F_SEAL_FUTURE_WRITE | kept) == 0 ||
+                 (errno == EINVAL && ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | kept) == 0);
+        copied = copied && ::lseek(copy, 0, SEEK_SET) == 0;
     }
     if (!copied) {
         if (copy >= 0) ::close(copy);

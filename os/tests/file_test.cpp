@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +87,7 @@ TEST_F(ImageFile, OpenedForAnUpdateItReadsTheBytesOfItsOpening) {
     // Nobody writes to the copy: not this process, nor one that opens it by its
     // /proc name.
     EXPECT_EQ(::pwrite(FdFromHandle(f), "x", 1, 0), -1);
+    EXPECT_EQ(::mmap(nullptr, 200, PROT_READ | PROT_WRITE, MAP_SHARED, FdFromHandle(f), 0), MAP_FAILED);
     const std::string other = "/proc/self/fd/" + std::to_string(FdFromHandle(f));
     const int again = ::open(other.c_str(), O_RDWR);
     if (again >= 0) {
