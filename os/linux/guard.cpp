@@ -60,10 +60,14 @@ bool EndsOrStops(int signal) {
     return signal < 32 || (signal >= SIGRTMIN && signal <= SIGRTMAX);
 }
 
-// Acts on every signal held back, in the order of their numbers. Async-signal-safe.
-void RaisePending() {
-    for (int s = 1; s < NSIG; ++s)
-        if (g_pending[s].exchange(0) != 0) raise(s);
+// Acts on every signal held back, in the order of their numbers; adds each to
+// raised. Async-signal-safe.
+void RaisePending(sigset_t* raised) {
+    for (int s = 1; s < NSIG; ++s) {
+        if (g_pending[s].exchange(0) == 0) continue;
+        raise(s);
+        sigaddset(raised, s);
+    }
 }
 
 void HoldBack(int signal, siginfo_t* info, void*) {
@@ -82,8 +86,10 @@ void HoldBack(int signal, siginfo_t* info, void*) {
         (void)ignored;
     }
     // The hold was released while this ran: the releasing thread may have looked
-    // already.
-    if (!g_deferring.load()) RaisePending();
+    // already. What is raised here takes effect once the handler returns.
+    sigset_t raised;
+    sigemptyset(&raised);
+    if (!g_deferring.load()) RaisePending(&raised);
     errno = savedErrno;
 }
 
@@ -134,7 +140,14 @@ void OsReleaseSignals() {
         g_installed[s] = false;
     }
     g_deferring.store(false);
-    RaisePending();
+    sigset_t raised, before;
+    sigemptyset(&raised);
+    RaisePending(&raised);
+    // The process took these while they were unblocked, but the releasing thread
+    // may have them blocked now (ThreadSanitizer's deferred delivery has left a
+    // thread with everything blocked), and then the exit would drop them. Unblocked
+    // for as long as it takes to deliver them.
+    if (pthread_sigmask(SIG_UNBLOCK, &raised, &before) == 0) pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 void OsSetHoldNote(const char* note) { g_note.store(note); }

@@ -75,6 +75,7 @@ struct HeldSignals {
     std::vector<int> stops;         // the stops that follow, in order (each continued)
     int endSignal;                  // the signal that ends it; 0: it exits 0
     int notes;                      // how many times its note reached standard error
+    bool blockedAtRelease = false;  // the child blocks every signal before the release
 };
 void PrintTo(const HeldSignals& c, std::ostream* os) { *os << c.name; }
 
@@ -114,6 +115,11 @@ TEST_P(HoldSignals, SignalsThatWouldEndOrStopTheProcessWaitForTheRelease) {
         for (int s : c.sentByItself) ::kill(::getpid(), s);
         if (c.ownAbort) ::abort();
         Mark(marks[1], 's');
+        if (c.blockedAtRelease) {
+            sigset_t all;
+            sigfillset(&all);
+            ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        }
         OsReleaseSignals();
         Mark(marks[1], 'l');
         ::_exit(0);
@@ -159,6 +165,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Requests to end the process say at once that they wait.
         HeldSignals{"TerminateAndHangUp", {SIGTERM, SIGHUP}, 0, false, "s", {}, SIGHUP, 2},
         HeldSignals{"InterruptFromAnotherProcess", {}, SIGINT, false, "s", {}, SIGINT, 1},
+        // Taken while the hold ran: a thread that has them blocked at the release
+        // does not keep them from taking effect.
+        HeldSignals{"ReleasedWhileBlocked", {SIGTERM}, SIGINT, false, "s", {}, SIGINT, 2, true},
         HeldSignals{"RealTime", {SIGRTMIN + 3}, 0, false, "s", {}, SIGRTMIN + 3, 0},
         HeldSignals{"StopsFromTheTerminal", {SIGTTOU, SIGTSTP, SIGTTIN}, 0, false, "sl", {SIGTSTP, SIGTTIN, SIGTTOU}, 0, 0},
         HeldSignals{"FaultSignalFromAnotherProcess", {}, SIGSEGV, false, "s", {}, SIGSEGV, 0},
