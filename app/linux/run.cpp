@@ -484,10 +484,15 @@ int CheckReport(Terminal& term, DriveWatch& watch, const CliOptions& options, Ta
         code = EXIT_DRIVE;
         term.decision = "cannot-tell";
         decision = Text(TXT_DECISION_CANNOT_TELL);
-    } else if (!valid) {
+    } else if (!valid && term.Shown(IDS_INCOMPATIBLE_IMAGE)) {
         code = EXIT_IMAGE;
         term.decision = "incompatible";
         decision = Text(TXT_DECISION_INCOMPATIBLE);
+    } else if (!valid) {
+        // Refused without a word: the held copy of the image could not be made.
+        code = EXIT_IMAGE;
+        term.decision = "unreadable";
+        decision = Text(TXT_DECISION_UNHELD);
     } else if (!options.sha256.empty() && sha256 != options.sha256) {
         code = EXIT_IMAGE;
         decision = Text(TXT_DECISION_NOT_GIVEN, {options.sha256});
@@ -616,7 +621,9 @@ int UpdateAndReport(Terminal& term, DriveWatch& watch, const CliOptions& options
             term.Result(Text(TXT_NOT_STARTED_NO_ANSWER, {device}));
             return EXIT_DRIVE;
         }
-        term.Result(Text(TXT_NOT_STARTED_IMAGE, {target.imagePath, device}));
+        // Refused without a word: the held copy of the image could not be made.
+        term.Result(Text(term.Shown(IDS_INCOMPATIBLE_IMAGE) ? TXT_NOT_STARTED_IMAGE : TXT_NOT_STARTED_UNHELD,
+                         {target.imagePath, device}));
         return EXIT_IMAGE;
     }
     if (LacksFirmware(watch, target)) {

@@ -388,6 +388,44 @@ TEST_F(Quillmor, CheckOfAnImageSwappedAfterItsDigestWasTakenSaysSo) {
     EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
 }
 
+// The image is removed after the first look, while the question stands: no copy of
+// it can be held for the update, which says so and sends nothing of it.
+TEST_F(Quillmor, ImageGoneBeforeItCouldBeHeldIsToldAndNotWritten) {
+    StartServer("");
+    RunOptions options{RunDir("run")};
+    options.args = {};
+    options.pty = true;
+    const Child run = StartUpdater(options);
+    const std::string asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+    ASSERT_NE(asked.find("[y/N]"), std::string::npos) << asked;
+    ASSERT_EQ(::unlink((work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
+    const std::string screen = asked + ReadPty("y\n");
+    EXPECT_EQ(Wait(run), 5) << screen;
+    EXPECT_NE(screen.find(std::string(SIM_IMAGE_FILE_NAME) +
+                          " could not be read again and held for the update. Nothing was written to /dev/sr1"),
+              std::string::npos)
+        << screen;
+    EXPECT_EQ(screen.find("is not for this drive"), std::string::npos) << screen;
+    EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
+}
+
+// --check likewise: removed once the version check has read it (the log says so),
+// while the validation's READ BUFFER is held back.
+TEST_F(Quillmor, CheckOfAnImageGoneBeforeItCouldBeHeldSaysSo) {
+    StartServer("fault = opcode=0x3C skip=1 times=1 delay=300\n");
+    RunOptions options{RunDir("run")};
+    options.args = {"--check", "--log", "run.log"};
+    const Child run = StartUpdater(options);
+    ASSERT_TRUE(WaitInDirectory(work_, [&] { return ReadFile(work_ + "/run.log").find("version rule:") != std::string::npos; }))
+        << ReadFile(work_ + "/run.log");
+    ASSERT_EQ(::unlink((work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
+    EXPECT_EQ(Wait(run), 5);
+    const std::string err = ReadFile(run.errPath);
+    EXPECT_NE(err.find("Decision: unreadable: the image could not be read again and held for the check"), std::string::npos)
+        << err;
+    EXPECT_FALSE(ChangedTheDrive(Transcript())) << Transcript();
+}
+
 // After a failure the warning not to power off goes by what the drive then
 // reports, not by which commands were sent.
 struct WarningCase {

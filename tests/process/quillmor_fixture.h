@@ -76,11 +76,11 @@ inline int CountLines(const std::string& text, const std::string& prefix) {
 }
 
 // Waits (inotify, bounded) until `ready` holds; it is asked first, then after
-// each change in `dir`.
+// each change in `dir`, a write to a file still open (a log) included.
 inline bool WaitInDirectory(const std::string& dir, const std::function<bool()>& ready) {
     const int watch = ::inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
-    ::inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO);
+    ::inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
     bool done = ready();
     while (!done) {
         struct pollfd p = {watch, POLLIN, 0};
