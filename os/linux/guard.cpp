@@ -61,12 +61,12 @@ bool EndsOrStops(int signal) {
 }
 
 // Acts on every signal held back, in the order of their numbers; adds each to
-// raised. Async-signal-safe.
-void RaisePending(sigset_t* raised) {
+// `raised` if given. Async-signal-safe.
+void RaisePending(sigset_t* raised = nullptr) {
     for (int s = 1; s < NSIG; ++s) {
         if (g_pending[s].exchange(0) == 0) continue;
         raise(s);
-        sigaddset(raised, s);
+        if (raised) sigaddset(raised, s);
     }
 }
 
@@ -87,9 +87,7 @@ void HoldBack(int signal, siginfo_t* info, void*) {
     }
     // The hold was released while this ran: the releasing thread may have looked
     // already. What is raised here takes effect once the handler returns.
-    sigset_t raised;
-    sigemptyset(&raised);
-    if (!g_deferring.load()) RaisePending(&raised);
+    if (!g_deferring.load()) RaisePending();
     errno = savedErrno;
 }
 
