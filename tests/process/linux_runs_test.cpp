@@ -344,11 +344,8 @@ TEST_F(Quillmor, ImageSwappedAfterItsDigestWasTakenIsNotWritten) {
     const std::string given = Sha256Sum(work_ + "/" + SIM_IMAGE_FILE_NAME);
     const std::string swapped = Sha256Sum(work_ + "/other.img");
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {"--sha256", given, "--log", "run.log"};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+    std::string asked;
+    const Child run = StartUntilAsked({"--sha256", given, "--log", "run.log"}, &asked);
     ASSERT_NE(asked.find("[y/N]"), std::string::npos) << asked;
     ASSERT_EQ(::rename((work_ + "/other.img").c_str(), (work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
     const std::string screen = asked + ReadPty("y\n");
@@ -392,11 +389,8 @@ TEST_F(Quillmor, CheckOfAnImageSwappedAfterItsDigestWasTakenSaysSo) {
 // it can be held for the update, which says so and sends nothing of it.
 TEST_F(Quillmor, ImageGoneBeforeItCouldBeHeldIsToldAndNotWritten) {
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+    std::string asked;
+    const Child run = StartUntilAsked({}, &asked);
     ASSERT_NE(asked.find("[y/N]"), std::string::npos) << asked;
     ASSERT_EQ(::unlink((work_ + "/" + SIM_IMAGE_FILE_NAME).c_str()), 0);
     const std::string screen = asked + ReadPty("y\n");
@@ -770,11 +764,8 @@ class QuillmorDriveChanged : public Quillmor, public testing::WithParamInterface
 TEST_P(QuillmorDriveChanged, WhileTheQuestionStoodIsNotWritten) {
     const ChangeCase& c = GetParam();
     StartServer("");
-    RunOptions options{RunDir("run")};
-    options.args = {};
-    options.pty = true;
-    const Child run = StartUpdater(options);
-    const std::string asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+    std::string asked;
+    const Child run = StartUntilAsked({}, &asked);
     ASSERT_NE(asked.find("[y/N]"), std::string::npos) << asked;
     std::ofstream(work_ + "/scenario", std::ios::trunc) << c.becomes;
     ASSERT_EQ(Control("reset"), "");

@@ -268,6 +268,18 @@ protected:
         return {screen, Wait(run)};
     }
 
+    // An interactive run of quillmor `args` on a pseudo-terminal, its warning
+    // accepted, up to the question whether to update from 1.00 to 1.10; what it
+    // showed until then goes to `asked`. The question is answered with ReadPty.
+    Child StartUntilAsked(const std::vector<std::string>& args, std::string* asked) {
+        RunOptions options{RunDir("run")};
+        options.args = args;
+        options.pty = true;
+        const Child run = StartUpdater(options);
+        *asked = ReadPtyUntil("y\n", "from 1.00 to 1.10? [y/N]");
+        return run;
+    }
+
     // Types `typed` into the pseudo-terminal of the last pty run and reads what it
     // prints until `shown` has appeared; the terminal stays open.
     std::string ReadPtyUntil(const std::string& typed, const std::string& shown) {
